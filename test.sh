@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test.
+# Usage: ./test.sh [--sanitize]
+set -euo pipefail
+cd "$(dirname "$0")"
+
+build_dir=build-tests
+cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DPRISMET_BUILD_TESTS=ON)
+if [ "${1:-}" = "--sanitize" ]; then
+  export PRISMET_SANITIZE=1
+  build_dir=build-sanitize
+  cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DPRISMET_BUILD_TESTS=ON -DPRISMET_SANITIZE=ON)
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+fi
+tools/deps.sh test
+
+cmake -S . -B "$build_dir" -G Ninja "${cmake_args[@]}" >/dev/null
+cmake --build "$build_dir" -j "$(nproc)"
+
+# GUI tests need a display: give them a virtual one, and keep them away from the user's settings.
+export QT_QPA_PLATFORM=xcb
+export XDG_CONFIG_HOME="$(mktemp -d)"
+export XDG_DATA_HOME="$(mktemp -d)"
+trap 'rm -rf "$XDG_CONFIG_HOME" "$XDG_DATA_HOME"' EXIT
+export LIBGL_ALWAYS_SOFTWARE=1
+cd "$build_dir"
+xvfb-run -a -s "-screen 0 1920x1080x24" ctest --output-on-failure -j "$(nproc)"
