@@ -130,6 +130,10 @@ typedef struct _krmPluginBase_struct {
 // ==== END INTERPOLATION ====
 
 // ==== TONE-CURVES ====
+typedef struct _krmToneCurve_struct krmToneCurve;
+
+// The curve's parametric type when it has exactly one segment, else 0.
+krmInt32Number krmGetToneCurveParametricType(const krmToneCurve* t);
 // ==== END TONE-CURVES ====
 
 // ==== TEXT-RECORDS (MLU, named colour lists, sequences, dictionaries) ====
