@@ -1,0 +1,25 @@
+#pragma once
+
+#include "overview/TableView.h"
+
+#include <krm.h>
+
+// Repeats the engine's handle typedef until krm.h declares it (an identical typedef is allowed).
+typedef struct _krmProfile_struct* krmProfile;
+
+// The 128-byte profile header as a table of named values.
+class HeaderTableView : public TableView
+{
+    Q_OBJECT
+
+public:
+    explicit HeaderTableView(QWidget* parent = nullptr);
+
+    void setProfile(krmProfile profile);
+
+signals:
+    void checkProfileRequested();
+
+private:
+    krmProfile profile_ = nullptr;
+};

@@ -1,0 +1,6 @@
+#include "overview/TableView.h"
+
+TableView::TableView(QWidget* parent)
+    : QTableView(parent)
+{
+}
