@@ -120,6 +120,53 @@ typedef struct _krmPluginBase_struct {
     struct _krmPluginBase_struct* Next;
 } krmPluginBase;
 
+// 'memH': malloc, free and realloc are required; the others default to routines built on malloc.
+typedef void* (*krmMallocFnPtr)(krmContext ContextID, krmUInt32Number size);
+typedef void (*krmFreeFnPtr)(krmContext ContextID, void* Ptr);
+typedef void* (*krmReallocFnPtr)(krmContext ContextID, void* Ptr, krmUInt32Number NewSize);
+typedef void* (*krmCallocFnPtr)(krmContext ContextID, krmUInt32Number num, krmUInt32Number size);
+typedef void* (*krmDupFnPtr)(krmContext ContextID, const void* Org, krmUInt32Number size);
+
+typedef struct {
+    krmPluginBase base;
+    krmMallocFnPtr MallocPtr;
+    krmFreeFnPtr FreePtr;
+    krmReallocFnPtr ReallocPtr;
+    krmMallocFnPtr MallocZeroPtr;
+    krmCallocFnPtr CallocPtr;
+    krmDupFnPtr DupPtr;
+} krmPluginMemHandler;
+
+// 'mtzH': all four routines are required.
+typedef void* (*krmCreateMutexFnPtr)(krmContext ContextID);
+typedef void (*krmDestroyMutexFnPtr)(krmContext ContextID, void* mtx);
+typedef krmBool (*krmLockMutexFnPtr)(krmContext ContextID, void* mtx);
+typedef void (*krmUnlockMutexFnPtr)(krmContext ContextID, void* mtx);
+
+typedef struct {
+    krmPluginBase base;
+    krmCreateMutexFnPtr CreateMutexPtr;
+    krmDestroyMutexFnPtr DestroyMutexPtr;
+    krmLockMutexFnPtr LockMutexPtr;
+    krmUnlockMutexFnPtr UnlockMutexPtr;
+} krmPluginMutex;
+
+// 'prlH': parallel worker settings; the scheduler is required. The engine keeps the record only.
+typedef void (*krmParallelSchedulerFnPtr)(void* Transform, const void* InputBuffer, void* OutputBuffer,
+                                          krmUInt32Number PixelsPerLine, krmUInt32Number LineCount,
+                                          const void* Stride);
+
+typedef struct {
+    krmPluginBase base;
+    krmInt32Number MaxWorkers;
+    krmUInt32Number WorkerFlags;
+    krmParallelSchedulerFnPtr SchedulerFn;
+} krmPluginParalellization;
+
+// Profiles and byte streams (records in the CONTEXT-AND-CONTAINER section).
+typedef struct _krmProfile_struct* krmProfile;
+typedef struct _krmIOHandler_struct krmIOHandler;
+
 // ==== CONTEXT-AND-CONTAINER (context records, I/O handlers, profile container) ====
 // ==== END CONTEXT-AND-CONTAINER ====
 
@@ -137,6 +184,91 @@ krmInt32Number krmGetToneCurveParametricType(const krmToneCurve* t);
 // ==== END TONE-CURVES ====
 
 // ==== TEXT-RECORDS (MLU, named colour lists, sequences, dictionaries) ====
+
+// Wide text is UTF-16: 16-bit code units, terminated by a zero unit.
+typedef char16_t krmWChar;
+
+// Language and country codes are two ASCII characters ("en", "US"); null or "" means none.
+#define krmNoLanguage "\0\0"
+#define krmNoCountry "\0\0"
+
+#define krmMAXCHANNELS 16
+#define krmMAX_NAMED_COLOR_NAME 256
+
+// Multi-localized text: one translation per language/country pair.
+typedef struct _krmMLU_struct krmMLU;
+
+krmMLU* krmMLUAlloc(krmContext ContextID, krmUInt32Number nItems);
+krmMLU* krmMLUDup(const krmMLU* mlu);
+void krmMLUFree(krmMLU* mlu);
+krmBool krmMLUSetASCII(krmMLU* mlu, const char LanguageCode[3], const char CountryCode[3], const char* ASCIIString);
+krmBool krmMLUSetWide(krmMLU* mlu, const char LanguageCode[3], const char CountryCode[3], const krmWChar* WideString);
+krmUInt32Number krmMLUGetASCII(const krmMLU* mlu, const char LanguageCode[3], const char CountryCode[3], char* Buffer,
+                               krmUInt32Number BufferSize);
+// BufferSize is in bytes; the result counts bytes including the terminating zero unit.
+krmUInt32Number krmMLUGetWide(const krmMLU* mlu, const char LanguageCode[3], const char CountryCode[3], krmWChar* Buffer,
+                              krmUInt32Number BufferSize);
+krmUInt32Number krmMLUGetUTF8(const krmMLU* mlu, const char LanguageCode[3], const char CountryCode[3], char* Buffer,
+                              krmUInt32Number BufferSize);
+krmUInt32Number krmMLUTranslationsCount(const krmMLU* mlu);
+krmBool krmMLUTranslationCodes(const krmMLU* mlu, krmUInt32Number idx, char LanguageCode[3], char CountryCode[3]);
+
+// Named colour lists ('ncl2') and colorant tables ('clrt').
+typedef struct _krmNamedColorList_struct krmNamedColorList;
+
+krmNamedColorList* krmAllocNamedColorList(krmContext ContextID, krmUInt32Number n, krmUInt32Number ColorantCount,
+                                          const char* Prefix, const char* Suffix);
+krmNamedColorList* krmDupNamedColorList(const krmNamedColorList* v);
+void krmFreeNamedColorList(krmNamedColorList* v);
+krmBool krmAppendNamedColor(krmNamedColorList* v, const char* Name, const krmUInt16Number PCS[3],
+                            const krmUInt16Number Colorant[krmMAXCHANNELS]);
+krmUInt32Number krmNamedColorCount(const krmNamedColorList* v);
+krmUInt32Number krmNamedColorColorantCount(const krmNamedColorList* v);
+// Name needs krmMAX_NAMED_COLOR_NAME bytes, Prefix and Suffix 33; Colorant krmMAXCHANNELS values.
+krmBool krmNamedColorInfo(const krmNamedColorList* v, krmUInt32Number nColor, char* Name, char* Prefix, char* Suffix,
+                          krmUInt16Number* PCS, krmUInt16Number* Colorant);
+
+// Profile sequence descriptions ('pseq', 'psid').
+typedef struct {
+    krmSignature deviceMfg;
+    krmSignature deviceModel;
+    krmUInt64Number attributes;
+    krmSignature technology;
+    krmUInt8Number ProfileID[16];
+    krmMLU* Manufacturer;
+    krmMLU* Model;
+    krmMLU* Description;
+} krmPSEQDESC;
+
+typedef struct {
+    krmUInt32Number n;
+    krmContext ContextID;
+    krmPSEQDESC* seq;
+} krmSequence;
+
+krmSequence* krmAllocProfileSequence(krmContext ContextID, krmUInt32Number n);
+krmSequence* krmDupProfileSequence(const krmSequence* pseq);
+void krmFreeProfileSequence(krmSequence* pseq);
+
+// Name/value dictionaries ('dict'). Iteration starts at the entry added last.
+typedef struct _krmDICTentry_struct {
+    struct _krmDICTentry_struct* Next;
+    krmMLU* DisplayName;
+    krmMLU* DisplayValue;
+    krmWChar* Name;
+    krmWChar* Value;
+} krmDICTentry;
+
+typedef struct _krmDict_struct krmDict;
+
+krmDict* krmDictAlloc(krmContext ContextID);
+void krmDictFree(krmDict* hDict);
+krmDict* krmDictDup(const krmDict* hDict);
+krmBool krmDictAddEntry(krmDict* hDict, const krmWChar* Name, const krmWChar* Value, const krmMLU* DisplayName,
+                        const krmMLU* DisplayValue);
+const krmDICTentry* krmDictGetEntryList(const krmDict* hDict);
+const krmDICTentry* krmDictNextEntry(const krmDICTentry* e);
+
 // ==== END TEXT-RECORDS ====
 
 // ==== TAG-TYPES (registry records, basic and structured tag objects) ====
@@ -155,6 +287,72 @@ krmInt32Number krmGetToneCurveParametricType(const krmToneCurve* t);
 // ==== END FORMATS ====
 
 // ==== TRANSFORMS ====
+
+// A conversion of pixel buffers between profiles; owned by the caller (krmDeleteTransform).
+typedef struct _krmTransform_struct* krmTransform;
+
+// Transform flags.
+#define krmFlagCLUTPostLinearization 0x0001u
+#define krmFlagForceCLUT 0x0002u
+#define krmFlagNoWhiteOnWhiteFixup 0x0004u
+#define krmFlagCLUTPreLinearization 0x0010u
+#define krmFlagNoCache 0x0040u
+#define krmFlagKeepSequence 0x0080u
+#define krmFlagNoOptimize 0x0100u
+#define krmFlagNullTransform 0x0200u
+#define krmFlagHighResPrecalc 0x0400u
+#define krmFlagLowResPrecalc 0x0800u
+#define krmFlagGamutCheck 0x1000u
+#define krmFlagBlackPointCompensation 0x2000u
+#define krmFlagSoftProofing 0x4000u
+#define krmFlagNoNegatives 0x8000u
+#define krmFlagCanChangeFormatter 0x02000000u
+#define krmFlagCopyAlpha 0x04000000u
+// Grid points for every CLUT built for the transform (0 = chosen from the colour space).
+constexpr krmUInt32Number krmFlagGridPoints(krmUInt32Number n) { return (n & 0xFFu) << 16; }
+
+// Bytes per line and per plane of a rectangle of pixels.
+typedef struct {
+    krmUInt32Number BytesPerLineIn;
+    krmUInt32Number BytesPerLineOut;
+    krmUInt32Number BytesPerPlaneIn;
+    krmUInt32Number BytesPerPlaneOut;
+} krmStride;
+
+krmTransform krmCreateExtendedTransform(krmContext ContextID, krmUInt32Number nProfiles, krmProfile hProfiles[],
+                                        krmBool BPC[], krmUInt32Number Intents[], krmFloat64Number AdaptationStates[],
+                                        krmProfile hGamutProfile, krmUInt32Number nGamutPCSposition,
+                                        krmUInt32Number InputFormat, krmUInt32Number OutputFormat,
+                                        krmUInt32Number dwFlags);
+krmTransform krmCreateMultiprofileTransform(krmContext ContextID, krmProfile hProfiles[], krmUInt32Number nProfiles,
+                                            krmUInt32Number InputFormat, krmUInt32Number OutputFormat,
+                                            krmUInt32Number Intent, krmUInt32Number dwFlags);
+// Output may be null: a transform through the input profile alone.
+krmTransform krmCreateTransformWithContext(krmContext ContextID, krmProfile Input, krmUInt32Number InputFormat,
+                                           krmProfile Output, krmUInt32Number OutputFormat, krmUInt32Number Intent,
+                                           krmUInt32Number dwFlags);
+krmTransform krmCreateTransform(krmProfile Input, krmUInt32Number InputFormat, krmProfile Output,
+                                krmUInt32Number OutputFormat, krmUInt32Number Intent, krmUInt32Number dwFlags);
+void krmDeleteTransform(krmTransform hTransform);
+
+// Converts one line of Size pixels.
+void krmDoTransform(krmTransform Transform, const void* InputBuffer, void* OutputBuffer, krmUInt32Number Size);
+void krmDoTransformLineStride(krmTransform Transform, const void* InputBuffer, void* OutputBuffer,
+                              krmUInt32Number PixelsPerLine, krmUInt32Number LineCount, krmUInt32Number BytesPerLineIn,
+                              krmUInt32Number BytesPerLineOut, krmUInt32Number BytesPerPlaneIn,
+                              krmUInt32Number BytesPerPlaneOut);
+
+krmContext krmGetTransformContext(krmTransform hTransform);
+krmUInt32Number krmGetTransformInputFormat(krmTransform hTransform);
+krmUInt32Number krmGetTransformOutputFormat(krmTransform hTransform);
+
+// Out-of-gamut colour of gamut-checking transforms: 16 words per context.
+void krmSetAlarmCodes(krmContext ContextID, const krmUInt16Number AlarmCodes[16]);
+void krmGetAlarmCodes(krmContext ContextID, krmUInt16Number AlarmCodes[16]);
+
+// Gamma of an RGB profile's grey axis, or -1 when it cannot be estimated within Threshold.
+krmFloat64Number krmDetectRGBProfileGamma(krmProfile hProfile, krmFloat64Number Threshold);
+
 // ==== END TRANSFORMS ====
 
 // ==== BUILTIN-PROFILES ====
