@@ -168,6 +168,138 @@ typedef struct _krmProfile_struct* krmProfile;
 typedef struct _krmIOHandler_struct krmIOHandler;
 
 // ==== CONTEXT-AND-CONTAINER (context records, I/O handlers, profile container) ====
+
+// A byte stream over a file, a memory block, a standard I/O stream or nothing. Read returns the
+// count of blocks read (0 on failure); every routine reports its own errors.
+struct _krmIOHandler_struct {
+    void* stream;
+    krmContext ContextID;
+    krmUInt32Number UsedSpace;
+    krmUInt32Number ReportedSize;
+    char PhysicalFile[krmMAX_PATH];
+
+    krmUInt32Number (*Read)(krmIOHandler* iohandler, void* Buffer, krmUInt32Number size, krmUInt32Number count);
+    krmBool (*Seek)(krmIOHandler* iohandler, krmUInt32Number offset);
+    krmBool (*Close)(krmIOHandler* iohandler);
+    krmUInt32Number (*Tell)(krmIOHandler* iohandler);
+    krmBool (*Write)(krmIOHandler* iohandler, krmUInt32Number size, const void* Buffer);
+};
+
+krmIOHandler* krmOpenIOHandlerFromFile(krmContext ContextID, const char* FileName, const char* AccessMode);
+krmIOHandler* krmOpenIOHandlerFromMem(krmContext ContextID, void* Buffer, krmUInt32Number size, const char* AccessMode);
+krmIOHandler* krmOpenIOHandlerFromNull(krmContext ContextID);
+krmIOHandler* krmOpenIOHandlerFromStream(krmContext ContextID, FILE* Stream);
+krmBool krmCloseIOHandler(krmIOHandler* io);
+
+// Big-endian number primitives (ICC.1:2010 4.2 - 4.14). Each returns false when the stream fails.
+krmBool krmReadUInt8(krmIOHandler* io, krmUInt8Number* n);
+krmBool krmReadUInt16(krmIOHandler* io, krmUInt16Number* n);
+krmBool krmReadUInt16Array(krmIOHandler* io, krmUInt32Number n, krmUInt16Number* Array);
+krmBool krmReadUInt32(krmIOHandler* io, krmUInt32Number* n);
+krmBool krmReadUInt64(krmIOHandler* io, krmUInt64Number* n);
+krmBool krmReadFloat32(krmIOHandler* io, krmFloat32Number* n);
+krmBool krmRead15Fixed16(krmIOHandler* io, krmFloat64Number* n);
+krmTagTypeSignature krmReadTypeBase(krmIOHandler* io);
+krmBool krmReadAlignment(krmIOHandler* io);
+
+krmBool krmWriteUInt8(krmIOHandler* io, krmUInt8Number n);
+krmBool krmWriteUInt16(krmIOHandler* io, krmUInt16Number n);
+krmBool krmWriteUInt16Array(krmIOHandler* io, krmUInt32Number n, const krmUInt16Number* Array);
+krmBool krmWriteUInt32(krmIOHandler* io, krmUInt32Number n);
+krmBool krmWriteUInt64(krmIOHandler* io, krmUInt64Number n);
+krmBool krmWriteFloat32(krmIOHandler* io, krmFloat32Number n);
+krmBool krmWrite15Fixed16(krmIOHandler* io, krmFloat64Number n);
+krmBool krmWriteTypeBase(krmIOHandler* io, krmTagTypeSignature sig);
+krmBool krmWriteAlignment(krmIOHandler* io);
+// krmReadXYZ / krmWriteXYZ are in the TAG-TYPES section, after krmCIEXYZ.
+
+krmS15Fixed16Number krmDoubleTo15Fixed16(krmFloat64Number v);
+krmFloat64Number krm15Fixed16toDouble(krmS15Fixed16Number fix32);
+krmU8Fixed8Number krmDoubleTo8Fixed8(krmFloat64Number val);
+krmFloat64Number krm8Fixed8toDouble(krmU8Fixed8Number fixed8);
+
+// ICC dateTimeNumber (ICC.1:2010 4.2): six big-endian 16-bit fields.
+typedef struct {
+    krmUInt16Number year;
+    krmUInt16Number month;
+    krmUInt16Number day;
+    krmUInt16Number hours;
+    krmUInt16Number minutes;
+    krmUInt16Number seconds;
+} krmDateTimeNumber;
+
+// Host-order fields to calendar time and back (month - 1 / + 1, year - 1900 / + 1900).
+void krmDecodeDateTimeNumber(const krmDateTimeNumber* Source, struct tm* Dest);
+void krmEncodeDateTimeNumber(krmDateTimeNumber* Dest, const struct tm* Source);
+
+// 'hdrH': header hooks; both hooks are required. MaxVersion is an encoded version (0x04400000).
+typedef krmBool (*krmHeaderHookFnPtr)(krmProfile Profile, krmIOHandler* io);
+
+typedef struct {
+    krmPluginBase base;
+    krmUInt32Number MaxVersion;
+    krmHeaderHookFnPtr ReadHook;
+    krmHeaderHookFnPtr WriteHook;
+} krmPluginHeader;
+
+#define krmMAX_TABLE_TAG 100
+
+// Profiles. Objects returned by krmReadTag belong to the profile.
+krmProfile krmCreateProfilePlaceholder(krmContext ContextID);
+krmProfile krmOpenProfileFromFile(const char* FileName, const char* sAccess);
+krmProfile krmOpenProfileFromFileInContext(krmContext ContextID, const char* FileName, const char* sAccess);
+krmProfile krmOpenProfileFromMem(const void* MemPtr, krmUInt32Number dwSize);
+krmProfile krmOpenProfileFromMemInContext(krmContext ContextID, const void* MemPtr, krmUInt32Number dwSize);
+krmProfile krmOpenProfileFromStream(FILE* ICCProfile, const char* sAccess);
+krmProfile krmOpenProfileFromStreamInContext(krmContext ContextID, FILE* ICCProfile, const char* sAccess);
+krmBool krmCloseProfile(krmProfile hProfile);
+
+krmUInt32Number krmSaveProfileToIOHandler(krmProfile hProfile, krmIOHandler* io);
+krmBool krmSaveProfileToMem(krmProfile hProfile, void* MemPtr, krmUInt32Number* BytesNeeded);
+krmBool krmSaveProfileToFile(krmProfile hProfile, const char* FileName);
+
+krmContext krmGetProfileContext(krmProfile hProfile);
+krmIOHandler* krmGetProfileIOHandler(krmProfile hProfile);
+
+// Header fields.
+krmProfileClassSignature krmGetProfileClass(krmProfile hProfile);
+void krmSetProfileClass(krmProfile hProfile, krmProfileClassSignature sig);
+krmColorSpaceSignature krmGetProfileColorSpace(krmProfile hProfile);
+void krmSetProfileColorSpace(krmProfile hProfile, krmColorSpaceSignature sig);
+krmColorSpaceSignature krmGetProfilePCS(krmProfile hProfile);
+void krmSetProfilePCS(krmProfile hProfile, krmColorSpaceSignature pcs);
+krmUInt32Number krmGetProfileIntent(krmProfile hProfile);
+void krmSetProfileIntent(krmProfile hProfile, krmUInt32Number Intent);
+krmUInt32Number krmGetProfileVersionRaw(krmProfile hProfile);
+krmFloat64Number krmGetProfileVersion(krmProfile hProfile);
+void krmSetProfileVersion(krmProfile hProfile, krmFloat64Number Version);
+krmUInt64Number krmGetProfileAttributes(krmProfile hProfile);
+void krmSetProfileAttributes(krmProfile hProfile, krmUInt64Number Flags);
+krmUInt32Number krmGetProfileModel(krmProfile hProfile);
+void krmSetProfileModel(krmProfile hProfile, krmUInt32Number model);
+krmUInt32Number krmGetProfileManufacturer(krmProfile hProfile);
+void krmSetProfileManufacturer(krmProfile hProfile, krmUInt32Number manufacturer);
+krmUInt32Number krmGetProfileFlags(krmProfile hProfile);
+void krmSetProfileFlags(krmProfile hProfile, krmUInt32Number Flags);
+krmUInt32Number krmGetProfileCreator(krmProfile hProfile);
+krmUInt32Number krmGetProfileCMM(krmProfile hProfile);
+krmPlatformSignature krmGetProfilePlatform(krmProfile hProfile);
+void krmGetProfileID(krmProfile hProfile, krmUInt8Number* ProfileID);
+void krmSetProfileID(krmProfile hProfile, const krmUInt8Number* ProfileID);
+krmBool krmGetProfileCreationDateTime(krmProfile hProfile, struct tm* Dest);
+
+// Tag directory.
+krmInt32Number krmGetTagCount(krmProfile hProfile);
+krmTagSignature krmGetTagSignature(krmProfile hProfile, krmUInt32Number n);
+krmBool krmIsTag(krmProfile hProfile, krmTagSignature sig);
+krmTagSignature krmTagLinkedTo(krmProfile hProfile, krmTagSignature sig);
+krmBool krmGetTagOffsetAndSize(krmProfile hProfile, krmUInt32Number n, krmUInt32Number* Offset, krmUInt32Number* Size);
+krmTagTypeSignature krmGetTagStoredType(krmProfile hProfile, krmTagSignature sig);
+krmBool krmIsMatrixShaper(krmProfile hProfile);
+
+void* krmReadTag(krmProfile hProfile, krmTagSignature sig);
+krmBool krmWriteTag(krmProfile hProfile, krmTagSignature sig, const void* data);
+krmBool krmLinkTag(krmProfile hProfile, krmTagSignature sig, krmTagSignature dest);
 // ==== END CONTEXT-AND-CONTAINER ====
 
 // ==== MATHS (colour-space maths, white points, matrices) ====

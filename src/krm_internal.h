@@ -9,6 +9,159 @@
 #define _krmAssert(cond) assert(cond)
 
 // ==== CONTEXT-AND-CONTAINER ====
+
+#include <ctime>
+
+// Client chunks of a context; a null chunk means the global context's is used.
+typedef enum {
+    UserPtr = 0,
+    Logger = 1,
+    AlarmCodesContext = 2,
+    AdaptationStateContext = 3,
+    MemPlugin = 4,
+    InterpPlugin = 5,
+    CurvesPlugin = 6,
+    FormattersPlugin = 7,
+    TagTypePlugin = 8,
+    TagPlugin = 9,
+    IntentPlugin = 10,
+    MPEPlugin = 11,
+    OptimizationPlugin = 12,
+    TransformPlugin = 13,
+    MutexPlugin = 14,
+    ParallelizationPlugin = 15,
+    HeaderPlugin = 16,
+    krmMemoryClientMax = 17
+} _krmMemoryClient;
+
+// Pool of plug-in registration data: blocks newest first, freed only as a whole.
+typedef struct _krmSubAllocator_chunk_struct {
+    krmUInt8Number* Block;
+    krmUInt32Number BlockSize;
+    krmUInt32Number Used;
+    struct _krmSubAllocator_chunk_struct* next;
+} _krmSubAllocator_chunk;
+
+typedef struct {
+    krmContext ContextID;
+    _krmSubAllocator_chunk* h;
+} _krmSubAllocator;
+
+_krmSubAllocator* _krmCreateSubAlloc(krmContext ContextID, krmUInt32Number Initial);
+void _krmSubAllocDestroy(_krmSubAllocator* s);
+void* _krmSubAlloc(_krmSubAllocator* s, krmUInt32Number size);
+void* _krmSubAllocDup(_krmSubAllocator* s, const void* ptr, krmUInt32Number size);
+
+// Chunk 4: the six memory routines (and the 'memH' record that supplied them, if any).
+typedef struct {
+    krmMallocFnPtr MallocPtr;
+    krmMallocFnPtr MallocZeroPtr;
+    krmFreeFnPtr FreePtr;
+    krmReallocFnPtr ReallocPtr;
+    krmCallocFnPtr CallocPtr;
+    krmDupFnPtr DupPtr;
+    krmPluginBase* Plugin;
+} _krmMemPluginChunkType;
+
+// Chunk 1.
+typedef struct {
+    krmLogErrorHandlerFunction LogErrorHandler;
+} _krmLogErrorChunkType;
+
+// Chunk 2: gamut alarm codes of transforms.
+typedef struct {
+    krmUInt16Number AlarmCodes[16];
+} _krmAlarmCodesChunkType;
+
+// Chunk 3: default adaptation state of absolute colorimetric linking.
+typedef struct {
+    krmFloat64Number AdaptationState;
+} _krmAdaptationStateChunkType;
+
+// Chunk 14: per-object mutex routines.
+typedef struct {
+    krmCreateMutexFnPtr CreateMutexPtr;
+    krmDestroyMutexFnPtr DestroyMutexPtr;
+    krmLockMutexFnPtr LockMutexPtr;
+    krmUnlockMutexFnPtr UnlockMutexPtr;
+    krmPluginBase* Plugin;
+} _krmMutexPluginChunkType;
+
+// One registration of a list kind; lists are newest first.
+struct _krmPluginListEntry {
+    krmPluginBase* Plugin;
+    _krmPluginListEntry* Next;
+};
+
+// Chunks 5 to 13, 15 and 16: a list head (list kinds) or the last record (single-slot kinds).
+typedef struct {
+    _krmPluginListEntry* List;
+    krmPluginBase* Slot;
+} _krmPluginChunkType;
+
+struct _krmContext_struct {
+    struct _krmContext_struct* Next;
+    _krmSubAllocator* MemPool;
+    void* chunks[krmMemoryClientMax];
+    _krmMemPluginChunkType DefaultMemoryManager;
+};
+
+krmContext _krmContextResolve(krmContext ctx);
+void* _krmContextGetClientChunk(krmContext ctx, _krmMemoryClient client);
+
+const _krmPluginListEntry* _krmGetPluginList(krmContext ctx, krmUInt32Number pluginType);
+krmPluginBase* _krmGetPluginSlot(krmContext ctx, krmUInt32Number pluginType);
+
+// Defaults, also used to fill chunks of new contexts.
+void* _krmMallocDefaultFn(krmContext ContextID, krmUInt32Number size);
+void _krmFreeDefaultFn(krmContext ContextID, void* Ptr);
+void _krmInstallAllocFunctions(const krmPluginMemHandler* Plugin, _krmMemPluginChunkType* ptr);
+
+// Process-wide lock over the list of contexts (recursive).
+krmBool _krmEnterGlobalLock(void);
+void _krmLeaveGlobalLock(void);
+
+// Current time in UTC; false when the clock cannot be read.
+krmBool _krmGetTime(struct tm* ptr_time);
+
+// The profile record.
+typedef struct _krmProfile_struct {
+    krmIOHandler* IOhandler;
+    krmContext ContextID;
+
+    struct tm Created;
+
+    krmUInt32Number CMM;
+    krmUInt32Number Version;
+    krmProfileClassSignature DeviceClass;
+    krmColorSpaceSignature ColorSpace;
+    krmColorSpaceSignature PCS;
+    krmUInt32Number RenderingIntent;
+    krmPlatformSignature platform;
+    krmUInt32Number flags;
+    krmUInt32Number manufacturer;
+    krmUInt32Number model;
+    krmUInt64Number attributes;
+    krmUInt32Number creator;
+    krmUInt8Number ProfileID[16];
+
+    krmUInt32Number TagCount;
+    krmTagSignature TagNames[krmMAX_TABLE_TAG];
+    krmTagSignature TagLinked[krmMAX_TABLE_TAG];
+    krmUInt32Number TagSizes[krmMAX_TABLE_TAG];
+    krmUInt32Number TagOffsets[krmMAX_TABLE_TAG];
+    void* TagPtrs[krmMAX_TABLE_TAG];
+    struct _krmTagTypeHandler_struct* TagTypeHandlers[krmMAX_TABLE_TAG];
+
+    krmBool IsWrite;
+    void* UsrMutex;
+} _krmICCPROFILE;
+
+// Index of a tag after following links, or -1.
+int _krmSearchTag(_krmICCPROFILE* Icc, krmTagSignature sig, krmBool lFollowLinks);
+// Appends an empty directory entry; false with "Too many tags" when full.
+krmBool _krmNewTag(_krmICCPROFILE* Icc, krmTagSignature sig, int* NewPos);
+krmUInt32Number _krmMaxProfileVersion(krmContext ctx);
 // ==== END CONTEXT-AND-CONTAINER ====
 
 // ==== MATHS ====
@@ -21,6 +174,55 @@
 // ==== END TONE-CURVES ====
 
 // ==== TEXT-RECORDS ====
+
+typedef struct {
+    krmUInt16Number Language;
+    krmUInt16Number Country;
+    krmUInt32Number StrW;  // offset of the text in the pool, bytes
+    krmUInt32Number Len;  // length of the text, bytes
+} _krmMLUentry;
+
+struct _krmMLU_struct {
+    krmContext ContextID;
+    krmUInt32Number AllocatedEntries;
+    krmUInt32Number UsedEntries;
+    _krmMLUentry* Entries;
+    krmUInt32Number PoolSize;
+    krmUInt32Number PoolUsed;
+    void* MemPool;  // code units, texts one after another without terminators
+};
+
+// Two ASCII characters packed big-endian ("en" is 0x656E); null or "" is 0.
+krmUInt16Number _krmMLUCode(const char* code);
+
+// Appends a translation given as a block of code units (size in bytes).
+krmBool _krmMLUAddBlock(krmMLU* mlu, const void* Block, krmUInt32Number size, krmUInt16Number LanguageCode,
+                        krmUInt16Number CountryCode);
+
+typedef struct {
+    char Name[krmMAX_NAMED_COLOR_NAME];
+    krmUInt16Number PCS[3];
+    krmUInt16Number DeviceColorant[krmMAXCHANNELS];
+} _krmNAMEDCOLOR;
+
+struct _krmNamedColorList_struct {
+    krmUInt32Number nColors;
+    krmUInt32Number Allocated;
+    krmUInt32Number ColorantCount;
+    char Prefix[33];
+    char Suffix[33];
+    _krmNAMEDCOLOR* List;
+    krmContext ContextID;
+};
+
+struct _krmDict_struct {
+    krmDICTentry* head;
+    krmContext ContextID;
+};
+
+// Length of a zero-terminated wide string in units.
+krmUInt32Number _krmWideLen(const krmWChar* s);
+
 // ==== END TEXT-RECORDS ====
 
 // ==== TAG-TYPES ====
