@@ -404,18 +404,155 @@ const krmDICTentry* krmDictNextEntry(const krmDICTentry* e);
 // ==== END TEXT-RECORDS ====
 
 // ==== TAG-TYPES (registry records, basic and structured tag objects) ====
+
+// A tag type handler. The registry holds shared records; each call gets a copy that carries the
+// calling profile's context and encoded version. SizeOfTag excludes the 8-byte type base.
+typedef struct _krmTagTypeHandler_struct {
+    krmTagTypeSignature Signature;
+    void* (*ReadPtr)(struct _krmTagTypeHandler_struct* self, krmIOHandler* io, krmUInt32Number* nItems,
+                     krmUInt32Number SizeOfTag);
+    krmBool (*WritePtr)(struct _krmTagTypeHandler_struct* self, krmIOHandler* io, void* Ptr, krmUInt32Number nItems);
+    void* (*DupPtr)(struct _krmTagTypeHandler_struct* self, const void* Ptr, krmUInt32Number n);
+    void (*FreePtr)(struct _krmTagTypeHandler_struct* self, void* Ptr);
+    krmContext ContextID;
+    krmUInt32Number ICCVersion;
+} krmTagTypeHandler;
+
+#define krmMAX_TYPES_IN_PLUGIN 20
+
+// What a tag signature may hold. The first supported type is the default for writing; the
+// decider, when present, chooses by profile version (a decimal number such as 4.3).
+typedef struct {
+    krmUInt32Number ElemCount;
+    krmUInt32Number nSupportedTypes;
+    krmTagTypeSignature SupportedTypes[krmMAX_TYPES_IN_PLUGIN];
+    krmTagTypeSignature (*DecideType)(krmFloat64Number ICCVersion, const void* Data);
+} krmTagDescriptor;
+
+// 'typH'
+typedef struct {
+    krmPluginBase base;
+    krmTagTypeHandler Handler;
+} krmPluginTagType;
+
+// 'tagH'. A record with Signature 0 names no tag: it switches its context to permissive reading.
+typedef struct {
+    krmPluginBase base;
+    krmTagSignature Signature;
+    krmTagDescriptor Descriptor;
+} krmPluginTag;
 // ==== END TAG-TYPES ====
 
 // ==== CGATS ====
 // ==== END CGATS ====
 
 // ==== PIPELINES (pipelines, stages, LUT tag types) ====
+
+typedef struct _krmPipeline_struct krmPipeline;
+typedef struct _krmStage_struct krmStage;
 // ==== END PIPELINES ====
 
 // ==== LINKING (intents, profile linking, black point) ====
 // ==== END LINKING ====
 
 // ==== FORMATS (pixel-format words and formatters) ====
+
+// The pixel-format word, lowest bit first: bytes 0-2 (0 = 8, double), channels 3-6, extra 7-9,
+// swap 10, endian16 11, planar 12, flavor 13, swapfirst 14, colour space 16-20, optimized 21,
+// float 22, premultiplied 23.
+constexpr krmUInt32Number krmFMT_BYTES(krmUInt32Number b) { return b & 7u; }
+constexpr krmUInt32Number krmFMT_CHANNELS(krmUInt32Number n) { return (n & 15u) << 3; }
+constexpr krmUInt32Number krmFMT_EXTRA(krmUInt32Number n) { return (n & 7u) << 7; }
+constexpr krmUInt32Number krmFMT_DOSWAP(krmUInt32Number s) { return (s & 1u) << 10; }
+constexpr krmUInt32Number krmFMT_ENDIAN16(krmUInt32Number e) { return (e & 1u) << 11; }
+constexpr krmUInt32Number krmFMT_PLANAR(krmUInt32Number p) { return (p & 1u) << 12; }
+constexpr krmUInt32Number krmFMT_FLAVOR(krmUInt32Number f) { return (f & 1u) << 13; }
+constexpr krmUInt32Number krmFMT_SWAPFIRST(krmUInt32Number s) { return (s & 1u) << 14; }
+constexpr krmUInt32Number krmFMT_COLORSPACE(krmUInt32Number c) { return (c & 31u) << 16; }
+constexpr krmUInt32Number krmFMT_OPTIMIZED(krmUInt32Number o) { return (o & 1u) << 21; }
+constexpr krmUInt32Number krmFMT_FLOAT(krmUInt32Number f) { return (f & 1u) << 22; }
+constexpr krmUInt32Number krmFMT_PREMUL(krmUInt32Number p) { return (p & 1u) << 23; }
+
+constexpr krmUInt32Number krmT_BYTES(krmUInt32Number w) { return w & 7u; }
+constexpr krmUInt32Number krmT_CHANNELS(krmUInt32Number w) { return (w >> 3) & 15u; }
+constexpr krmUInt32Number krmT_EXTRA(krmUInt32Number w) { return (w >> 7) & 7u; }
+constexpr krmUInt32Number krmT_DOSWAP(krmUInt32Number w) { return (w >> 10) & 1u; }
+constexpr krmUInt32Number krmT_ENDIAN16(krmUInt32Number w) { return (w >> 11) & 1u; }
+constexpr krmUInt32Number krmT_PLANAR(krmUInt32Number w) { return (w >> 12) & 1u; }
+constexpr krmUInt32Number krmT_FLAVOR(krmUInt32Number w) { return (w >> 13) & 1u; }
+constexpr krmUInt32Number krmT_SWAPFIRST(krmUInt32Number w) { return (w >> 14) & 1u; }
+constexpr krmUInt32Number krmT_COLORSPACE(krmUInt32Number w) { return (w >> 16) & 31u; }
+constexpr krmUInt32Number krmT_OPTIMIZED(krmUInt32Number w) { return (w >> 21) & 1u; }
+constexpr krmUInt32Number krmT_FLOAT(krmUInt32Number w) { return (w >> 22) & 1u; }
+constexpr krmUInt32Number krmT_PREMUL(krmUInt32Number w) { return (w >> 23) & 1u; }
+
+// Colour-space codes of the format word.
+enum {
+    krmPT_ANY = 0,
+    krmPT_GRAY = 3,
+    krmPT_RGB = 4,
+    krmPT_CMY = 5,
+    krmPT_CMYK = 6,
+    krmPT_YCbCr = 7,
+    krmPT_Luv = 8,
+    krmPT_XYZ = 9,
+    krmPT_Lab = 10,
+    krmPT_LuvK = 11,
+    krmPT_HSV = 12,
+    krmPT_HLS = 13,
+    krmPT_Yxy = 14,
+    krmPT_MCH1 = 15,  // MCH1..MCHF are 15..29
+    krmPT_MCH15 = 29,
+    krmPT_LabV2 = 30,
+};
+
+// The code of an ICC colour-space signature; 0 for an unknown one.
+krmUInt32Number krmColorSpaceCode(krmColorSpaceSignature ColorSpace);
+
+// Ink spaces (CMY, CMYK, MCH5..MCHF) carry floating-point samples in percent (0..100).
+krmBool krmIsInkSpace(krmUInt32Number Format);
+
+// Formats used by the application.
+constexpr krmUInt32Number krmFmtLabDouble = 0x4A0018;  // 3 doubles L*, a*, b*
+constexpr krmUInt32Number krmFmtLabFloat = 0x4A001C;  // 3 floats L*, a*, b*
+constexpr krmUInt32Number krmFmtLab16 = 0xA001A;  // 3 words, Lab version 4 encoding
+constexpr krmUInt32Number krmFmtXYZDouble = 0x490018;  // 3 doubles X, Y, Z (white Y = 1)
+constexpr krmUInt32Number krmFmtXYZ16 = 0x9001A;  // 3 words, 1.15 fixed point
+constexpr krmUInt32Number krmFmtRGB8 = 0x40019;
+constexpr krmUInt32Number krmFmtRGB16 = 0x4001A;
+constexpr krmUInt32Number krmFmtRGBDouble = 0x440018;
+constexpr krmUInt32Number krmFmtRGBFloat = 0x44001C;
+constexpr krmUInt32Number krmFmtBGRA8 = 0x44499;  // memory order B, G, R, A
+constexpr krmUInt32Number krmFmtCMYKFloat = 0x460024;  // 4 floats in percent
+
+// Float bit, colour-space code, channel count and bytes of the profile's colour space; 0 when
+// the space has no channel count.
+krmUInt32Number krmFormatterForColorspaceOfProfile(krmProfile hProfile, krmUInt32Number nBytes, krmBool lIsFloat);
+
+// Formatters unpack one pixel at Buffer into working values and return the next position
+// (or pack working values to Buffer). Stride is the plane stride in bytes for planar formats.
+struct _krmTransform_struct;
+typedef krmUInt8Number* (*krmFormatter16)(struct _krmTransform_struct* CMMcargo, krmUInt16Number Values[],
+                                          krmUInt8Number* Buffer, krmUInt32Number Stride);
+typedef krmUInt8Number* (*krmFormatterFloat)(struct _krmTransform_struct* CMMcargo, krmFloat32Number Values[],
+                                             krmUInt8Number* Buffer, krmUInt32Number Stride);
+typedef union {
+    krmFormatter16 Fmt16;
+    krmFormatterFloat FmtFloat;
+} krmFormatter;
+
+typedef enum { krmFormatterInput = 0, krmFormatterOutput = 1 } krmFormatterDirection;
+#define krmPACK_FLAGS_16BITS 0x0u
+#define krmPACK_FLAGS_FLOAT 0x1u
+
+// 'frmH': a factory asked before the built-in tables.
+typedef krmFormatter (*krmFormatterFactory)(krmUInt32Number Type, krmFormatterDirection Dir,
+                                            krmUInt32Number dwFlags);
+typedef struct {
+    krmPluginBase base;
+    krmFormatterFactory FormattersFactory;
+} krmPluginFormatters;
+
 // ==== END FORMATS ====
 
 // ==== TRANSFORMS ====

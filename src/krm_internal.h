@@ -151,7 +151,7 @@ typedef struct _krmProfile_struct {
     krmUInt32Number TagSizes[krmMAX_TABLE_TAG];
     krmUInt32Number TagOffsets[krmMAX_TABLE_TAG];
     void* TagPtrs[krmMAX_TABLE_TAG];
-    struct _krmTagTypeHandler_struct* TagTypeHandlers[krmMAX_TABLE_TAG];
+    const struct _krmTagTypeHandler_struct* TagTypeHandlers[krmMAX_TABLE_TAG];
 
     krmBool IsWrite;
     void* UsrMutex;
@@ -226,21 +226,137 @@ krmUInt32Number _krmWideLen(const krmWChar* s);
 // ==== END TEXT-RECORDS ====
 
 // ==== TAG-TYPES ====
+
+// Registry lookups: the context's registrations newest first, then the built-in tables.
+const krmTagTypeHandler* _krmGetTagTypeHandler(krmContext ContextID, krmTagTypeSignature sig);
+const krmTagDescriptor* _krmGetTagDescriptor(krmContext ContextID, krmTagSignature sig);
+// True when the context's own tag registrations include one with signature 0.
+krmBool _krmIsPermissiveReading(krmContext ContextID);
+// The type to write for a tag: the descriptor's decider, or its first supported type.
+krmTagTypeSignature _krmDecideTagType(const krmTagDescriptor* TagDescriptor, krmFloat64Number Version,
+                                      const void* Data);
+krmBool _krmIsTypeSupported(const krmTagDescriptor* TagDescriptor, krmTagTypeSignature Type);
 // ==== END TAG-TYPES ====
 
 // ==== CGATS ====
 // ==== END CGATS ====
 
 // ==== PIPELINES ====
+
+typedef void (*_krmStageEvalFn)(const krmFloat32Number In[], krmFloat32Number Out[], const krmStage* mpe);
+typedef void* (*_krmStageDupElemFn)(krmStage* mpe);
+typedef void (*_krmStageFreeElemFn)(krmStage* mpe);
+
+struct _krmStage_struct {
+    krmContext ContextID;
+    krmStageSignature Type;
+    krmStageSignature Implements;
+    krmUInt32Number InputChannels;
+    krmUInt32Number OutputChannels;
+    _krmStageEvalFn EvalPtr;
+    _krmStageDupElemFn DupElemPtr;
+    _krmStageFreeElemFn FreePtr;
+    void* Data;
+    struct _krmStage_struct* Next;
+};
+
+typedef void (*_krmPipelineEval16Fn)(const krmUInt16Number In[], krmUInt16Number Out[], const void* Data);
+typedef void (*_krmPipelineEvalFloatFn)(const krmFloat32Number In[], krmFloat32Number Out[], const void* Data);
+typedef void (*_krmFreeUserDataFn)(krmContext ContextID, void* Data);
+typedef void* (*_krmDupUserDataFn)(krmContext ContextID, const void* Data);
+
+struct _krmPipeline_struct {
+    krmStage* Elements;
+    krmUInt32Number InputChannels;
+    krmUInt32Number OutputChannels;
+    void* Data;
+    _krmPipelineEval16Fn Eval16Fn;
+    _krmPipelineEvalFloatFn EvalFloatFn;
+    _krmFreeUserDataFn FreeDataFn;
+    _krmDupUserDataFn DupDataFn;
+    krmContext ContextID;
+    krmBool SaveAs8Bits;  // LUT writers use 8-bit precision ('mft1' in version 2)
+};
 // ==== END PIPELINES ====
 
 // ==== LINKING ====
 // ==== END LINKING ====
 
 // ==== FORMATS ====
+
+// The formatter for a format word, asking the context's 'frmH' plug-ins before the built-in
+// tables; a null routine when none fits. dwFlags is krmPACK_FLAGS_16BITS or krmPACK_FLAGS_FLOAT.
+krmFormatter _krmGetFormatter(krmContext ContextID, krmUInt32Number Type, krmFormatterDirection Dir,
+                              krmUInt32Number dwFlags);
+
+// Copies the extra (alpha) channels of a rectangle from input to output, converting sample types.
+void _krmHandleExtraChannels(struct _krmTransform_struct* p, const void* in, void* out,
+                             krmUInt32Number PixelsPerLine, krmUInt32Number LineCount, const krmStride* Stride);
+
+// IEEE 754 binary16 conversions.
+krmFloat32Number _krmHalf2Float(krmUInt16Number h);
+krmUInt16Number _krmFloat2Half(krmFloat32Number flt);
+
 // ==== END FORMATS ====
 
 // ==== TRANSFORMS ====
+
+struct _krmTransform_struct;
+
+// The last pixel converted at creation: 16 input words and their 16 output words.
+typedef struct {
+    krmUInt16Number CacheIn[krmMAXCHANNELS];
+    krmUInt16Number CacheOut[krmMAXCHANNELS];
+} _krmCACHE;
+
+// A worker converts a rectangle of pixels.
+typedef void (*_krmTransform2Fn)(struct _krmTransform_struct* CMMcargo, const void* InputBuffer, void* OutputBuffer,
+                                 krmUInt32Number PixelsPerLine, krmUInt32Number LineCount, const krmStride* Stride);
+// Workers of transform plug-ins written for the interface before 2080: one line per call.
+typedef void (*_krmTransformFn)(struct _krmTransform_struct* CMMcargo, const void* InputBuffer, void* OutputBuffer,
+                                krmUInt32Number Size, krmUInt32Number Stride);
+typedef void (*_krmFreeUserDataFn)(krmContext ContextID, void* Data);
+
+struct _krmTransform_struct {
+    krmUInt32Number InputFormat;
+    krmUInt32Number OutputFormat;
+
+    _krmTransform2Fn xform;  // the worker chosen at creation
+
+    krmFormatter16 FromInput;
+    krmFormatter16 ToOutput;
+    krmFormatterFloat FromInputFloat;
+    krmFormatterFloat ToOutputFloat;
+
+    _krmCACHE Cache;
+
+    struct _krmPipeline_struct* Lut;  // owned
+    struct _krmPipeline_struct* GamutCheck;  // owned, optional
+
+    krmNamedColorList* InputColorant;  // optional copies
+    krmNamedColorList* OutputColorant;
+
+    krmColorSpaceSignature EntryColorSpace;
+    krmColorSpaceSignature ExitColorSpace;
+    krmFloat64Number EntryWhitePoint[3];  // X, Y, Z
+    krmFloat64Number ExitWhitePoint[3];
+
+    krmSequence* Sequence;  // with krmFlagKeepSequence
+
+    krmUInt32Number dwOriginalFlags;
+    krmUInt32Number RenderingIntent;
+
+    krmContext ContextID;
+    void* UserData;
+    _krmFreeUserDataFn FreeUserData;
+
+    // Plug-in workers.
+    _krmTransformFn OldXform;
+    _krmTransform2Fn Worker;
+    krmInt32Number MaxWorkers;
+    krmUInt32Number WorkerFlags;
+};
+
 // ==== END TRANSFORMS ====
 
 // ==== BUILTIN-PROFILES ====
