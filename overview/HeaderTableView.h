@@ -4,9 +4,6 @@
 
 #include <krm.h>
 
-// Repeats the engine's handle typedef until krm.h declares it (an identical typedef is allowed).
-typedef struct _krmProfile_struct* krmProfile;
-
 // The 128-byte profile header as a table of named values.
 class HeaderTableView : public TableView
 {
