@@ -12,10 +12,12 @@ namespace {
 
 std::string ascii(const krmMLU* mlu, const char* lang, const char* cntry)
 {
-    char buf[256];
-    if (krmMLUGetASCII(mlu, lang, cntry, buf, sizeof buf) == 0)
+    krmUInt32Number need = krmMLUGetASCII(mlu, lang, cntry, nullptr, 0);
+    if (need == 0)
         return "<none>";
-    return buf;
+    std::vector<char> buf(need);
+    EXPECT_EQ(krmMLUGetASCII(mlu, lang, cntry, buf.data(), need), need);
+    return buf.data();
 }
 
 std::u16string wide(const krmMLU* mlu, const char* lang, const char* cntry)
