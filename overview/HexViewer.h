@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QByteArray>
+
+// A classic hex dump: hexadecimal pairs in the left two thirds, the same bytes as characters in
+// the right third, as many bytes per line as fit. A mouse drag selects bytes for copying.
+class HexViewer : public QAbstractScrollArea
+{
+    Q_OBJECT
+
+public:
+    explicit HexViewer(QWidget* parent = nullptr);
+
+    void setData(const QByteArray& bytes);
+    const QByteArray& data() const { return data_; }
+
+    int bytesPerLine() const { return bytesPerLine_; }
+    int charWidth() const { return charWidth_; }
+    int lineHeight() const { return lineHeight_; }
+    int hexAreaWidth() const { return hexAreaWidth_; }
+    int selectionStart() const { return selectionStart_; }
+    int selectionEnd() const { return selectionEnd_; }
+    // The selected bytes as "0A FF 10", in file order; empty without a selection.
+    QString selectedText() const;
+
+    // Byte index under a viewport point, -1 for none.
+    int byteAt(const QPoint& point) const;
+
+public slots:
+    void copy();
+    void select_all();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void updateLayout();
+    void updateScrollRange();
+    int lineCount() const;
+    int visibleLines() const;
+
+    QByteArray data_;
+    int bytesPerLine_ = 16;
+    int charWidth_ = 0;
+    int lineHeight_ = 0;
+    int hexAreaWidth_ = 0;
+    int textAreaWidth_ = 0;
+    int selectionStart_ = -1;
+    int selectionEnd_ = -1;
+    bool dragging_ = false;
+};
