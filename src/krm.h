@@ -303,16 +303,272 @@ krmBool krmLinkTag(krmProfile hProfile, krmTagSignature sig, krmTagSignature des
 // ==== END CONTEXT-AND-CONTAINER ====
 
 // ==== MATHS (colour-space maths, white points, matrices) ====
+
+typedef struct {
+    krmFloat64Number X;
+    krmFloat64Number Y;
+    krmFloat64Number Z;
+} krmCIEXYZ;
+
+typedef struct {
+    krmFloat64Number x;
+    krmFloat64Number y;
+    krmFloat64Number Y;
+} krmCIExyY;
+
+typedef struct {
+    krmFloat64Number L;
+    krmFloat64Number a;
+    krmFloat64Number b;
+} krmCIELab;
+
+// h in degrees, 0 to 360.
+typedef struct {
+    krmFloat64Number L;
+    krmFloat64Number C;
+    krmFloat64Number h;
+} krmCIELCh;
+
+typedef struct {
+    krmCIEXYZ Red;
+    krmCIEXYZ Green;
+    krmCIEXYZ Blue;
+} krmCIEXYZTRIPLE;
+
+typedef struct {
+    krmCIExyY Red;
+    krmCIExyY Green;
+    krmCIExyY Blue;
+} krmCIExyYTRIPLE;
+
+// Row-major 3 x 3: v[row].n[column].
+typedef struct {
+    krmFloat64Number n[3];
+} krmVEC3;
+
+typedef struct {
+    krmVEC3 v[3];
+} krmMAT3;
+
+// The PCS reference white (ICC.1:2010 7.2.16).
+#define krmD50X 0.9642
+#define krmD50Y 1.0
+#define krmD50Z 0.8249
+
+// Limits of the 16-bit encodings.
+#define krmMAX_ENCODEABLE_XYZ (1.0 + 32767.0 / 32768.0)
+#define krmMIN_ENCODEABLE_ab2 (-128.0)
+#define krmMAX_ENCODEABLE_ab2 ((65535.0 / 256.0) - 128.0)
+#define krmMIN_ENCODEABLE_ab4 (-128.0)
+#define krmMAX_ENCODEABLE_ab4 (127.0)
+
+// D50 as XYZ and as chromaticity; the default white wherever a white point argument is null.
+const krmCIEXYZ* krmD50_XYZ(void);
+const krmCIExyY* krmD50_xyY(void);
+
+void krmXYZ2Lab(const krmCIEXYZ* WhitePoint, krmCIELab* Lab, const krmCIEXYZ* xyz);
+void krmLab2XYZ(const krmCIEXYZ* WhitePoint, krmCIEXYZ* xyz, const krmCIELab* Lab);
+// Black (X + Y + Z = 0) has no chromaticity; y = 0 has no XYZ. Callers keep out of both.
+void krmXYZ2xyY(krmCIExyY* Dest, const krmCIEXYZ* Source);
+void krmxyY2XYZ(krmCIEXYZ* Dest, const krmCIExyY* Source);
+void krmLab2LCh(krmCIELCh* LCh, const krmCIELab* Lab);
+void krmLCh2Lab(krmCIELab* Lab, const krmCIELCh* LCh);
+
+// Colour differences: CIE 1976 and CIEDE2000 (the viewers use kL = kC = kH = 1).
+krmFloat64Number krmDeltaE(const krmCIELab* Lab1, const krmCIELab* Lab2);
+krmFloat64Number krmCIEDE2000(const krmCIELab* Lab1, const krmCIELab* Lab2, krmFloat64Number Kl, krmFloat64Number Kc,
+                              krmFloat64Number Kh);
+
+// 16-bit PCS encodings (ICC.1:2010 6.3.4.2 and Annex A). Encoders clamp, round and saturate.
+void krmFloat2LabEncoded(krmUInt16Number wLab[3], const krmCIELab* Lab);
+void krmFloat2LabEncodedV2(krmUInt16Number wLab[3], const krmCIELab* Lab);
+void krmLabEncoded2Float(krmCIELab* Lab, const krmUInt16Number wLab[3]);
+void krmLabEncoded2FloatV2(krmCIELab* Lab, const krmUInt16Number wLab[3]);
+void krmFloat2XYZEncoded(krmUInt16Number XYZ[3], const krmCIEXYZ* fXYZ);
+void krmXYZEncoded2Float(krmCIEXYZ* fXYZ, const krmUInt16Number XYZ[3]);
+
+// Daylight chromaticity for 4000 K to 25000 K, and correlated colour temperature by Robertson's method.
+krmBool krmWhitePointFromTemp(krmCIExyY* WhitePoint, krmFloat64Number TempK);
+krmBool krmTempFromWhitePoint(krmFloat64Number* TempK, const krmCIExyY* WhitePoint);
+
+// Chromatic adaptation from one white to another through a cone matrix (null means Bradford).
+krmBool krmAdaptationMatrix(krmMAT3* r, const krmMAT3* ConeMatrix, const krmCIEXYZ* FromIll, const krmCIEXYZ* ToIll);
+// RGB to XYZ from a white and three primaries, adapted to D50.
+krmBool krmBuildRGB2XYZMatrix(krmMAT3* r, const krmCIExyY* WhitePoint, const krmCIExyYTRIPLE* Primaries);
+
+// 3 x 3 algebra. Inverse and Solve fail on a determinant below 1e-4 in magnitude.
+void krmVEC3init(krmVEC3* r, krmFloat64Number x, krmFloat64Number y, krmFloat64Number z);
+void krmVEC3minus(krmVEC3* r, const krmVEC3* a, const krmVEC3* b);
+void krmVEC3cross(krmVEC3* r, const krmVEC3* u, const krmVEC3* v);
+krmFloat64Number krmVEC3dot(const krmVEC3* u, const krmVEC3* v);
+krmFloat64Number krmVEC3length(const krmVEC3* a);
+krmFloat64Number krmVEC3distance(const krmVEC3* a, const krmVEC3* b);
+void krmMAT3Identity(krmMAT3* a);
+krmBool krmMAT3IsIdentity(const krmMAT3* a);
+void krmMAT3Multiply(krmMAT3* r, const krmMAT3* a, const krmMAT3* b);
+krmBool krmMAT3Inverse(const krmMAT3* a, krmMAT3* b);
+krmBool krmMAT3Solve(krmVEC3* x, const krmMAT3* a, const krmVEC3* b);
+void krmMAT3Eval(krmVEC3* r, const krmMAT3* a, const krmVEC3* v);
+
+// Channels of a colour space: unknown spaces give 3 from krmChannelsOf and -1 from krmChannelsOfColorSpace.
+krmUInt32Number krmChannelsOf(krmColorSpaceSignature ColorSpace);
+krmInt32Number krmChannelsOfColorSpace(krmColorSpaceSignature ColorSpace);
+
+// The 16-bit white and black of RGB, CMY, CMYK, gray and Lab; false for other spaces. The arrays
+// are static. Any output pointer may be null.
+krmBool krmEndPointsBySpace(krmColorSpaceSignature Space, const krmUInt16Number** White, const krmUInt16Number** Black,
+                            krmUInt32Number* nOutputs);
+
+// Fast rounding. krmQuickFloor(v) is floor(v) after rounding v to a multiple of 1/65536; valid for
+// -32768 <= v < 32767. It reads the low word of v + 1.5 * 2^36, where the fixed-point value sits.
+inline krmInt32Number krmQuickFloor(krmFloat64Number val)
+{
+    const krmFloat64Number magic = 68719476736.0 * 1.5;
+    const krmFloat64Number t = val + magic;
+    krmUInt64Number bits;
+    __builtin_memcpy(&bits, &t, sizeof bits);
+    return krmInt32Number(krmUInt32Number(bits & 0xFFFFFFFFu)) >> 16;
+}
+
+// Rounds to the nearest word and saturates to 0..65535 (NaN gives 0).
+inline krmUInt16Number krmQuickSaturateWord(krmFloat64Number d)
+{
+    d += 0.5;
+    if (!(d > 0.0)) return 0;
+    if (d >= 65535.0) return 0xFFFF;
+    return krmUInt16Number(krmQuickFloor(d - 32767.0) + 32767);
+}
+
+// The 16-bit coordinate of node i of a grid of MaxSamples nodes.
+inline krmUInt16Number krmQuantizeVal(krmFloat64Number i, krmUInt32Number MaxSamples)
+{
+    return krmQuickSaturateWord((i * 65535.0) / krmFloat64Number(MaxSamples - 1));
+}
 // ==== END MATHS ====
 
 // ==== INTERPOLATION ====
+
+#define krmMAX_INPUT_DIMENSIONS 15
+// Temporary vectors of the recursive routines hold this many outputs.
+#define krmMAX_STAGE_CHANNELS 128
+
+#define krmInterpFlagFloat 0x1u       // the table holds single-precision values
+#define krmInterpFlagTrilinear 0x100u  // trilinear instead of tetrahedral with 3 inputs
+
+typedef struct _krmInterpParams_struct krmInterpParams;
+
+typedef void (*krmInterpFn16)(const krmUInt16Number Input[], krmUInt16Number Output[], const krmInterpParams* p);
+typedef void (*krmInterpFnFloat)(const krmFloat32Number Input[], krmFloat32Number Output[], const krmInterpParams* p);
+
+typedef union {
+    krmInterpFn16 Lerp16;
+    krmInterpFnFloat LerpFloat;
+} krmInterpFunction;
+
+// A table's grid and its chosen routine. Nodes are stored with the last input varying fastest and
+// the outputs of a node adjacent: opta[0] = outputs, opta[i] = opta[i - 1] * nSamples[inputs - i],
+// so opta[0] is the stride of the last input and opta[inputs - 1] that of the first.
+struct _krmInterpParams_struct {
+    krmContext ContextID;
+    krmUInt32Number dwFlags;
+    krmUInt32Number nInputs;
+    krmUInt32Number nOutputs;
+    krmUInt32Number nSamples[krmMAX_INPUT_DIMENSIONS];  // grid points per input
+    krmUInt32Number Domain[krmMAX_INPUT_DIMENSIONS];    // grid points - 1
+    krmUInt32Number opta[krmMAX_INPUT_DIMENSIONS];      // strides, in values
+    const void* Table;                                  // not owned
+    krmInterpFunction Interpolation;
+};
+
+// 'inpH': a factory that offers a routine for (inputs, outputs, flags), or a null routine.
+typedef krmInterpFunction (*krmInterpFnFactory)(krmUInt32Number nInputChannels, krmUInt32Number nOutputChannels,
+                                               krmUInt32Number dwFlags);
+
+typedef struct {
+    krmPluginBase base;
+    krmInterpFnFactory InterpolatorsFactory;
+} krmPluginInterpolation;
+
+krmInterpParams* krmComputeInterpParams(krmContext ContextID, krmUInt32Number nSamples, krmUInt32Number InputChan,
+                                        krmUInt32Number OutputChan, const void* Table, krmUInt32Number dwFlags);
+krmInterpParams* krmComputeInterpParamsEx(krmContext ContextID, const krmUInt32Number nSamples[],
+                                          krmUInt32Number InputChan, krmUInt32Number OutputChan, const void* Table,
+                                          krmUInt32Number dwFlags);
+void krmFreeInterpParams(krmInterpParams* p);
+// Chooses the routine again for the parameters' current flags; false when none fits.
+krmBool krmSetInterpolationRoutine(krmContext ContextID, krmInterpParams* p);
 // ==== END INTERPOLATION ====
 
 // ==== TONE-CURVES ====
 typedef struct _krmToneCurve_struct krmToneCurve;
 
+// The bounds of the outer segments, kept as single-precision values.
+#define krmMINUS_INF (-1E22F)
+#define krmPLUS_INF (+1E22F)
+
+// One piece of a curve, covering x0 < x <= x1. Type 0 is sampled (nGridPoints values spread over
+// the segment); other types are parametric, negative types the inverses of positive ones.
+typedef struct {
+    krmFloat32Number x0;
+    krmFloat32Number x1;
+    krmInt32Number Type;
+    krmFloat64Number Params[10];
+    krmUInt32Number nGridPoints;
+    krmFloat32Number* SampledPoints;
+} krmCurveSegment;
+
+// 'parH': up to 20 parametric types with their parameter counts and one evaluator, which gets the
+// signed type (negative for the inverse), the parameters and x.
+#define krmMAX_TYPES_IN_PARAMETRIC_PLUGIN 20
+
+typedef krmFloat64Number (*krmParametricCurveEvaluator)(krmInt32Number Type, const krmFloat64Number Params[10],
+                                                        krmFloat64Number R);
+
+typedef struct {
+    krmPluginBase base;
+    krmUInt32Number nFunctions;
+    krmUInt32Number FunctionTypes[krmMAX_TYPES_IN_PARAMETRIC_PLUGIN];
+    krmUInt32Number ParameterCount[krmMAX_TYPES_IN_PARAMETRIC_PLUGIN];
+    krmParametricCurveEvaluator Evaluator;
+} krmPluginParametricCurves;
+
+// Constructors. Types 1 to 5 are the ICC parametric functions 0 to 4; 6 to 8, 108 and 109 are
+// the engine's own (see krmBuildParametricToneCurve).
+krmToneCurve* krmBuildGamma(krmContext ContextID, krmFloat64Number Gamma);
+krmToneCurve* krmBuildParametricToneCurve(krmContext ContextID, krmInt32Number Type, const krmFloat64Number Params[]);
+krmToneCurve* krmBuildSegmentedToneCurve(krmContext ContextID, krmUInt32Number nSegments,
+                                         const krmCurveSegment Segments[]);
+krmToneCurve* krmBuildTabulatedToneCurve16(krmContext ContextID, krmUInt32Number nEntries,
+                                           const krmUInt16Number values[]);
+krmToneCurve* krmBuildTabulatedToneCurveFloat(krmContext ContextID, krmUInt32Number nEntries,
+                                              const krmFloat32Number values[]);
+krmToneCurve* krmDupToneCurve(const krmToneCurve* Src);
+void krmFreeToneCurve(krmToneCurve* Curve);
+void krmFreeToneCurveTriple(krmToneCurve* Curve[3]);
+
+// Reversal (analytic for a single parametric segment, else a table of nResultSamples entries)
+// and joining (Y^-1 after X, sampled at nPoints).
+krmToneCurve* krmReverseToneCurve(const krmToneCurve* InGamma);
+krmToneCurve* krmReverseToneCurveEx(krmUInt32Number nResultSamples, const krmToneCurve* InGamma);
+krmToneCurve* krmJoinToneCurve(krmContext ContextID, const krmToneCurve* X, const krmToneCurve* Y,
+                               krmUInt32Number nPoints);
+
+krmFloat32Number krmEvalToneCurveFloat(const krmToneCurve* Curve, krmFloat32Number v);
+krmUInt16Number krmEvalToneCurve16(const krmToneCurve* Curve, krmUInt16Number v);
+
+// Queries on the 16-bit table and the segments.
+krmBool krmIsToneCurveLinear(const krmToneCurve* Curve);
+krmBool krmIsToneCurveMonotonic(const krmToneCurve* t);
+krmBool krmIsToneCurveDescending(const krmToneCurve* t);
+krmBool krmIsToneCurveMultisegment(const krmToneCurve* InGamma);
 // The curve's parametric type when it has exactly one segment, else 0.
 krmInt32Number krmGetToneCurveParametricType(const krmToneCurve* t);
+// The segment at index n, or null outside 0 .. count - 1.
+const krmCurveSegment* krmGetToneCurveSegment(const krmToneCurve* t, krmInt32Number n);
+krmUInt32Number krmGetToneCurveEstimatedTableEntries(const krmToneCurve* t);
+const krmUInt16Number* krmGetToneCurveEstimatedTable(const krmToneCurve* t);
+// Mean exponent of y = x^g over the curve, or -1 when its spread exceeds Precision.
+krmFloat64Number krmEstimateGamma(const krmToneCurve* t, krmFloat64Number Precision);
 // ==== END TONE-CURVES ====
 
 // ==== TEXT-RECORDS (MLU, named colour lists, sequences, dictionaries) ====
@@ -429,6 +685,10 @@ typedef struct {
     krmTagTypeSignature (*DecideType)(krmFloat64Number ICCVersion, const void* Data);
 } krmTagDescriptor;
 
+// Three s15Fixed16 numbers (ICC.1:2010 4.14).
+krmBool krmReadXYZ(krmIOHandler* io, krmCIEXYZ* XYZ);
+krmBool krmWriteXYZ(krmIOHandler* io, const krmCIEXYZ* XYZ);
+
 // 'typH'
 typedef struct {
     krmPluginBase base;
@@ -444,12 +704,168 @@ typedef struct {
 // ==== END TAG-TYPES ====
 
 // ==== CGATS ====
+
+// CGATS.17 measurement text (also inside 'targ' tags): tables of properties and data rows.
+typedef struct _krmIT8_struct krmIT8;
+
+krmIT8* krmIT8LoadFromMem(krmContext ContextID, const void* Ptr, krmUInt32Number len);
+void krmIT8Free(krmIT8* it8);
+
+// Tables: loading leaves table 0 current. krmIT8SetTable returns the index made current, or -1.
+krmUInt32Number krmIT8TableCount(krmIT8* it8);
+krmInt32Number krmIT8SetTable(krmIT8* it8, krmUInt32Number nTable);
+const char* krmIT8GetSheetType(krmIT8* it8);
+
+// Properties of the current table; names compare without regard to letter case.
+const char* krmIT8GetProperty(krmIT8* it8, const char* Key);
+krmFloat64Number krmIT8GetPropertyDbl(krmIT8* it8, const char* Key);
+const char* krmIT8GetPropertyMulti(krmIT8* it8, const char* Key, const char* SubKey);
+// The name arrays belong to the object and live until it is freed.
+krmUInt32Number krmIT8EnumProperties(krmIT8* it8, const char*** PropertyNames);
+krmUInt32Number krmIT8EnumPropertyMulti(krmIT8* it8, const char* Key, const char*** SubpropertyNames);
+
+// Data of the current table: fields (columns) by name or index, sets (rows) by index or SAMPLE_ID.
+krmInt32Number krmIT8EnumDataFormat(krmIT8* it8, const char*** SampleNames);
+krmInt32Number krmIT8FindDataFormat(krmIT8* it8, const char* cSample);
+const char* krmIT8GetDataRowCol(krmIT8* it8, krmInt32Number row, krmInt32Number col);
+krmFloat64Number krmIT8GetDataRowColDbl(krmIT8* it8, krmInt32Number row, krmInt32Number col);
+const char* krmIT8GetData(krmIT8* it8, const char* cPatch, const char* cSample);
+krmFloat64Number krmIT8GetDataDbl(krmIT8* it8, const char* cPatch, const char* cSample);
+const char* krmIT8GetPatchName(krmIT8* it8, krmInt32Number nPatch);
+krmInt32Number krmIT8GetPatchByName(krmIT8* it8, const char* cPatch);
+
 // ==== END CGATS ====
 
 // ==== PIPELINES (pipelines, stages, LUT tag types) ====
 
 typedef struct _krmPipeline_struct krmPipeline;
 typedef struct _krmStage_struct krmStage;
+
+// Stage types (the kind of element) and the operations some of them implement.
+enum : krmStageSignature {
+    krmSigCurveSetElemType = 0x63767374,       // 'cvst'
+    krmSigMatrixElemType = 0x6D617466,         // 'matf'
+    krmSigCLutElemType = 0x636C7574,           // 'clut'
+    krmSigBAcsElemType = 0x62414353,           // 'bACS'
+    krmSigEAcsElemType = 0x65414353,           // 'eACS'
+    krmSigXYZ2LabElemType = 0x6C327820,        // 'l2x ' (the XYZ-to-Lab stage)
+    krmSigLab2XYZElemType = 0x78326C20,        // 'x2l ' (the Lab-to-XYZ stage)
+    krmSigNamedColorElemType = 0x6E636C20,     // 'ncl '
+    krmSigLabV2toV4 = 0x32203420,              // '2 4 '
+    krmSigLabV4toV2 = 0x34203220,              // '4 2 '
+    krmSigIdentityElemType = 0x69646E20,       // 'idn '
+    krmSigLab2FloatPCS = 0x64326C20,           // 'd2l '
+    krmSigFloatPCS2Lab = 0x6C326420,           // 'l2d '
+    krmSigXYZ2FloatPCS = 0x64327820,           // 'd2x '
+    krmSigFloatPCS2XYZ = 0x78326420,           // 'x2d '
+    krmSigClipNegativesElemType = 0x636C7020,  // 'clp '
+};
+
+// Where a stage is inserted or unlinked.
+typedef enum { krmAT_BEGIN = 0, krmAT_END = 1 } krmStageLoc;
+
+// Data of a curve set stage: nCurves owned curves.
+typedef struct {
+    krmUInt32Number nCurves;
+    krmToneCurve** TheCurves;
+} krmStageToneCurvesData;
+
+// Data of a matrix stage: rows x columns values row by row (rows = outputs), optional offset per row.
+typedef struct {
+    krmFloat64Number* Double;
+    krmFloat64Number* Offset;
+} krmStageMatrixData;
+
+// Data of a CLUT stage: the node values in 16 bits or single precision and their grid.
+typedef struct {
+    union {
+        void* T;
+        krmUInt16Number* T16;
+        krmFloat32Number* TFloat;
+    } Tab;
+    krmInterpParams* Params;
+    krmUInt32Number nEntries;
+    krmBool HasFloatValues;
+} krmStageCLutData;
+
+// Grid samplers get the node coordinates and, when sampling a CLUT, the node's values to change.
+// Returning false stops the traversal.
+typedef krmInt32Number (*krmSAMPLER16)(const krmUInt16Number In[], krmUInt16Number Out[], void* Cargo);
+#define krmSAMPLER_INSPECT 0x01000000u  // look at the nodes without writing them back
+
+// Pipelines: fewer than 16 input and output channels.
+krmPipeline* krmPipelineAlloc(krmContext ContextID, krmUInt32Number InputChannels, krmUInt32Number OutputChannels);
+void krmPipelineFree(krmPipeline* lut);
+krmPipeline* krmPipelineDup(const krmPipeline* Orig);
+krmContext krmGetPipelineContextID(const krmPipeline* lut);
+krmUInt32Number krmPipelineInputChannels(const krmPipeline* lut);
+krmUInt32Number krmPipelineOutputChannels(const krmPipeline* lut);
+krmUInt32Number krmPipelineStageCount(const krmPipeline* lut);
+krmStage* krmPipelineFirstStage(const krmPipeline* lut);
+krmStage* krmPipelineLastStage(const krmPipeline* lut);
+void krmPipelineEval16(const krmUInt16Number In[], krmUInt16Number Out[], const krmPipeline* lut);
+void krmPipelineEvalFloat(const krmFloat32Number In[], krmFloat32Number Out[], const krmPipeline* lut);
+// Finds device values (3 inputs, or 4 with the fourth fixed at Target[3]) giving the 3 target
+// outputs, starting from Hint (or 0.3).
+krmBool krmPipelineEvalReverseFloat(const krmFloat32Number Target[], krmFloat32Number Result[],
+                                    const krmFloat32Number Hint[], const krmPipeline* lut);
+// Appends copies of l2's stages to l1.
+krmBool krmPipelineCat(krmPipeline* l1, const krmPipeline* l2);
+// Returns the previous value of the flag.
+krmBool krmPipelineSetSaveAs8bitsFlag(krmPipeline* lut, krmBool On);
+// The pipeline takes the stage (even when the channels do not join and false is returned).
+krmBool krmPipelineInsertStage(krmPipeline* lut, krmStageLoc loc, krmStage* mpe);
+// Hands the stage out through mpe, or frees it when mpe is null.
+void krmPipelineUnlinkStage(krmPipeline* lut, krmStageLoc loc, krmStage** mpe);
+// True when the pipeline has exactly n stages of the n given types (passed as int), in order;
+// then n further arguments of type krmStage** (each may be null) receive the stages.
+krmBool krmPipelineCheckAndRetrieveStages(const krmPipeline* Lut, krmUInt32Number n, ...);
+
+// Stages.
+krmStage* krmStageAllocIdentity(krmContext ContextID, krmUInt32Number nChannels);
+krmStage* krmStageAllocToneCurves(krmContext ContextID, krmUInt32Number nChannels, krmToneCurve* const Curves[]);
+krmStage* krmStageAllocIdentityCurves(krmContext ContextID, krmUInt32Number nChannels);
+krmStage* krmStageAllocMatrix(krmContext ContextID, krmUInt32Number Rows, krmUInt32Number Cols,
+                              const krmFloat64Number* Matrix, const krmFloat64Number* Offset);
+krmStage* krmStageAllocCLut16bit(krmContext ContextID, krmUInt32Number nGridPoints, krmUInt32Number inputChan,
+                                 krmUInt32Number outputChan, const krmUInt16Number* Table);
+krmStage* krmStageAllocCLut16bitGranular(krmContext ContextID, const krmUInt32Number clutPoints[],
+                                         krmUInt32Number inputChan, krmUInt32Number outputChan,
+                                         const krmUInt16Number* Table);
+krmStage* krmStageAllocCLutFloat(krmContext ContextID, krmUInt32Number nGridPoints, krmUInt32Number inputChan,
+                                 krmUInt32Number outputChan, const krmFloat32Number* Table);
+krmStage* krmStageAllocCLutFloatGranular(krmContext ContextID, const krmUInt32Number clutPoints[],
+                                         krmUInt32Number inputChan, krmUInt32Number outputChan,
+                                         const krmFloat32Number* Table);
+krmStage* krmStageAllocIdentityCLut(krmContext ContextID, krmUInt32Number nChan);
+krmStage* krmStageAllocLabV2ToV4(krmContext ContextID);
+krmStage* krmStageAllocLabV4ToV2(krmContext ContextID);
+krmStage* krmStageAllocLab2FloatPCS(krmContext ContextID);
+krmStage* krmStageAllocFloatPCS2Lab(krmContext ContextID);
+krmStage* krmStageAllocXYZ2FloatPCS(krmContext ContextID);
+krmStage* krmStageAllocFloatPCS2XYZ(krmContext ContextID);
+krmStage* krmStageAllocLab2XYZ(krmContext ContextID);
+krmStage* krmStageAllocXYZ2Lab(krmContext ContextID);
+krmStage* krmStageAllocClipNegatives(krmContext ContextID, krmUInt32Number nChannels);
+// Index into a copy of the list: device values, or the three PCS values when UsePCS.
+krmStage* krmStageAllocNamedColor(const krmNamedColorList* NamedColorList, krmBool UsePCS);
+krmNamedColorList* krmGetNamedColorListFromStage(const krmStage* mpe);
+
+krmStage* krmStageDup(krmStage* mpe);
+void krmStageFree(krmStage* mpe);
+krmStageSignature krmStageType(const krmStage* mpe);
+krmStageSignature krmStageImplements(const krmStage* mpe);
+krmUInt32Number krmStageInputChannels(const krmStage* mpe);
+krmUInt32Number krmStageOutputChannels(const krmStage* mpe);
+void* krmStageData(const krmStage* mpe);
+krmContext krmGetStageContextID(const krmStage* mpe);
+krmStage* krmStageNext(const krmStage* mpe);
+
+// Grids: node count (0 when a dimension is below 2 or the grid is too large), traversal.
+krmUInt32Number krmCubeSize(const krmUInt32Number Dims[], krmUInt32Number b);
+krmBool krmStageSampleCLut16bit(krmStage* mpe, krmSAMPLER16 Sampler, void* Cargo, krmUInt32Number dwFlags);
+krmBool krmSliceSpace16(krmUInt32Number nInputs, const krmUInt32Number clutPoints[], krmSAMPLER16 Sampler,
+                        void* Cargo);
 // ==== END PIPELINES ====
 
 // ==== LINKING (intents, profile linking, black point) ====

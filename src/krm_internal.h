@@ -165,12 +165,46 @@ krmUInt32Number _krmMaxProfileVersion(krmContext ctx);
 // ==== END CONTEXT-AND-CONTAINER ====
 
 // ==== MATHS ====
+
+// Determinants, cone responses and parameters below this magnitude count as zero.
+#define krmMATRIX_DET_TOLERANCE 0.0001
+
+// Hue angle in degrees, 0 to 360; 0 for a = b = 0.
+krmFloat64Number krmAtan2Deg(krmFloat64Number b, krmFloat64Number a);
+
+// The Bradford cone response matrix.
+const krmMAT3* krmBradfordMatrix(void);
 // ==== END MATHS ====
 
 // ==== INTERPOLATION ====
+
+// Maps v * Domain (v a 16-bit input) into 16.16 fixed point: cell in the high word, fraction in the low.
+inline krmUInt64Number krmToFixedDomain(krmUInt64Number a)
+{
+    return a + ((a + 0x7FFF) / 0xFFFF);
+}
+
+// The built-in routine for a grid, without asking plug-ins; a null routine when none fits.
+krmInterpFunction _krmDefaultInterpolatorsFactory(krmUInt32Number nInputChannels, krmUInt32Number nOutputChannels,
+                                                  krmUInt32Number dwFlags);
 // ==== END INTERPOLATION ====
 
 // ==== TONE-CURVES ====
+
+#define krmMAX_ENTRIES_IN_TABLE 65530
+
+struct _krmToneCurve_struct {
+    krmInterpParams* InterpParams;  // over Table16
+    krmUInt32Number nSegments;
+    krmCurveSegment* Segments;
+    krmInterpParams** SegInterp;  // one per segment; set for sampled ones
+    krmParametricCurveEvaluator* Evals;  // one per segment; set for parametric ones
+    krmUInt32Number nEntries;
+    krmUInt16Number* Table16;
+};
+
+// Segmented evaluation in double precision: +-1e22 for infinities, -1e22 outside every segment.
+krmFloat64Number _krmEvalSegmentedFn(const krmToneCurve* g, krmFloat64Number R);
 // ==== END TONE-CURVES ====
 
 // ==== TEXT-RECORDS ====
@@ -277,6 +311,30 @@ struct _krmPipeline_struct {
     krmContext ContextID;
     krmBool SaveAs8Bits;  // LUT writers use 8-bit precision ('mft1' in version 2)
 };
+
+// Any other kind of stage (plug-ins); implements equals type.
+krmStage* krmStageAllocPlaceholder(krmContext ContextID, krmStageSignature Type, krmUInt32Number InputChannels,
+                                   krmUInt32Number OutputChannels, _krmStageEvalFn EvalPtr,
+                                   _krmStageDupElemFn DupElemPtr, _krmStageFreeElemFn FreePtr, void* Data);
+
+// Replaces the 16-bit evaluator and its private data (pipeline optimisation).
+void _krmPipelineSetOptimizationParameters(krmPipeline* Lut, _krmPipelineEval16Fn Eval16, void* PrivateData,
+                                           _krmFreeUserDataFn FreePrivateDataFn, _krmDupUserDataFn DupPrivateDataFn);
+
+typedef struct {
+    krmNamedColorList* List;  // owned copy
+    krmBool UsePCS;
+} krmStageNamedColorData;
+
+inline void _krmInterpEval16(const krmInterpParams* p, const krmUInt16Number In[], krmUInt16Number Out[])
+{
+    p->Interpolation.Lerp16(In, Out, p);
+}
+
+inline void _krmInterpEvalFloat(const krmInterpParams* p, const krmFloat32Number In[], krmFloat32Number Out[])
+{
+    p->Interpolation.LerpFloat(In, Out, p);
+}
 // ==== END PIPELINES ====
 
 // ==== LINKING ====
@@ -338,8 +396,8 @@ struct _krmTransform_struct {
 
     krmColorSpaceSignature EntryColorSpace;
     krmColorSpaceSignature ExitColorSpace;
-    krmFloat64Number EntryWhitePoint[3];  // X, Y, Z
-    krmFloat64Number ExitWhitePoint[3];
+    krmCIEXYZ EntryWhitePoint;
+    krmCIEXYZ ExitWhitePoint;
 
     krmSequence* Sequence;  // with krmFlagKeepSequence
 
