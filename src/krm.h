@@ -866,6 +866,12 @@ krmUInt32Number krmCubeSize(const krmUInt32Number Dims[], krmUInt32Number b);
 krmBool krmStageSampleCLut16bit(krmStage* mpe, krmSAMPLER16 Sampler, void* Cargo, krmUInt32Number dwFlags);
 krmBool krmSliceSpace16(krmUInt32Number nInputs, const krmUInt32Number clutPoints[], krmSAMPLER16 Sampler,
                         void* Cargo);
+
+// 'mpeH': a multi-process element type. The reader returns a krmStage*; the writer gets one.
+typedef struct {
+    krmPluginBase base;
+    krmTagTypeHandler Handler;
+} krmPluginMultiProcessElement;
 // ==== END PIPELINES ====
 
 // ==== LINKING (intents, profile linking, black point) ====

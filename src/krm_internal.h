@@ -335,6 +335,23 @@ inline void _krmInterpEvalFloat(const krmInterpParams* p, const krmFloat32Number
 {
     p->Interpolation.LerpFloat(In, Out, p);
 }
+
+// LUT tag type handlers (rows of the built-in handler table).
+void* _krmType_LUT8_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number SizeOfTag);
+krmBool _krmType_LUT8_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Ptr, krmUInt32Number nItems);
+void* _krmType_LUT16_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                          krmUInt32Number SizeOfTag);
+krmBool _krmType_LUT16_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Ptr, krmUInt32Number nItems);
+void* _krmType_LUTA2B_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                           krmUInt32Number SizeOfTag);
+krmBool _krmType_LUTA2B_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Ptr, krmUInt32Number nItems);
+void* _krmType_LUTB2A_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                           krmUInt32Number SizeOfTag);
+krmBool _krmType_LUTB2A_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Ptr, krmUInt32Number nItems);
+void* _krmType_MPE_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number SizeOfTag);
+krmBool _krmType_MPE_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Ptr, krmUInt32Number nItems);
+void* _krmType_LUT_Dup(krmTagTypeHandler* self, const void* Ptr, krmUInt32Number n);
+void _krmType_LUT_Free(krmTagTypeHandler* self, void* Ptr);
 // ==== END PIPELINES ====
 
 // ==== LINKING ====

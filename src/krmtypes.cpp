@@ -141,6 +141,12 @@ static const krmTagTypeHandler SupportedTagTypes[] = {
     // 'ui08', 'ui32', 'ui64'. There is no 'ui16'. Each row:
     //   {signature, reader, writer, duplicator, releaser, nullptr, 0},
 
+    {krmSig("mft1"), _krmType_LUT8_Read, _krmType_LUT8_Write, _krmType_LUT_Dup, _krmType_LUT_Free, nullptr, 0},
+    {krmSig("mft2"), _krmType_LUT16_Read, _krmType_LUT16_Write, _krmType_LUT_Dup, _krmType_LUT_Free, nullptr, 0},
+    {krmSig("mAB "), _krmType_LUTA2B_Read, _krmType_LUTA2B_Write, _krmType_LUT_Dup, _krmType_LUT_Free, nullptr, 0},
+    {krmSig("mBA "), _krmType_LUTB2A_Read, _krmType_LUTB2A_Write, _krmType_LUT_Dup, _krmType_LUT_Free, nullptr, 0},
+    {krmSig("mpet"), _krmType_MPE_Read, _krmType_MPE_Write, _krmType_LUT_Dup, _krmType_LUT_Free, nullptr, 0},
+
     // End of table.
     {0, nullptr, nullptr, nullptr, nullptr, nullptr, 0},
 };
