@@ -552,7 +552,7 @@ void krmSignalError(krmContext ContextID, krmUInt32Number ErrorCode, const char*
     char Buffer[MAX_ERROR_MESSAGE_LEN];
     va_list args;
     va_start(args, ErrorText);
-    vsnprintf(Buffer, MAX_ERROR_MESSAGE_LEN - 1, ErrorText, args);
+    vsnprintf(Buffer, MAX_ERROR_MESSAGE_LEN, ErrorText, args);  // at most 1023 characters
     va_end(args);
     Buffer[MAX_ERROR_MESSAGE_LEN - 1] = 0;
 
