@@ -701,6 +701,88 @@ typedef struct {
     krmTagSignature Signature;
     krmTagDescriptor Descriptor;
 } krmPluginTag;
+
+// Objects of the basic and structured tag types, as krmReadTag returns them.
+
+// 'dtim' (ICC.1:2010 10.7): calendar time, month 0-11, years since 1900.
+typedef struct tm krmDateTime;
+
+// 'data' (ICC.1:2010 10.6): flag 0 is ASCII, 1 binary; len bytes follow in data.
+typedef struct {
+    krmUInt32Number len;
+    krmUInt32Number flag;
+    krmUInt8Number data[1];
+} krmICCData;
+
+// 'meas' (ICC.1:2010 10.14).
+typedef struct {
+    krmUInt32Number Observer;
+    krmCIEXYZ Backing;
+    krmUInt32Number Geometry;
+    krmFloat64Number Flare;
+    krmUInt32Number IlluminantType;
+} krmMeasurement;
+
+// 'view' (ICC.1:2010 10.29).
+typedef struct {
+    krmCIEXYZ IlluminantXYZ;
+    krmCIEXYZ SurroundXYZ;
+    krmUInt32Number IlluminantType;
+} krmViewingConditions;
+
+// 'chrm' (ICC.1:2010 10.2): red, green and blue chromaticities, each Y 1.0.
+typedef krmCIExyYTRIPLE krmPrimaries;
+
+// 'clro' (ICC.1:2010 10.3): colorant numbers in laydown order, 0xFF in unused places.
+typedef struct {
+    krmUInt8Number Order[krmMAXCHANNELS];
+} krmColorantOrder;
+
+// 'cicp' (ICC.1:2022 10.3): code points of ITU-T H.273.
+typedef struct {
+    krmUInt8Number ColourPrimaries;
+    krmUInt8Number TransferCharacteristics;
+    krmUInt8Number MatrixCoefficients;
+    krmUInt8Number VideoFullRangeFlag;
+} krmVideoSignal;
+
+// 'scrn' (ICC.1:2001 6.5.19).
+typedef struct {
+    krmFloat64Number Frequency;
+    krmFloat64Number ScreenAngle;
+    krmUInt32Number SpotShape;
+} krmScreeningChannel;
+
+typedef struct {
+    krmUInt32Number Flag;
+    krmUInt32Number nChannels;
+    krmScreeningChannel Channels[krmMAXCHANNELS];
+} krmScreening;
+
+// 'bfd ' (ICC.1:2001 6.5.20): under-colour removal and black generation.
+typedef struct {
+    krmToneCurve* Ucr;
+    krmToneCurve* Bg;
+    krmMLU* Desc;
+} krmUcrBg;
+
+// 'vcgt': red, green and blue video card curves.
+typedef struct {
+    krmToneCurve* Curves[3];
+} krmVcgtCurves;
+
+// 'MHC2': display calibration curves (CurveEntries values each), luminances in cd/m2 and a
+// 3 x 4 matrix.
+typedef struct {
+    krmUInt32Number CurveEntries;
+    krmFloat64Number* RedCurve;
+    krmFloat64Number* GreenCurve;
+    krmFloat64Number* BlueCurve;
+    krmFloat64Number MinLuminance;
+    krmFloat64Number PeakLuminance;
+    krmFloat64Number XYZ2XYZmatrix[3][4];
+} krmMHC2;
+
 // ==== END TAG-TYPES ====
 
 // ==== CGATS ====

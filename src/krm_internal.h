@@ -270,6 +270,50 @@ krmBool _krmIsPermissiveReading(krmContext ContextID);
 krmTagTypeSignature _krmDecideTagType(const krmTagDescriptor* TagDescriptor, krmFloat64Number Version,
                                       const void* Data);
 krmBool _krmIsTypeSupported(const krmTagDescriptor* TagDescriptor, krmTagTypeSignature Type);
+
+// Reader, writer, duplicator and releaser of one tag type, named _krmType_<name>_Read and so on;
+// they live beside their byte layouts in krmtypes_basic.cpp and krmtypes_struct.cpp.
+#define KRM_DECLARE_TAG_TYPE(name)                                                                                  \
+    void* _krmType_##name##_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,                \
+                                 krmUInt32Number SizeOfTag);                                                        \
+    krmBool _krmType_##name##_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Ptr, krmUInt32Number nItems);  \
+    void* _krmType_##name##_Dup(krmTagTypeHandler* self, const void* Ptr, krmUInt32Number n);                       \
+    void _krmType_##name##_Free(krmTagTypeHandler* self, void* Ptr);
+
+// A row of the built-in handler table.
+#define KRM_TYPE_HANDLER(sig, name)                                                                                 \
+    {sig, _krmType_##name##_Read, _krmType_##name##_Write, _krmType_##name##_Dup, _krmType_##name##_Free, nullptr, 0}
+
+KRM_DECLARE_TAG_TYPE(Chromaticity)
+KRM_DECLARE_TAG_TYPE(ColorantOrder)
+KRM_DECLARE_TAG_TYPE(S15Fixed16)
+KRM_DECLARE_TAG_TYPE(U16Fixed16)
+KRM_DECLARE_TAG_TYPE(Text)
+KRM_DECLARE_TAG_TYPE(TextDescription)
+KRM_DECLARE_TAG_TYPE(Curve)
+KRM_DECLARE_TAG_TYPE(ParametricCurve)
+KRM_DECLARE_TAG_TYPE(DateTime)
+KRM_DECLARE_TAG_TYPE(ColorantTable)
+KRM_DECLARE_TAG_TYPE(NamedColor)
+KRM_DECLARE_TAG_TYPE(MLU)
+KRM_DECLARE_TAG_TYPE(ProfileSequenceDesc)
+KRM_DECLARE_TAG_TYPE(Signature)
+KRM_DECLARE_TAG_TYPE(Measurement)
+KRM_DECLARE_TAG_TYPE(Data)
+KRM_DECLARE_TAG_TYPE(UcrBg)
+KRM_DECLARE_TAG_TYPE(CrdInfo)
+KRM_DECLARE_TAG_TYPE(Screening)
+KRM_DECLARE_TAG_TYPE(ViewingConditions)
+KRM_DECLARE_TAG_TYPE(XYZ)
+KRM_DECLARE_TAG_TYPE(ProfileSequenceId)
+KRM_DECLARE_TAG_TYPE(Dictionary)
+KRM_DECLARE_TAG_TYPE(VideoSignal)
+KRM_DECLARE_TAG_TYPE(vcgt)
+KRM_DECLARE_TAG_TYPE(MHC2)
+KRM_DECLARE_TAG_TYPE(UInt8)
+KRM_DECLARE_TAG_TYPE(UInt32)
+KRM_DECLARE_TAG_TYPE(UInt64)
+
 // ==== END TAG-TYPES ====
 
 // ==== CGATS ====
