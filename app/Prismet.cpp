@@ -1,0 +1,504 @@
+#include "app/Prismet.h"
+
+#include "app/AboutDialog.h"
+#include "app/ColorScheme.h"
+#include "app/ErrorDialog.h"
+#include "app/Preferences.h"
+#include "app/PrismetApp.h"
+#include "app/ProofingPanel.h"
+#include "app/SystemColorDirectory.h"
+#include "overview/HeaderTableView.h"
+#include "overview/TagsTableView.h"
+#include "ui_Prismet.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QOpenGLWidget>
+#include <QPointer>
+#include <QSettings>
+#include <QThread>
+#include <QUrl>
+
+namespace {
+
+const int kMaxRecentFiles = 10;
+const char* const kErrorAccent = "#C0392B";
+const char* const kInformationAccent = "#2E86C1";
+
+QPointer<Prismet> g_errorWindow;
+
+void show_engine_error(const QString& message)
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    Prismet* window = Prismet::errorWindow();
+    ErrorDialog dialog(Prismet::tr("Error"), message, window ? window->profilePath() : QString(),
+                       QString::fromLatin1(kErrorAccent), false, true, window);
+    dialog.exec();
+}
+
+// Installed in the global context: every engine message becomes one modal dialog, shown before
+// the engine call goes on with its failure result.
+void engine_error_handler(krmContext, krmUInt32Number, const char* text)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    const QString message = QString::fromUtf8(text ? text : "");
+    if (QThread::currentThread() != app->thread()) {
+        // Widgets live on the user-interface thread only.
+        QMetaObject::invokeMethod(app, [message] { show_engine_error(message); }, Qt::QueuedConnection);
+        return;
+    }
+    show_engine_error(message);
+}
+
+// Viewers that compute on demand do so when their tab comes to the front.
+void notify_tab_selected(QWidget* page)
+{
+    if (page && page->metaObject()->indexOfMethod("tabSelected()") >= 0)
+        QMetaObject::invokeMethod(page, "tabSelected");
+}
+
+}  // namespace
+
+Prismet::Prismet(QWidget* parent)
+    : QMainWindow(parent)
+{
+    registerPrismetResources();
+
+    startupLog("Starting Prismet class");
+    setWindowTitle(tr("Corvane Prismet"));
+
+    startupLog("Starting OpenGL");
+    create_opengl_view();
+    startupLog("OpenGL OK");
+
+    setup_ui();
+    connect_actions();
+    startupLog("User interface setup OK");
+
+    connect(ui_->actionCheck_conformance, &QAction::triggered, this, &Prismet::check_profile);
+    connect(ui_->headerTabView, &HeaderTableView::checkProfileRequested, this, &Prismet::check_profile);
+
+    startupLog("Start Qt connections");
+    // The tags table refreshes its colours on palette changes: see changeEvent().
+
+    startupLog("Set window style");
+    connect_tab_bar();
+    startupLog("Tab Bar OK");
+
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &Prismet::updateActions);
+    connect(qApp, &QApplication::focusChanged, this, &Prismet::updateActions);
+    startupLog("Clipboard OK");
+
+    startupLog("Creating proofing");
+    create_proofing();
+    startupLog("Proofing created OK");
+
+    setAcceptDrops(true);
+
+    startupLog("Restoring window position");
+    restore_layout();
+    startupLog("Window position OK");
+
+    startupLog("Enabling actions");
+    updateActions();
+    startupLog("Enhanced/Enabling actions OK");
+
+    update_recent_files_menu();
+    startupLog("Recent files updated");
+
+    if (!g_errorWindow)
+        g_errorWindow = this;
+    krmSetLogErrorHandler(engine_error_handler);
+    startupLog("Error handler set");
+}
+
+Prismet::~Prismet()
+{
+    clear_viewers();
+    ui_->tagsListTabView->setProfile(nullptr);
+    proofing_->setProfile(nullptr);
+    if (profile_)
+        krmCloseProfile(profile_);
+    profile_ = nullptr;
+    delete ui_;
+}
+
+Prismet* Prismet::errorWindow()
+{
+    if (g_errorWindow)
+        return g_errorWindow;
+    // The first window is gone (only happens in tests): any other main window will do.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<Prismet*>(widget)) {
+            g_errorWindow = window;
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+bool Prismet::isProfileDrop(const QList<QUrl>& urls)
+{
+    if (urls.size() != 1)
+        return false;
+    const QString path = urls.first().toLocalFile();
+    if (path.isEmpty())
+        return false;
+    for (const QString& extension : ProfileExtensions) {
+        if (path.endsWith(extension, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+void Prismet::create_opengl_view()
+{
+    // A hidden OpenGL view makes the window OpenGL-capable from the start, so the 3D views
+    // shown later do not recreate it.
+    auto* view = new QOpenGLWidget(this);
+    view->setObjectName("openglStartupView");
+    view->hide();
+}
+
+void Prismet::setup_ui()
+{
+    ui_ = new Ui::prismetClass;
+    ui_->setupUi(this);
+    dataPage_ = ui_->dataTab;
+    ui_->action_Manual->setShortcut(QKeySequence::HelpContents);
+}
+
+void Prismet::connect_actions()
+{
+    connect(ui_->action_About, &QAction::triggered, this, &Prismet::about);
+    connect(ui_->action_Exit, &QAction::triggered, this, &QWidget::close);
+    connect(ui_->action_Manual, &QAction::triggered, this, &Prismet::user_manual);
+    connect(ui_->action_Copy, &QAction::triggered, this, &Prismet::copy);
+    connect(ui_->action_Open, &QAction::triggered, this, &Prismet::open);
+    connect(ui_->action_Preferences, &QAction::triggered, this, &Prismet::preferences);
+    connect(ui_->action_load_preview_image, &QAction::triggered, this, &Prismet::load_image);
+}
+
+void Prismet::connect_tab_bar()
+{
+    ui_->header_color_frame->setStyleSheet("QFrame { color: #F26B38; }");
+    ui_->tags_list_color_frame->setStyleSheet("QFrame { color: #A7226E; }");
+    connect(ui_->tagTabbedViewer, &QTabWidget::currentChanged, this,
+            [this](int index) { notify_tab_selected(ui_->tagTabbedViewer->widget(index)); });
+}
+
+void Prismet::create_proofing()
+{
+    proofing_ = new ProofingPanel(this);
+    ui_->imageProof->hide();
+    ui_->verticalLayout_4->addWidget(proofing_);
+
+    connect(proofing_, &ProofingPanel::image_loaded, this, [this] { show_preview_dock(true); });
+    connect(ui_->action_show_preview, &QAction::triggered, this,
+            [this] { show_preview_dock(ui_->imageProof->isHidden()); });
+    connect(ui_->imageProof, &QDockWidget::visibilityChanged, ui_->action_show_preview, &QAction::setChecked,
+            Qt::DirectConnection);
+}
+
+void Prismet::restore_layout()
+{
+    restoreGeometry(appSettings()->value("pos/window_main").toByteArray());
+    restoreState(appSettings()->value("state/window_main").toByteArray(), 0);
+}
+
+void Prismet::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ApplicationPaletteChange && ui_)
+        ui_->tagsListTabView->refreshColors();
+    QMainWindow::changeEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Opening profiles
+
+void Prismet::open_filename(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+
+    // The engine reports why an open failed through the error handler; nothing changes here.
+    krmProfile opened = krmOpenProfileFromFile(path.toUtf8().constData(), "r");
+    if (!opened)
+        return;
+
+    profilePath_ = QFileInfo(path).absoluteFilePath();
+
+    // Viewers read from the old profile, so they go before it is closed.
+    clear_viewers();
+    if (profile_)
+        krmCloseProfile(profile_);
+    profile_ = opened;
+
+    proofing_->setProfile(profile_);
+    ui_->headerTabView->setProfile(profile_);
+    ui_->tagsListTabView->setProfile(profile_);
+
+    disconnect(ui_->tagsListTabView, &TagsTableView::tagSelected, this, &Prismet::onTagSelected);
+    connect(ui_->tagsListTabView, &TagsTableView::tagSelected, this, &Prismet::onTagSelected);
+
+    update_title();
+    appSettings()->setValue("last_open_dir", profilePath_);
+    add_recent_file(profilePath_);
+    updateActions();
+}
+
+void Prismet::open()
+{
+    open_dir(appSettings()->value("last_open_dir", system_color_directory()).toString());
+}
+
+void Prismet::open_global()
+{
+    open_dir(system_color_directory());
+}
+
+void Prismet::open_local()
+{
+    // Linux has one shared profile folder; per-user profiles are not a separate system folder.
+    open_dir(system_color_directory());
+}
+
+void Prismet::open_dir(const QString& folder)
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open ICC profile"), folder,
+                                                      tr("ICC profiles (*.icc *.icm *.pf);;All files (*.*)"));
+    if (!path.isEmpty())
+        open_filename(path);
+}
+
+void Prismet::open_recent_file()
+{
+    if (auto* action = qobject_cast<QAction*>(sender()))
+        open_filename(action->data().toString());
+}
+
+void Prismet::update_title()
+{
+    QString title = tr("Corvane Prismet");
+    if (!profilePath_.isEmpty())
+        title += QStringLiteral(" - ") + profilePath_;
+    setWindowTitle(title);
+}
+
+void Prismet::add_recent_file(const QString& path)
+{
+    QStringList recent = appSettings()->value("state/recent_files").toStringList();
+    recent.removeAll(path);
+    recent.prepend(path);
+    while (recent.size() > kMaxRecentFiles)
+        recent.removeLast();
+    appSettings()->setValue("state/recent_files", recent);
+    update_recent_files_menu();
+}
+
+void Prismet::update_recent_files_menu()
+{
+    QMenu* menu = ui_->recent_files_menu;
+    menu->clear();
+
+    // Files that disappeared are hidden but stay stored: they may come back (a removable disk).
+    int shown = 0;
+    for (const QString& path : appSettings()->value("state/recent_files").toStringList()) {
+        if (!QFileInfo::exists(path))
+            continue;
+        QString name = QFileInfo(path).fileName();
+        name.replace('&', QStringLiteral("&&"));
+        QAction* action = menu->addAction(QStringLiteral("&%1  %2").arg(shown + 1).arg(name));
+        action->setData(path);
+        action->setToolTip(path);
+        action->setStatusTip(path);
+        connect(action, &QAction::triggered, this, &Prismet::open_recent_file);
+        ++shown;
+    }
+    menu->setEnabled(shown > 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Viewer tabs
+
+void Prismet::delete_viewer_widgets()
+{
+    for (ViewerTab& tab : viewers_) {
+        delete tab.widget;
+        tab.widget = nullptr;
+        tab.title.clear();
+    }
+    viewers_.clear();
+}
+
+void Prismet::clear_viewers()
+{
+    QTabWidget* tabs = ui_->tagTabbedViewer;
+    const bool wasBlocked = tabs->blockSignals(true);
+    delete_viewer_widgets();
+    tabs->clear();
+    delete dataPage_;
+    dataPage_ = new QWidget();
+    tabs->addTab(dataPage_, tr("Data"));
+    tabs->blockSignals(wasBlocked);
+}
+
+void Prismet::onTagSelected(krmTagSignature signature)
+{
+    QTabWidget* tabs = ui_->tagTabbedViewer;
+    const bool wasBlocked = tabs->blockSignals(true);
+
+    delete_viewer_widgets();
+    viewers_ = createTagViewers(profile_, signature, this);
+
+    tabs->clear();
+    delete dataPage_;
+    dataPage_ = nullptr;
+    for (const ViewerTab& tab : viewers_) {
+        tabs->addTab(tab.widget, tab.title);
+        if (tab.widget->metaObject()->indexOfSignal("activateComponent(int)") >= 0)
+            connect(tab.widget, SIGNAL(activateComponent(int)), tabs, SLOT(setCurrentIndex(int)));
+    }
+    if (viewers_.isEmpty()) {
+        dataPage_ = new QWidget();
+        tabs->addTab(dataPage_, tr("Data"));
+    }
+    notify_tab_selected(tabs->currentWidget());
+
+    tabs->blockSignals(wasBlocked);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Actions
+
+QWidget* Prismet::copy_target() const
+{
+    for (QWidget* widget = QApplication::focusWidget(); widget && widget != this; widget = widget->parentWidget()) {
+        if (widget->metaObject()->indexOfMethod("copy()") >= 0)
+            return widget;
+    }
+    return nullptr;
+}
+
+void Prismet::copy()
+{
+    if (QWidget* target = copy_target())
+        QMetaObject::invokeMethod(target, "copy", Qt::DirectConnection);
+}
+
+void Prismet::updateActions()
+{
+    ui_->action_Copy->setEnabled(copy_target() != nullptr);
+    ui_->actionCheck_conformance->setEnabled(profile_ != nullptr);
+    ui_->action_load_preview_image->setEnabled(proofing_ && proofing_->canLoadImages());
+}
+
+void Prismet::change_palette()
+{
+    apply_color_scheme();
+}
+
+void Prismet::preferences()
+{
+    Preferences dialog(this);
+    dialog.exec();
+    if (dialog.defaultsRestored())
+        layoutReset_ = true;
+    change_palette();
+}
+
+void Prismet::about()
+{
+    AboutDialog dialog(this);
+    if (dialog.exec() == QDialog::Accepted)
+        QMessageBox::aboutQt(this, QGuiApplication::applicationDisplayName());
+}
+
+void Prismet::load_image()
+{
+    proofing_->load_image();
+}
+
+void Prismet::show_preview_dock(bool show)
+{
+    ui_->imageProof->setVisible(show);
+    ui_->action_show_preview->setChecked(show);
+}
+
+void Prismet::user_manual()
+{
+    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/manual.pdf");
+    if (!QFileInfo::exists(path)) {
+        show_information(tr("User manual"), tr("The user manual is not installed: %1 was not found.").arg(path));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        show_information(tr("User manual"), tr("No program to show %1 was found.").arg(path));
+}
+
+void Prismet::check_profile()
+{
+    if (!profile_ || profilePath_.isEmpty())
+        return;
+    show_information(tr("Check profile"),
+                     tr("The conformance check of ICC profiles is not part of this version yet. It will test the "
+                        "open profile against the ICC specification and list the findings by severity."));
+}
+
+void Prismet::show_information(const QString& title, const QString& message)
+{
+    ErrorDialog dialog(title, message, profilePath_, QString::fromLatin1(kInformationAccent), false, false, this);
+    dialog.exec();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Events
+
+void Prismet::closeEvent(QCloseEvent* event)
+{
+    // After "Restore Defaults" the next start must use the default layout again.
+    if (!layoutReset_) {
+        appSettings()->setValue("pos/window_main", saveGeometry());
+        appSettings()->setValue("state/window_main", saveState(0));
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void Prismet::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (isProfileDrop(event->mimeData()->urls()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void Prismet::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (isProfileDrop(event->mimeData()->urls()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void Prismet::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!isProfileDrop(urls)) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    open_filename(urls.first().toLocalFile());
+}

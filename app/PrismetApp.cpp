@@ -1,0 +1,191 @@
+#include "app/PrismetApp.h"
+
+#include "app/ColorScheme.h"
+#include "app/DebugLogPanel.h"
+#include "app/Prismet.h"
+#include "app/StartupDialog.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QPointer>
+#include <QSettings>
+#include <QSplashScreen>
+#include <QTimer>
+
+const QStringList ProfileExtensions = {QStringLiteral(".icc"), QStringLiteral(".icm"), QStringLiteral(".pf")};
+
+namespace {
+
+const char* const kOrganisation = "Corvane";
+const char* const kApplication = "Corvane Prismet";
+const char* const kVersion = "2.0";
+
+QPointer<QSettings> g_settings;
+QPointer<DebugLogPanel> g_logPanel;
+
+QSettings* make_settings(QObject* parent)
+{
+    return new QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganisation),
+                         QString::fromLatin1(kApplication), parent);
+}
+
+}  // namespace
+
+QSettings* appSettings()
+{
+    if (!g_settings && QCoreApplication::instance())
+        g_settings = make_settings(QCoreApplication::instance());
+    return g_settings;
+}
+
+void startupLog(const QString& message)
+{
+    if (g_logPanel)
+        g_logPanel->append(message);
+}
+
+void registerPrismetResources()
+{
+    static bool registered = false;
+    if (!registered) {
+        Q_INIT_RESOURCE(resources);
+        registered = true;
+    }
+}
+
+QString startupProfileFromArguments(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.addPositionalArgument(QStringLiteral("profile"), QCoreApplication::translate("PrismetApp", "ICC profile to open on startup"),
+                                 QStringLiteral("[profile]"));
+    // Only parse: unknown options are not an error worth stopping for.
+    parser.parse(arguments);
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty())
+        return {};
+    const QFileInfo info(positional.first());
+    if (!info.exists() || !info.isFile())
+        return {};
+    return info.absoluteFilePath();
+}
+
+PrismetApp::PrismetApp(int& argc, char** argv)
+    : QApplication(argc, argv)
+{
+    create_log_panel_if_requested();
+    startupLog("PrismetApp ctor started");
+
+    set_identity();
+
+    g_settings = make_settings(this);
+    startupLog("Settings created");
+
+    setStyle(QStringLiteral("Fusion"));
+
+    startupProfile_ = startupProfileFromArguments(arguments());
+    startupLog("Parsed command-line");
+
+    show_splash();
+    startupLog("Show splash screen");
+
+    main_ = new Prismet();
+    main_->hide();
+    startupLog("Done splash screen");
+
+    QTimer::singleShot(1500, this, &PrismetApp::doneSplash);
+}
+
+PrismetApp::~PrismetApp()
+{
+    delete splash_;
+    splash_ = nullptr;
+    delete main_;
+    main_ = nullptr;
+    delete g_settings;
+    delete g_logPanel;
+}
+
+void PrismetApp::create_log_panel_if_requested()
+{
+    const Qt::KeyboardModifiers held = queryKeyboardModifiers();
+    if (held & (Qt::ShiftModifier | Qt::ControlModifier)) {
+        delete g_logPanel;
+        g_logPanel = new DebugLogPanel();
+        g_logPanel->setAttribute(Qt::WA_DeleteOnClose);
+    }
+}
+
+void PrismetApp::set_identity()
+{
+    setOrganizationName(QString::fromLatin1(kOrganisation));
+    setApplicationVersion(QString::fromLatin1(kVersion));
+    setOrganizationDomain(QStringLiteral("corvane.com"));
+    setApplicationName(QString::fromLatin1(kApplication));
+    setQuitOnLastWindowClosed(true);
+
+    registerPrismetResources();
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/icon/prismet.png"), QSize(256, 256));
+    for (int size : {16, 32, 48, 64, 128})
+        icon.addFile(QStringLiteral(":/icon/prismet_%1.png").arg(size), QSize(size, size));
+    setWindowIcon(icon);
+}
+
+void PrismetApp::show_splash()
+{
+    splash_ = new QSplashScreen(QPixmap(QStringLiteral(":/images/logo.png")),
+                                Qt::SplashScreen | Qt::WindowStaysOnTopHint | Qt::X11BypassWindowManagerHint);
+    QFont font = QApplication::font();
+    font.setPointSize(12);
+    font.setWeight(QFont::Normal);
+    font.setStyle(QFont::StyleNormal);
+    splash_->setFont(font);
+    splash_->showMessage(tr("Version %1 ").arg(QString::fromLatin1(kVersion)) + "\n\n" +
+                             tr("Copyright \u00A9 2026 Corvane. All rights reserved.") + "\n\n\n\n",
+                         Qt::AlignBottom | Qt::AlignHCenter, Qt::white);
+    splash_->show();
+}
+
+void PrismetApp::doneSplash()
+{
+    startupLog("Get timer splash screen");
+
+    // The main window is shown before the splash finishes on it: finishing on a hidden window
+    // would wait for it to appear.
+    main_->show();
+    if (splash_) {
+        splash_->finish(main_);
+        delete splash_;
+        splash_ = nullptr;
+    }
+    startupLog("Show prismet window");
+
+    apply_color_scheme();
+    startupLog("Change palette");
+
+    if (!startupProfile_.isEmpty())
+        main_->open_filename(startupProfile_);
+    else if (appSettings()->value("state/start_dlg", true).toBool())
+        run_startup_dialog();
+
+    startupLog("Startup sequence success");
+}
+
+void PrismetApp::run_startup_dialog()
+{
+    StartupDialog dialog(main_);
+    dialog.setWindowModality(Qt::ApplicationModal);
+    switch (dialog.exec()) {
+    case StartupDialog::AnyFolder:
+        main_->open();
+        break;
+    case StartupDialog::GlobalFolder:
+        main_->open_global();
+        break;
+    case StartupDialog::UserFolder:
+        main_->open_local();
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QApplication>
+#include <QString>
+#include <QStringList>
+
+class QSettings;
+class QSplashScreen;
+class Prismet;
+
+// The one settings store (user scope, "Corvane" / "Corvane Prismet"). Created by PrismetApp;
+// when a program runs without PrismetApp (the tests) the first call creates it on the application.
+QSettings* appSettings();
+
+// Appends a time-stamped line to the start-up log window; does nothing when the window was not
+// requested (Shift or Control held at start).
+void startupLog(const QString& message);
+
+// File name endings accepted as ICC profiles (drag and drop, open dialogs).
+extern const QStringList ProfileExtensions;
+
+// Makes the compiled-in pictures and pages available; safe to call more than once.
+void registerPrismetResources();
+
+// The first command-line positional argument when it names an existing file, as an absolute
+// path; empty otherwise. `arguments` includes the program name, as QCoreApplication gives it.
+QString startupProfileFromArguments(const QStringList& arguments);
+
+class PrismetApp : public QApplication
+{
+    Q_OBJECT
+
+public:
+    PrismetApp(int& argc, char** argv);
+    ~PrismetApp() override;
+
+    Prismet* mainWindow() const { return main_; }
+    QString startupProfilePath() const { return startupProfile_; }
+
+public slots:
+    void doneSplash();
+
+private:
+    void create_log_panel_if_requested();
+    void set_identity();
+    void show_splash();
+    void run_startup_dialog();
+
+    Prismet* main_ = nullptr;
+    QSplashScreen* splash_ = nullptr;
+    QString startupProfile_;
+};
