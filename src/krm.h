@@ -1129,7 +1129,33 @@ krmFloat64Number krmDetectRGBProfileGamma(krmProfile hProfile, krmFloat64Number 
 // ==== END TRANSFORMS ====
 
 // ==== BUILTIN-PROFILES ====
+
+// Profiles made in memory. Each comes in a form taking a context and one using the default
+// context; the caller closes the result with krmCloseProfile. Null on any failure.
+krmProfile krmCreateRGBProfile(krmContext ContextID, const krmCIExyY* WhitePoint, const krmCIExyYTRIPLE* Primaries,
+                               krmToneCurve* const TransferFunction[3]);
+krmProfile krmCreateRGBProfile(const krmCIExyY* WhitePoint, const krmCIExyYTRIPLE* Primaries,
+                               krmToneCurve* const TransferFunction[3]);
+krmProfile krmCreateGrayProfile(krmContext ContextID, const krmCIExyY* WhitePoint, const krmToneCurve* TransferFunction);
+krmProfile krmCreateGrayProfile(const krmCIExyY* WhitePoint, const krmToneCurve* TransferFunction);
+krmProfile krmCreateLab2Profile(krmContext ContextID, const krmCIExyY* WhitePoint);
+krmProfile krmCreateLab2Profile(const krmCIExyY* WhitePoint);
+krmProfile krmCreateLab4Profile(krmContext ContextID, const krmCIExyY* WhitePoint);
+krmProfile krmCreateLab4Profile(const krmCIExyY* WhitePoint);
+krmProfile krmCreateXYZProfile(krmContext ContextID);
+krmProfile krmCreateXYZProfile(void);
+krmProfile krmCreate_sRGBProfile(krmContext ContextID);
+krmProfile krmCreate_sRGBProfile(void);
+
+// Total area coverage of an output profile in percent (the largest ink sum over a Lab grid); 0
+// when it cannot be estimated.
+krmFloat64Number krmDetectTAC(krmProfile hProfile);
+
 // ==== END BUILTIN-PROFILES ====
 
 // ==== OPTIMISATION ====
+
+// Grid points per input for CLUTs sampled in a colour space under the transform flags.
+krmUInt32Number krmReasonableGridpoints(krmColorSpaceSignature ColorSpace, krmUInt32Number dwFlags);
+
 // ==== END OPTIMISATION ====

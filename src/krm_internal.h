@@ -434,7 +434,24 @@ typedef void (*_krmTransform2Fn)(struct _krmTransform_struct* CMMcargo, const vo
 // Workers of transform plug-ins written for the interface before 2080: one line per call.
 typedef void (*_krmTransformFn)(struct _krmTransform_struct* CMMcargo, const void* InputBuffer, void* OutputBuffer,
                                 krmUInt32Number Size, krmUInt32Number Stride);
-typedef void (*_krmFreeUserDataFn)(krmContext ContextID, void* Data);
+typedef void (*_krmSchedulerFn)(struct _krmTransform_struct* CMMcargo, const void* InputBuffer, void* OutputBuffer,
+                                krmUInt32Number PixelsPerLine, krmUInt32Number LineCount, const krmStride* Stride);
+
+// 'zfmH': a transform factory may take over a pipeline; it may change the formats and flags.
+typedef krmBool (*_krmTransformFactory)(_krmTransformFn* xform, void** UserData, _krmFreeUserDataFn* FreePrivateDataFn,
+                                        krmPipeline** Lut, krmUInt32Number* InputFormat,
+                                        krmUInt32Number* OutputFormat, krmUInt32Number* dwFlags);
+typedef krmBool (*_krmTransform2Factory)(_krmTransform2Fn* xform, void** UserData,
+                                         _krmFreeUserDataFn* FreePrivateDataFn, krmPipeline** Lut,
+                                         krmUInt32Number* InputFormat, krmUInt32Number* OutputFormat,
+                                         krmUInt32Number* dwFlags);
+typedef struct {
+    krmPluginBase base;
+    union {
+        _krmTransformFactory legacy_xform;  // ExpectedVersion below 2080
+        _krmTransform2Factory xform;
+    } factories;
+} krmPluginTransform;
 
 struct _krmTransform_struct {
     krmUInt32Number InputFormat;
@@ -474,7 +491,13 @@ struct _krmTransform_struct {
     _krmTransform2Fn Worker;
     krmInt32Number MaxWorkers;
     krmUInt32Number WorkerFlags;
+    _krmSchedulerFn Scheduler;  // from a parallelisation plug-in
 };
+
+// One 16-bit CLUT output per node: 0 in gamut, else how far out (chain 0..n-1 proofed through hGamut).
+krmPipeline* _krmCreateGamutCheckPipeline(krmContext ContextID, krmProfile hProfiles[], krmBool BPC[],
+                                          krmUInt32Number Intents[], krmFloat64Number AdaptationStates[],
+                                          krmUInt32Number nGamutPCSposition, krmProfile hGamut);
 
 // ==== END TRANSFORMS ====
 
@@ -482,4 +505,10 @@ struct _krmTransform_struct {
 // ==== END BUILTIN-PROFILES ====
 
 // ==== OPTIMISATION ====
+
+// Replaces the pipeline by a faster equivalent where one applies; may set the optimized bit of the
+// output format and add krmFlagNoCache or krmFlagNoWhiteOnWhiteFixup to the flags.
+krmBool krmOptimizePipeline(krmContext ContextID, krmPipeline** PtrLut, krmUInt32Number Intent,
+                            krmUInt32Number* InputFormat, krmUInt32Number* OutputFormat, krmUInt32Number* dwFlags);
+
 // ==== END OPTIMISATION ====
