@@ -957,6 +957,90 @@ typedef struct {
 // ==== END PIPELINES ====
 
 // ==== LINKING (intents, profile linking, black point) ====
+
+// ICC rendering intents, and the black-preserving intents for CMYK-to-CMYK chains.
+#define krmINTENT_PERCEPTUAL 0u
+#define krmINTENT_RELATIVE_COLORIMETRIC 1u
+#define krmINTENT_SATURATION 2u
+#define krmINTENT_ABSOLUTE_COLORIMETRIC 3u
+#define krmINTENT_PRESERVE_K_ONLY_PERCEPTUAL 10u
+#define krmINTENT_PRESERVE_K_ONLY_RELATIVE_COLORIMETRIC 11u
+#define krmINTENT_PRESERVE_K_ONLY_SATURATION 12u
+#define krmINTENT_PRESERVE_K_PLANE_PERCEPTUAL 13u
+#define krmINTENT_PRESERVE_K_PLANE_RELATIVE_COLORIMETRIC 14u
+#define krmINTENT_PRESERVE_K_PLANE_SATURATION 15u
+
+// Directions for the tag tests.
+#define krmUsedAsInput 0u
+#define krmUsedAsOutput 1u
+#define krmUsedAsProof 2u
+
+// The fixed black point of version 4 perceptual tables (ICC.1:2010 Annex C).
+#define krmPERCEPTUAL_BLACK_X 0.00336
+#define krmPERCEPTUAL_BLACK_Y 0.0034731
+#define krmPERCEPTUAL_BLACK_Z 0.00287
+
+// A link function: one intent, bpc flag and adaptation state per profile. The result belongs
+// to the caller.
+typedef krmPipeline* (*krmIntentFn)(krmContext ContextID, krmUInt32Number nProfiles, krmUInt32Number TheIntents[],
+                                    krmProfile hProfiles[], krmBool BPC[], krmFloat64Number AdaptationStates[],
+                                    krmUInt32Number dwFlags);
+
+// 'intH'
+typedef struct {
+    krmPluginBase base;
+    krmUInt32Number Intent;
+    krmIntentFn Link;
+    char Description[256];
+} krmPluginRenderingIntent;
+
+// Profile tests.
+krmBool krmIsCLUT(krmProfile hProfile, krmUInt32Number Intent, krmUInt32Number UsedDirection);
+krmBool krmIsIntentSupported(krmProfile hProfile, krmUInt32Number Intent, krmUInt32Number UsedDirection);
+
+// Media white (D50 when absent, and for version 2 display profiles) and adaptation matrix.
+krmBool krmReadMediaWhitePoint(krmCIEXYZ* Dest, krmProfile hProfile);
+krmBool krmReadCHAD(krmMAT3* Dest, krmProfile hProfile);
+
+// What one profile contributes; an intent above 3 gives the matrix-shaper. Owned by the caller.
+krmPipeline* krmReadInputLUT(krmProfile hProfile, krmUInt32Number Intent);
+krmPipeline* krmReadOutputLUT(krmProfile hProfile, krmUInt32Number Intent);
+krmPipeline* krmReadDevicelinkLUT(krmProfile hProfile, krmUInt32Number Intent);
+
+// Links 1..255 profiles with the link function of the first intent.
+krmPipeline* krmLinkProfiles(krmContext ContextID, krmUInt32Number nProfiles, krmUInt32Number TheIntents[],
+                             krmProfile hProfiles[], krmBool BPC[], krmFloat64Number AdaptationStates[],
+                             krmUInt32Number dwFlags);
+krmPipeline* krmDefaultICCintents(krmContext ContextID, krmUInt32Number nProfiles, krmUInt32Number TheIntents[],
+                                  krmProfile hProfiles[], krmBool BPC[], krmFloat64Number AdaptationStates[],
+                                  krmUInt32Number dwFlags);
+krmPipeline* krmBlackPreservingKOnlyIntents(krmContext ContextID, krmUInt32Number nProfiles,
+                                            krmUInt32Number TheIntents[], krmProfile hProfiles[], krmBool BPC[],
+                                            krmFloat64Number AdaptationStates[], krmUInt32Number dwFlags);
+krmPipeline* krmBlackPreservingKPlaneIntents(krmContext ContextID, krmUInt32Number nProfiles,
+                                             krmUInt32Number TheIntents[], krmProfile hProfiles[], krmBool BPC[],
+                                             krmFloat64Number AdaptationStates[], krmUInt32Number dwFlags);
+
+// 10 and 13 give 0, 11 and 14 give 1, 12 and 15 give 2; others pass unchanged.
+krmUInt32Number krmTranslateToICCIntent(krmUInt32Number Intent);
+
+// Intents known in a context (registered ones first): returns the total, fills up to nMax.
+krmUInt32Number krmGetSupportedIntents(krmContext ContextID, krmUInt32Number nMax, krmUInt32Number* Codes,
+                                       const char** Descriptions);
+
+// Default adaptation state of the context; a negative d only queries. Returns the previous value.
+krmFloat64Number krmSetAdaptationState(krmContext ContextID, krmFloat64Number d);
+
+// Black points in XYZ relative to D50 (white Y = 1); 0, 0, 0 and false when they cannot be found.
+krmBool krmDetectBlackPoint(krmCIEXYZ* BlackPoint, krmProfile hProfile, krmUInt32Number Intent,
+                            krmUInt32Number dwFlags);
+krmBool krmDetectDestinationBlackPoint(krmCIEXYZ* BlackPoint, krmProfile hProfile, krmUInt32Number Intent,
+                                       krmUInt32Number dwFlags);
+
+// K to L* through the chain joined with the inverse of the last profile's K to L*.
+krmToneCurve* krmBuildKToneCurve(krmContext ContextID, krmUInt32Number nPoints, krmUInt32Number nProfiles,
+                                 krmUInt32Number TheIntents[], krmProfile hProfiles[], krmBool BPC[],
+                                 krmFloat64Number AdaptationStates[], krmUInt32Number dwFlags);
 // ==== END LINKING ====
 
 // ==== FORMATS (pixel-format words and formatters) ====
