@@ -1079,7 +1079,8 @@ static void setLinkedTags(_krmICCPROFILE* Icc)
     for (krmUInt32Number i = 0; i < Icc->TagCount; i++) {
         krmTagSignature lnk = Icc->TagLinked[i];
         if (lnk == 0 || Icc->TagNames[i] == 0) continue;
-        int j = searchOneTag(Icc, lnk);
+        // Follow the chain to the entry that holds the data, whatever the directory order.
+        int j = _krmSearchTag(Icc, lnk, true);
         if (j >= 0) {
             Icc->TagOffsets[i] = Icc->TagOffsets[j];
             Icc->TagSizes[i] = Icc->TagSizes[j];
