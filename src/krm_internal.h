@@ -511,4 +511,12 @@ krmPipeline* _krmCreateGamutCheckPipeline(krmContext ContextID, krmProfile hProf
 krmBool krmOptimizePipeline(krmContext ContextID, krmPipeline** PtrLut, krmUInt32Number Intent,
                             krmUInt32Number* InputFormat, krmUInt32Number* OutputFormat, krmUInt32Number* dwFlags);
 
+// 'optH': an optimisation tried before the built-in ones.
+typedef krmBool (*_krmOPToptimizeFn)(krmPipeline** Lut, krmUInt32Number Intent, krmUInt32Number* InputFormat,
+                                     krmUInt32Number* OutputFormat, krmUInt32Number* dwFlags);
+typedef struct {
+    krmPluginBase base;
+    _krmOPToptimizeFn OptimizePtr;
+} krmPluginOptimization;
+
 // ==== END OPTIMISATION ====
