@@ -28,14 +28,11 @@ static krmTagTypeSignature DecideXYZtype(krmFloat64Number ICCVersion, const void
 
 // 'para' holds only a single parametric segment of ICC types 1 to 5 (engine types 1..5 map to
 // ICC function types 0..4); anything else, including a tabulated curve, is written as 'curv'.
-// TEMPORARY: weak until the tone-curve module lands, so that the engine links meanwhile.
-krmInt32Number krmGetToneCurveParametricType(const krmToneCurve* t) __attribute__((weak));
-
 static krmTagTypeSignature DecideCurveType(krmFloat64Number ICCVersion, const void* Data)
 {
     if (ICCVersion < 4.0) return krmSig("curv");
     const krmToneCurve* Curve = (const krmToneCurve*)Data;
-    if (Curve == nullptr || krmGetToneCurveParametricType == nullptr) return krmSig("curv");
+    if (Curve == nullptr) return krmSig("curv");
     krmInt32Number Type = krmGetToneCurveParametricType(Curve);
     if (Type < 1 || Type > 5) return krmSig("curv");
     return krmSig("para");
