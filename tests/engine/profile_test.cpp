@@ -1173,3 +1173,70 @@ TEST_F(ProfileTest, StreamsReadAndWrite)
     remove(path.c_str());
     rmdir(dir.c_str());
 }
+
+// =============================================================================================
+// With the engine's own tag types
+// =============================================================================================
+
+namespace {
+Bytes textType(const char* s)
+{
+    Bytes b = tst1(0, krmSig("text"));
+    b.resize(8);
+    b.insert(b.end(), s, s + strlen(s) + 1);
+    return b;
+}
+}  // namespace
+
+TEST_F(ProfileTest, SharedXYZBlockDecodesOnceAndSharedTextTwice)
+{
+    Bytes xyz = tst1(0, krmSig("XYZ "));
+    xyz.resize(8);
+    for (krmUInt32Number v : {0x0000F6D6u, 0x00010000u, 0x0000D32Du}) put32(xyz, xyz.size(), v);
+    krmProfile h = open(makeProfile({{krmSig("rXYZ"), xyz},
+                                     {krmSig("gXYZ"), {}, 0},
+                                     {krmSig("bXYZ"), {}, 0},
+                                     {krmSig("cprt"), textType("shared")},
+                                     {krmSig("desc"), {}, 3}}));
+    ASSERT_NE(h, nullptr);
+    const krmCIEXYZ* r = (const krmCIEXYZ*)krmReadTag(h, krmSig("rXYZ"));
+    ASSERT_NE(r, nullptr) << (g_log.empty() ? "" : g_log[0].text);
+    EXPECT_EQ(krmReadTag(h, krmSig("gXYZ")), r);
+    EXPECT_EQ(krmReadTag(h, krmSig("bXYZ")), r);
+    EXPECT_EQ(r->X, 0xF6D6 / 65536.0);
+    EXPECT_EQ(r->Y, 1.0);
+
+    void* cprt = krmReadTag(h, krmSig("cprt"));
+    void* desc = krmReadTag(h, krmSig("desc"));
+    ASSERT_NE(cprt, nullptr);
+    ASSERT_NE(desc, nullptr);
+    EXPECT_NE(cprt, desc);
+    EXPECT_EQ(krmGetTagStoredType(h, krmSig("desc")), krmSig("text"));
+    char buf[32];
+    krmMLUGetASCII((const krmMLU*)desc, krmNoLanguage, krmNoCountry, buf, sizeof(buf));
+    EXPECT_STREQ(buf, "shared");
+    krmCloseProfile(h);
+}
+
+TEST_F(ProfileTest, PrivateTextTagNeedsPermissiveReading)
+{
+    Bytes b = makeProfile({{krmSig("Zpri"), textType("private")}});
+    krmProfile h = open(b);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(krmReadTag(h, krmSig("Zpri")), nullptr);
+    ASSERT_EQ(g_log.size(), 1u);
+    EXPECT_EQ(g_log[0].text, "Unknown tag type 'Zpri' found.");
+    EXPECT_EQ(g_log[0].code, (krmUInt32Number)krmErrUnknownExtension);
+    krmCloseProfile(h);
+
+    krmContext perm = makeContext(true);
+    h = krmOpenProfileFromMemInContext(perm, b.data(), (krmUInt32Number)b.size());
+    ASSERT_NE(h, nullptr);
+    const krmMLU* mlu = (const krmMLU*)krmReadTag(h, krmSig("Zpri"));
+    ASSERT_NE(mlu, nullptr);
+    char buf[32];
+    krmMLUGetASCII(mlu, krmNoLanguage, krmNoCountry, buf, sizeof(buf));
+    EXPECT_STREQ(buf, "private");
+    krmCloseProfile(h);
+    krmDeleteContext(perm);
+}
