@@ -159,7 +159,7 @@ static struct _krmContext_struct globalContext = {
         &LogErrorChunk,
         &AlarmCodesChunk,
         &AdaptationStateChunk,
-        nullptr,  // MemPlugin: points to DefaultMemoryManager, set below
+        &globalContext.DefaultMemoryManager,  // the context's own copy of the routines
         &InterpPluginChunk,
         &CurvesPluginChunk,
         &FormattersPluginChunk,
@@ -211,12 +211,6 @@ void _krmLeaveGlobalLock(void)
 // Context resolution and chunks
 // ---------------------------------------------------------------------------------------------
 
-static void ensureGlobalMemChunk()
-{
-    // The global memory chunk is the context's own copy of the routines.
-    if (globalContext.chunks[MemPlugin] == nullptr) globalContext.chunks[MemPlugin] = &globalContext.DefaultMemoryManager;
-}
-
 // Searches the list without taking the lock (callers hold it).
 static struct _krmContext_struct* resolveLocked(krmContext ContextID)
 {
@@ -228,7 +222,6 @@ static struct _krmContext_struct* resolveLocked(krmContext ContextID)
 
 krmContext _krmContextResolve(krmContext ContextID)
 {
-    ensureGlobalMemChunk();
     if (ContextID == nullptr) return &globalContext;
 
     // Unknown and stale handles silently resolve to the global context.
@@ -445,7 +438,6 @@ static void resetPluginChunks(struct _krmContext_struct* ctx)
 
 krmContext krmCreateContext(void* Plugin, void* UserData)
 {
-    ensureGlobalMemChunk();
 
     // Make sure the process-wide lock can be taken before anything else.
     if (!_krmEnterGlobalLock()) return nullptr;
@@ -487,7 +479,6 @@ krmContext krmCreateContext(void* Plugin, void* UserData)
 
 void krmDeleteContext(krmContext ContextID)
 {
-    ensureGlobalMemChunk();
 
     if (ContextID == nullptr) {
         // The global context stays; its registrations and pool go.

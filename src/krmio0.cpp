@@ -1247,7 +1247,11 @@ krmBool krmSaveProfileToMem(krmProfile hProfile, void* MemPtr, krmUInt32Number* 
 // Header accessors
 // =============================================================================================
 
-#define ICC(h) ((_krmICCPROFILE*)(h))
+static inline _krmICCPROFILE* ICC(krmProfile h)
+{
+    _krmAssert(h != nullptr);
+    return (_krmICCPROFILE*)h;
+}
 
 krmProfileClassSignature krmGetProfileClass(krmProfile hProfile) { return ICC(hProfile)->DeviceClass; }
 void krmSetProfileClass(krmProfile hProfile, krmProfileClassSignature sig) { ICC(hProfile)->DeviceClass = sig; }
@@ -1330,14 +1334,14 @@ krmInt32Number krmGetTagCount(krmProfile hProfile)
 
 krmTagSignature krmGetTagSignature(krmProfile hProfile, krmUInt32Number n)
 {
-    _krmICCPROFILE* Icc = ICC(hProfile);
+    _krmICCPROFILE* Icc = (_krmICCPROFILE*)hProfile;
     if (Icc == nullptr || n >= Icc->TagCount || n >= krmMAX_TABLE_TAG) return 0;
     return Icc->TagNames[n];
 }
 
 krmBool krmGetTagOffsetAndSize(krmProfile hProfile, krmUInt32Number n, krmUInt32Number* Offset, krmUInt32Number* Size)
 {
-    _krmICCPROFILE* Icc = ICC(hProfile);
+    _krmICCPROFILE* Icc = (_krmICCPROFILE*)hProfile;
     if (Icc == nullptr || n >= Icc->TagCount || n >= krmMAX_TABLE_TAG) return false;
     if (Offset) *Offset = Icc->TagOffsets[n];
     if (Size) *Size = Icc->TagSizes[n];
@@ -1360,7 +1364,7 @@ krmTagSignature krmTagLinkedTo(krmProfile hProfile, krmTagSignature sig)
 
 krmTagTypeSignature krmGetTagStoredType(krmProfile hProfile, krmTagSignature sig)
 {
-    _krmICCPROFILE* Icc = ICC(hProfile);
+    _krmICCPROFILE* Icc = (_krmICCPROFILE*)hProfile;
     if (Icc == nullptr) return 0;
     if (!krmLockMutex(Icc->ContextID, Icc->UsrMutex)) return 0;
     int n = _krmSearchTag(Icc, sig, true);
