@@ -314,6 +314,9 @@ KRM_DECLARE_TAG_TYPE(UInt8)
 KRM_DECLARE_TAG_TYPE(UInt32)
 KRM_DECLARE_TAG_TYPE(UInt64)
 
+// The body of a 'desc' after its type base; padded to 4 bytes from the type base when asked.
+krmBool _krmWriteTextDescription(krmTagTypeHandler* self, krmIOHandler* io, const krmMLU* mlu, krmBool padded);
+
 // ==== END TAG-TYPES ====
 
 // ==== CGATS ====

@@ -676,7 +676,13 @@ void* _krmType_TextDescription_Read(krmTagTypeHandler* self, krmIOHandler* io, k
 
 krmBool _krmType_TextDescription_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Ptr, krmUInt32Number)
 {
-    const krmMLU* mlu = (const krmMLU*)Ptr;
+    return _krmWriteTextDescription(self, io, (const krmMLU*)Ptr, true);
+}
+
+// Inside 'pseq' the elements follow each other unpadded: a reader could not tell padding from the
+// next element.
+krmBool _krmWriteTextDescription(krmTagTypeHandler* self, krmIOHandler* io, const krmMLU* mlu, krmBool padded)
+{
     krmContext ctx = self->ContextID;
     krmUInt32Number start = tagStart(io);
 
@@ -699,7 +705,7 @@ krmBool _krmType_TextDescription_Write(krmTagTypeHandler* self, krmIOHandler* io
              krmWriteUInt8(io, 0);
         krmUInt8Number zeros[67] = {};
         ok = ok && io->Write(io, sizeof zeros, zeros);
-        krmUInt32Number pad = (4 - (io->Tell(io) - start) % 4) % 4;
+        krmUInt32Number pad = padded ? (4 - (io->Tell(io) - start) % 4) % 4 : 0;
         ok = ok && (pad == 0 || io->Write(io, pad, zeros));
     }
     krmFree(ctx, text);

@@ -67,7 +67,7 @@ bool writeEmbeddedText(krmTagTypeHandler* self, krmIOHandler* io, const krmMLU* 
 {
     if (self->ICCVersion >= 0x04000000)
         return krmWriteTypeBase(io, krmSig("mluc")) && _krmType_MLU_Write(self, io, (void*)text, 1);
-    return krmWriteTypeBase(io, krmSig("desc")) && _krmType_TextDescription_Write(self, io, (void*)text, 1);
+    return krmWriteTypeBase(io, krmSig("desc")) && _krmWriteTextDescription(self, io, text, false);
 }
 
 krmUInt32Number remainingInStream(krmIOHandler* io)
