@@ -23,15 +23,30 @@ HexViewer::HexViewer(QWidget* parent)
     font.setStyleHint(QFont::TypeWriter);
     font.setFixedPitch(true);
     setFont(font);
-    const QFontMetrics metrics(font);
-    charWidth_ = metrics.horizontalAdvance(QLatin1Char('X'));
-    lineHeight_ = metrics.height();
+    updateMetrics();
 
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     viewport()->setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
     updateLayout();
+}
+
+void HexViewer::updateMetrics()
+{
+    const QFontMetrics metrics(font());
+    charWidth_ = metrics.horizontalAdvance(QLatin1Char('X'));
+    lineHeight_ = metrics.height();
+}
+
+void HexViewer::changeEvent(QEvent* event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        updateMetrics();
+        updateLayout();
+        viewport()->update();
+    }
 }
 
 void HexViewer::setData(const QByteArray& bytes)
@@ -145,6 +160,8 @@ void HexViewer::mousePressEvent(QMouseEvent* event)
             selectionEnd_ = index;
             dragging_ = true;
             viewport()->update();
+            event->accept();
+            return;
         }
     }
     QAbstractScrollArea::mousePressEvent(event);
@@ -164,8 +181,11 @@ void HexViewer::mouseMoveEvent(QMouseEvent* event)
 
 void HexViewer::mouseReleaseEvent(QMouseEvent* event)
 {
-    if (event->button() == Qt::LeftButton)
+    if (event->button() == Qt::LeftButton && dragging_) {
         dragging_ = false;
+        event->accept();
+        return;
+    }
     QAbstractScrollArea::mouseReleaseEvent(event);
 }
 

@@ -39,8 +39,10 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
+    void updateMetrics();
     void updateLayout();
     void updateScrollRange();
     int lineCount() const;
