@@ -1,0 +1,10 @@
+#include "viewers/IProfileComponentView.h"
+
+IProfileComponentView::IProfileComponentView(QWidget* parent)
+    : QWidget(parent)
+{
+}
+
+void IProfileComponentView::tabSelected()
+{
+}
