@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDir>
+#include <QFile>
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTest>
@@ -59,6 +61,7 @@ private slots:
     void copyAndSelectAll();
     void setDataClearsSelection();
     void paintsWithoutData();
+    void screenshot();
 };
 
 void TestHexViewer::bytesPerLineFollowsWidth()
@@ -227,6 +230,25 @@ void TestHexViewer::paintsWithoutData()
     QVERIFY(inkIn(c, 3 * c));                                                  // "41"
     QVERIFY(inkIn(viewer.hexAreaWidth() + c, viewer.hexAreaWidth() + 2 * c));  // "A"
     QVERIFY(inkIn(viewer.hexAreaWidth() + 2 * c, viewer.hexAreaWidth() + 3 * c));  // "." for 0x0A
+}
+
+// A picture of a dump with a selection for a person to look at; written only when
+// PRISMET_SCREENSHOT_DIR names a folder.
+void TestHexViewer::screenshot()
+{
+    const QString folder = qEnvironmentVariable("PRISMET_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        QSKIP("set PRISMET_SCREENSHOT_DIR to write screenshots");
+    QDir().mkpath(folder);
+    QFile file(QStringLiteral("/usr/share/color/icc/colord/sRGB.icc"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    HexViewer viewer;
+    viewer.resize(640, 260);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    viewer.setData(file.readAll().left(600));
+    drag(viewer, hexPoint(viewer, 5), charPoint(viewer, 2 * viewer.bytesPerLine() + 3));
+    QVERIFY(viewer.grab().save(folder + QStringLiteral("/hexviewer.png")));
 }
 
 QTEST_MAIN(TestHexViewer)
