@@ -2,14 +2,26 @@
 # Installs what is missing, builds Prismet (Release) into build/ and starts it.
 # Usage: ./run.sh [profile]
 set -euo pipefail
-cd "$(dirname "$0")"
-tools/deps.sh run
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPRISMET_BUILD_TESTS=OFF >/dev/null
-cmake --build build --target prismet prismet-cli 2>/dev/null || cmake --build build --target prismet
+# The profile path is taken relative to where the user ran the script, before moving into the tree.
+args=()
+if [ $# -gt 0 ]; then
+  if [ -e "$1" ]; then
+    args=("$(cd "$(dirname "$1")" && pwd)/$(basename "$1")")
+  else
+    args=("$1")
+  fi
+fi
+
+cd "$(dirname "$0")"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-  echo "No display found: run Prismet under a display, for example: xvfb-run -a ./run.sh $*" >&2
+  echo "No display found: Prismet is a desktop program; without a screen run it as: xvfb-run -a ./run.sh ${args[*]:-}" >&2
   exit 1
 fi
-exec build/prismet "$@"
+
+tools/deps.sh run
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPRISMET_BUILD_TESTS=OFF >/dev/null
+cmake --build build --target prismet
+
+exec build/prismet "${args[@]}"
