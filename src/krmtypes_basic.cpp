@@ -31,9 +31,11 @@ static krmUInt32Number tagStart(krmIOHandler* io)
 // 'XYZ ' (ICC.1:2010 10.31), also stored under the numeric signature 0x17A505B8
 // ---------------------------------------------------------------------------------------------
 
-void* _krmType_XYZ_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_XYZ_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
+    if (SizeOfTag < 12)
+        return nullptr;
     krmCIEXYZ* xyz = (krmCIEXYZ*)krmMallocZero(self->ContextID, sizeof(krmCIEXYZ));
     if (xyz == nullptr)
         return nullptr;
@@ -229,8 +231,12 @@ void _krmType_UInt64_Free(krmTagTypeHandler* self, void* Ptr)
 // 'sig ' (ICC.1:2010 10.19) and 'dtim' (ICC.1:2010 10.7)
 // ---------------------------------------------------------------------------------------------
 
-void* _krmType_Signature_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_Signature_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                              krmUInt32Number SizeOfTag)
 {
+    *nItems = 0;
+    if (SizeOfTag < 4)
+        return nullptr;
     return readArray<krmUInt32Number>(self, io, nItems, 1, krmReadUInt32);
 }
 
@@ -249,9 +255,12 @@ void _krmType_Signature_Free(krmTagTypeHandler* self, void* Ptr)
     freePlain(self, Ptr);
 }
 
-void* _krmType_DateTime_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_DateTime_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                             krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
+    if (SizeOfTag < 12)
+        return nullptr;
     krmDateTimeNumber dt;
     if (!krmReadUInt16(io, &dt.year) || !krmReadUInt16(io, &dt.month) || !krmReadUInt16(io, &dt.day) ||
         !krmReadUInt16(io, &dt.hours) || !krmReadUInt16(io, &dt.minutes) || !krmReadUInt16(io, &dt.seconds))
@@ -334,9 +343,12 @@ void _krmType_Data_Free(krmTagTypeHandler* self, void* Ptr)
 // 'meas' (ICC.1:2010 10.14) and 'view' (ICC.1:2010 10.29)
 // ---------------------------------------------------------------------------------------------
 
-void* _krmType_Measurement_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_Measurement_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                                krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
+    if (SizeOfTag < 28)
+        return nullptr;
     krmMeasurement m;
     std::memset(&m, 0, sizeof m);
     if (!krmReadUInt32(io, &m.Observer) || !krmReadXYZ(io, &m.Backing) || !krmReadUInt32(io, &m.Geometry) ||
@@ -366,9 +378,11 @@ void _krmType_Measurement_Free(krmTagTypeHandler* self, void* Ptr)
 }
 
 void* _krmType_ViewingConditions_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
-                                      krmUInt32Number)
+                                      krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
+    if (SizeOfTag < 28)
+        return nullptr;
     krmViewingConditions v;
     std::memset(&v, 0, sizeof v);
     if (!krmReadXYZ(io, &v.IlluminantXYZ) || !krmReadXYZ(io, &v.SurroundXYZ) || !krmReadUInt32(io, &v.IlluminantType))
@@ -412,7 +426,7 @@ void* _krmType_Chromaticity_Read(krmTagTypeHandler* self, krmIOHandler* io, krmU
         if (!krmReadUInt16(io, nullptr) || !krmReadUInt16(io, &nChans))
             return nullptr;
     }
-    if (nChans != 3 || !krmReadUInt16(io, &type))
+    if (nChans != 3 || SizeOfTag < 28 || !krmReadUInt16(io, &type))
         return nullptr;
 
     krmPrimaries c;
@@ -454,11 +468,12 @@ void _krmType_Chromaticity_Free(krmTagTypeHandler* self, void* Ptr)
 // 'clro' (ICC.1:2010 10.3)
 // ---------------------------------------------------------------------------------------------
 
-void* _krmType_ColorantOrder_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_ColorantOrder_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                                  krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
     krmUInt32Number count;
-    if (!krmReadUInt32(io, &count) || count > krmMAXCHANNELS)
+    if (SizeOfTag < 4 || !krmReadUInt32(io, &count) || count > krmMAXCHANNELS || count > SizeOfTag - 4)
         return nullptr;
     krmColorantOrder o;
     std::memset(o.Order, 0xFF, sizeof o.Order);
@@ -816,11 +831,13 @@ void _krmType_MLU_Free(krmTagTypeHandler* self, void* Ptr)
 // (ICC.1:2010 10.16)
 // ---------------------------------------------------------------------------------------------
 
-void* _krmType_Curve_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_Curve_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
     krmUInt32Number count;
-    if (!krmReadUInt32(io, &count))
+    if (SizeOfTag < 4 || !krmReadUInt32(io, &count))
+        return nullptr;
+    if (count > 0 && count > (SizeOfTag - 4) / 2)
         return nullptr;
 
     krmToneCurve* curve = nullptr;
@@ -868,7 +885,7 @@ void _krmType_Curve_Free(krmTagTypeHandler*, void* Ptr)
 static const int kParamCount[5] = {1, 3, 4, 5, 7};
 
 void* _krmType_ParametricCurve_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
-                                    krmUInt32Number)
+                                    krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
     krmUInt16Number type, reserved;
@@ -878,6 +895,8 @@ void* _krmType_ParametricCurve_Read(krmTagTypeHandler* self, krmIOHandler* io, k
         krmSignalError(self->ContextID, krmErrUnknownExtension, "Unknown parametric curve type '%d'", type);
         return nullptr;
     }
+    if (SizeOfTag < 4 + 4 * krmUInt32Number(kParamCount[type]))
+        return nullptr;
     krmFloat64Number params[10] = {};
     for (int i = 0; i < kParamCount[type]; i++)
         if (!krmRead15Fixed16(io, &params[i]))

@@ -82,16 +82,19 @@ krmUInt32Number remainingInStream(krmIOHandler* io)
 // 'clrt' (ICC.1:2010 10.4)
 // ---------------------------------------------------------------------------------------------
 
-void* _krmType_ColorantTable_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_ColorantTable_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                                  krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
     krmUInt32Number count;
-    if (!krmReadUInt32(io, &count))
+    if (SizeOfTag < 4 || !krmReadUInt32(io, &count))
         return nullptr;
     if (count > krmMAXCHANNELS) {
         krmSignalError(self->ContextID, krmErrRange, "Too many colorants '%d'", count);
         return nullptr;
     }
+    if (count > (SizeOfTag - 4) / 38)
+        return nullptr;
     krmNamedColorList* list = krmAllocNamedColorList(self->ContextID, count, 0, "", "");
     if (list == nullptr)
         return nullptr;
@@ -138,12 +141,13 @@ void _krmType_ColorantTable_Free(krmTagTypeHandler*, void* Ptr)
 // 'ncl2' (ICC.1:2010 10.17)
 // ---------------------------------------------------------------------------------------------
 
-void* _krmType_NamedColor_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_NamedColor_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                               krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
     krmUInt32Number vendorFlag, count, nDeviceCoords;
     char prefix[33], suffix[33];
-    if (!krmReadUInt32(io, &vendorFlag) || !krmReadUInt32(io, &count) || !krmReadUInt32(io, &nDeviceCoords) ||
+    if (SizeOfTag < 76 || !krmReadUInt32(io, &vendorFlag) || !krmReadUInt32(io, &count) || !krmReadUInt32(io, &nDeviceCoords) ||
         !readName(io, 32, prefix, 31) || !readName(io, 32, suffix, 31))
         return nullptr;
     if (nDeviceCoords > krmMAXCHANNELS) {
@@ -153,6 +157,10 @@ void* _krmType_NamedColor_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUIn
     krmNamedColorList* list = krmAllocNamedColorList(self->ContextID, count, nDeviceCoords, prefix, suffix);
     if (list == nullptr) {
         krmSignalError(self->ContextID, krmErrRange, "Too many named colors '%d'", count);
+        return nullptr;
+    }
+    if (count > (SizeOfTag - 76) / (38 + 2 * nDeviceCoords)) {
+        krmFreeNamedColorList(list);
         return nullptr;
     }
     for (krmUInt32Number i = 0; i < count; i++) {
@@ -281,7 +289,7 @@ void _krmType_ProfileSequenceDesc_Free(krmTagTypeHandler*, void* Ptr)
 // ---------------------------------------------------------------------------------------------
 
 void* _krmType_ProfileSequenceId_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
-                                      krmUInt32Number)
+                                      krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
     krmUInt32Number start = tagStartOnRead(io);
@@ -302,7 +310,9 @@ void* _krmType_ProfileSequenceId_Read(krmTagTypeHandler* self, krmIOHandler* io,
         return nullptr;
     for (krmUInt32Number i = 0; i < count; i++) {
         krmPSEQDESC& d = seq->seq[i];
-        if (sizes[i] < 16 || start + offsets[i] < start || !io->Seek(io, start + offsets[i]) ||
+        // Each element must lie inside the tag.
+        if (sizes[i] < 16 || offsets[i] + sizes[i] < offsets[i] || offsets[i] + sizes[i] > SizeOfTag + 8 ||
+            !io->Seek(io, start + offsets[i]) ||
             io->Read(io, d.ProfileID, 16, 1) != 1) {
             krmFreeProfileSequence(seq);
             return nullptr;
@@ -436,15 +446,18 @@ void _krmType_CrdInfo_Free(krmTagTypeHandler*, void* Ptr)
 // 'scrn' (ICC.1:2001 6.5.19)
 // ---------------------------------------------------------------------------------------------
 
-void* _krmType_Screening_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_Screening_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
+                              krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
     krmScreening sc;
     std::memset(&sc, 0, sizeof sc);
-    if (!krmReadUInt32(io, &sc.Flag) || !krmReadUInt32(io, &sc.nChannels))
+    if (SizeOfTag < 8 || !krmReadUInt32(io, &sc.Flag) || !krmReadUInt32(io, &sc.nChannels))
         return nullptr;
     if (sc.nChannels > krmMAXCHANNELS - 1)
         sc.nChannels = krmMAXCHANNELS - 1;
+    if (sc.nChannels > (SizeOfTag - 8) / 12)
+        return nullptr;
     for (krmUInt32Number i = 0; i < sc.nChannels; i++) {
         krmScreeningChannel& c = sc.Channels[i];
         if (!krmRead15Fixed16(io, &c.Frequency) || !krmRead15Fixed16(io, &c.ScreenAngle) ||
@@ -698,7 +711,7 @@ static bool readMHC2Values(krmIOHandler* io, krmUInt32Number at, krmUInt32Number
     return io->Seek(io, back);
 }
 
-void* _krmType_MHC2_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number)
+void* _krmType_MHC2_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems, krmUInt32Number SizeOfTag)
 {
     *nItems = 0;
     krmContext ctx = self->ContextID;
@@ -708,6 +721,13 @@ void* _krmType_MHC2_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Num
     if (!krmReadUInt32(io, &count) || count > 4096 || !krmRead15Fixed16(io, &minLum) ||
         !krmRead15Fixed16(io, &peakLum) || !krmReadUInt32(io, &offMatrix) || !krmReadUInt32(io, &offRed) ||
         !krmReadUInt32(io, &offGreen) || !krmReadUInt32(io, &offBlue))
+        return nullptr;
+
+    // The matrix and the three curves must lie inside the tag.
+    const krmUInt64Number tagSize = krmUInt64Number(SizeOfTag) + 8;
+    const krmUInt64Number curveSize = 8 + 4 * krmUInt64Number(count);
+    if ((offMatrix != 0 && offMatrix + 48ull > tagSize) || offRed + curveSize > tagSize ||
+        offGreen + curveSize > tagSize || offBlue + curveSize > tagSize)
         return nullptr;
 
     krmMHC2* m = (krmMHC2*)krmMallocZero(ctx, sizeof(krmMHC2));
@@ -997,7 +1017,8 @@ void* _krmType_vcgt_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Num
     } else {
         for (int ch = 0; ch < 3; ch++) {
             krmFloat64Number gamma, mn, mx;
-            if (!krmRead15Fixed16(io, &gamma) || !krmRead15Fixed16(io, &mn) || !krmRead15Fixed16(io, &mx))
+            if (SizeOfTag < 4 + 36 || !krmRead15Fixed16(io, &gamma) || !krmRead15Fixed16(io, &mn) ||
+                !krmRead15Fixed16(io, &mx))
                 goto Error;
             // y = (max - min) x^gamma + min, as ICC function type 4 with d = 0.
             krmFloat64Number params[10] = {};

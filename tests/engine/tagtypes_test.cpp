@@ -916,3 +916,393 @@ TEST_F(TagTypes, HandMadeTagsOfEveryTypeDecodeAndRoundTrip)
         EXPECT_TRUE(g_messages.empty()) << g_messages[0].text;
     }
 }
+
+// ---------------------------------------------------------------------------------------------
+// Malformed tags: null with the quoted messages, and the profile stays usable
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+struct Malformed {
+    const char* cause;
+    krmTagSignature sig;
+    Bytes data;
+    std::vector<std::string> messages;
+};
+
+std::string corrupted(const char (&sig)[5])
+{
+    return std::string("Corrupted tag '") + sig + "'";
+}
+
+std::vector<Malformed> malformed()
+{
+    std::vector<Malformed> m;
+    m.push_back({"8 values where 'chad' needs 9", krmSig("chad"), Writer().base("sf32").zeros(32).b,
+                 {"'chad' Inconsistent number of items: expected 9, got 8"}});
+    m.push_back({"chromaticity count 0 outside the 32-byte form", krmSig("chrm"),
+                 Writer().base("chrm").u16(0).u16(3).u16(0).zeros(24).b, {corrupted("chrm")}});
+    m.push_back({"four chromaticity channels", krmSig("chrm"), Writer().base("chrm").u16(4).u16(0).zeros(32).b,
+                 {corrupted("chrm")}});
+    m.push_back({"17 colorants in the order", krmSig("clro"), Writer().base("clro").u32(17).zeros(17).b,
+                 {corrupted("clro")}});
+    m.push_back({"colorant order count past the data", krmSig("clro"), Writer().base("clro").u32(8).zeros(4).b,
+                 {corrupted("clro")}});
+    m.push_back({"cicp of five bytes", krmSig("cicp"), Writer().base("cicp").zeros(5).b, {corrupted("cicp")}});
+    m.push_back({"data without its flag", krmSig("ps2i"), Writer().base("data").zeros(3).b, {corrupted("ps2i")}});
+    m.push_back({"XYZ cut short", krmSig("wtpt"), Writer().base("XYZ ").zeros(8).b, {corrupted("wtpt")}});
+    m.push_back({"measurement cut short", krmSig("meas"), Writer().base("meas").zeros(20).b, {corrupted("meas")}});
+    m.push_back({"date cut short", krmSig("calt"), Writer().base("dtim").zeros(10).b, {corrupted("calt")}});
+    m.push_back({"ASCII count past the data", krmSig("scrd"), Writer().base("desc").u32(40).str("short").u8(0).b,
+                 {corrupted("scrd")}});
+    m.push_back({"odd mluc offset", krmSig("dscm"),
+                 Writer().base("mluc").u32(1).u32(12).str("enUS").u32(2).u32(29).zeros(4).b, {corrupted("dscm")}});
+    m.push_back({"mluc offset inside the records", krmSig("dscm"),
+                 Writer().base("mluc").u32(1).u32(12).str("enUS").u32(2).u32(16).zeros(4).b, {corrupted("dscm")}});
+    m.push_back({"mluc text past the tag", krmSig("dscm"),
+                 Writer().base("mluc").u32(1).u32(12).str("enUS").u32(20).u32(28).zeros(4).b, {corrupted("dscm")}});
+    m.push_back({"mluc records of 16 bytes", krmSig("dscm"), Writer().base("mluc").u32(1).u32(16).zeros(20).b,
+                 {"multiLocalizedUnicodeType of len != 12 is not supported.", corrupted("dscm")}});
+    m.push_back({"mluc count far past the data", krmSig("dscm"),
+                 Writer().base("mluc").u32(0x10000000).u32(12).zeros(12).b, {corrupted("dscm")}});
+    m.push_back({"curve of 32768 entries", krmSig("kTRC"), Writer().base("curv").u32(32768).zeros(64).b,
+                 {corrupted("kTRC")}});
+    m.push_back({"curve table past the data", krmSig("kTRC"), Writer().base("curv").u32(100).zeros(20).b,
+                 {corrupted("kTRC")}});
+    m.push_back({"parametric type 5", krmSig("kTRC"), Writer().base("para").u16(5).u16(0).zeros(28).b,
+                 {"Unknown parametric curve type '5'", corrupted("kTRC")}});
+    m.push_back({"parametric parameters cut short", krmSig("kTRC"), Writer().base("para").u16(4).u16(0).zeros(24).b,
+                 {corrupted("kTRC")}});
+    m.push_back({"17 colorants in the table", krmSig("clrt"), Writer().base("clrt").u32(17).zeros(17 * 38).b,
+                 {"Too many colorants '17'", corrupted("clrt")}});
+    m.push_back({"17 device coordinates", krmSig("ncl2"), Writer().base("ncl2").u32(0).u32(1).u32(17).zeros(140).b,
+                 {"Too many device coordinates '17'", corrupted("ncl2")}});
+    m.push_back({"more named colours than a list holds", krmSig("ncl2"),
+                 Writer().base("ncl2").u32(0).u32(70000).u32(0).zeros(100).b,
+                 {"Too many named colors '70000'", corrupted("ncl2")}});
+    m.push_back({"named colours past the data", krmSig("ncl2"),
+                 Writer().base("ncl2").u32(0).u32(3).u32(1).zeros(64).zeros(40).b, {corrupted("ncl2")}});
+    m.push_back({"sequence of 0 profiles", krmSig("pseq"), Writer().base("pseq").u32(0).b, {corrupted("pseq")}});
+    m.push_back({"sequence of 256 profiles", krmSig("pseq"), Writer().base("pseq").u32(256).zeros(64).b,
+                 {corrupted("pseq")}});
+    m.push_back({"sequence text of type XYZ", krmSig("pseq"),
+                 Writer().base("pseq").u32(1).zeros(20).base("XYZ ").zeros(12).b, {corrupted("pseq")}});
+    m.push_back({"position table past the stream", krmSig("psid"), Writer().base("psid").u32(200).zeros(16).b,
+                 {corrupted("psid")}});
+    m.push_back({"position table element past the tag", krmSig("psid"),
+                 Writer().base("psid").u32(1).u32(4000).u32(40).zeros(40).b, {corrupted("psid")}});
+    m.push_back({"CRD name past the data", krmSig("crdi"), Writer().base("crdi").u32(2).str("A").u8(0).u32(50).b,
+                 {corrupted("crdi")}});
+    m.push_back({"UCR curve of no entries", krmSig("bfd "), Writer().base("bfd ").u32(0).u32(1).u16(0).b,
+                 {"Couldn't create tone curve with zero segments and no table", corrupted("bfd ")}});
+    m.push_back({"UCR description past 32000 bytes", krmSig("bfd "),
+                 Writer().base("bfd ").u32(1).u16(0).u32(1).u16(0).zeros(32001).b, {corrupted("bfd ")}});
+    m.push_back({"vcgt tag type 2", krmSig("vcgt"), Writer().base("vcgt").u32(2).zeros(40).b,
+                 {"Unsupported tag type for VCGT '2'", corrupted("vcgt")}});
+    m.push_back({"vcgt of one channel", krmSig("vcgt"), Writer().base("vcgt").u32(0).u16(1).u16(2).u16(2).zeros(4).b,
+                 {"Unsupported number of channels for VCGT '1'", corrupted("vcgt")}});
+    m.push_back({"vcgt of three-byte entries", krmSig("vcgt"),
+                 Writer().base("vcgt").u32(0).u16(3).u16(2).u16(3).zeros(18).b,
+                 {"Unsupported bit depth for VCGT '24'", corrupted("vcgt")}});
+    m.push_back({"vcgt table past the data", krmSig("vcgt"),
+                 Writer().base("vcgt").u32(0).u16(3).u16(256).u16(2).zeros(100).b, {corrupted("vcgt")}});
+    m.push_back({"dictionary records of 40 bytes", krmSig("meta"), Writer().base("dict").u32(1).u32(40).zeros(40).b,
+                 {"Unknown record length in dictionary '40'", corrupted("meta")}});
+    m.push_back({"dictionary value at offset 0", krmSig("meta"),
+                 Writer().base("dict").u32(1).u32(16).u32(32).u32(2).u32(0).u32(0).utf16(u"n").zeros(2).b,
+                 {"Bad dictionary Name/Value", corrupted("meta")}});
+    m.push_back({"dictionary name past the tag", krmSig("meta"),
+                 Writer().base("dict").u32(1).u32(16).u32(32).u32(200).u32(32).u32(2).utf16(u"n").zeros(2).b,
+                 {corrupted("meta")}});
+    m.push_back({"dictionary count past the data", krmSig("meta"),
+                 Writer().base("dict").u32(0x01000000).u32(16).zeros(16).b, {corrupted("meta")}});
+    m.push_back({"MHC2 of 4097 entries", krmSig("MHC2"), Writer().base("MHC2").u32(4097).zeros(24).b,
+                 {corrupted("MHC2")}});
+    m.push_back({"MHC2 curve past the stream", krmSig("MHC2"),
+                 Writer().base("MHC2").u32(2).zeros(8).u32(0).u32(36).u32(52).u32(5000).base("sf32").zeros(8)
+                     .base("sf32").zeros(8).b,
+                 {corrupted("MHC2")}});
+    m.push_back({"screening cut short", krmSig("scrn"), Writer().base("scrn").u32(0).u32(2).zeros(12).b,
+                 {corrupted("scrn")}});
+    return m;
+}
+
+}  // namespace
+
+TEST_F(TagTypes, MalformedTagsFailWithTheirMessagesAndLeaveTheProfileUsable)
+{
+    const Bytes good = Writer().base("XYZ ").s15(0.9642).s15(1.0).s15(0.8249).b;
+    for (const Malformed& m : malformed()) {
+        SCOPED_TRACE(m.cause);
+        krmTagSignature other = m.sig == krmSig("wtpt") ? krmSig("bkpt") : krmSig("wtpt");
+        Bytes image = makeProfile({{m.sig, m.data}, {other, good}});
+        krmProfile p = openMem(strict, image);
+        ASSERT_NE(p, nullptr);
+        for (int attempt = 0; attempt < 2; attempt++) {  // a failed read leaves the entry to try again
+            g_messages.clear();
+            EXPECT_EQ(krmReadTag(p, m.sig), nullptr);
+            EXPECT_EQ(texts(), m.messages);
+            for (const Message& msg : g_messages)
+                EXPECT_LE(msg.code, krmUInt32Number(krmErrCorruptionDetected));
+        }
+        EXPECT_TRUE(krmIsTag(p, m.sig));
+        const krmCIEXYZ* xyz = (const krmCIEXYZ*)krmReadTag(p, other);
+        ASSERT_NE(xyz, nullptr);
+        EXPECT_EQ(xyz->Y, 1.0);
+        // Saving copies the undecodable tag unchanged.
+        EXPECT_EQ(tagBytes(save(p), m.sig), m.data);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Particular figures and rules
+// ---------------------------------------------------------------------------------------------
+
+TEST_F(TagTypes, NumberArraysIgnoreRemainders)
+{
+    Bytes image = makeProfile({{krmSig("chad"), Writer().base("sf32").s15(1).zeros(32).u16(0xFFFF).b}});
+    krmProfile p = openMem(strict, image);
+    const double* v = (const double*)krmReadTag(p, krmSig("chad"));
+    ASSERT_NE(v, nullptr);  // 38 bytes: 9 values
+    EXPECT_EQ(v[0], 1.0);
+    EXPECT_EQ(v[8], 0.0);
+}
+
+TEST_F(TagTypes, ChromaticityWithALeadingZeroIsReadFromTheFollowingCount)
+{
+    Bytes image = makeProfile(
+        {{krmSig("chrm"), Writer().base("chrm").u16(0).u16(0).u16(3).u16(1).s15(0.64).s15(0.33).s15(0.3).s15(0.6)
+                              .s15(0.15).s15(0.06).b}});
+    ASSERT_EQ(tagBytes(image, krmSig("chrm")).size(), 40u);
+    krmProfile p = openMem(strict, image);
+    const krmPrimaries* c = (const krmPrimaries*)krmReadTag(p, krmSig("chrm"));
+    ASSERT_NE(c, nullptr);
+    EXPECT_NEAR(c->Red.x, 0.64, 1.0 / 65536);
+    EXPECT_NEAR(c->Blue.y, 0.06, 1.0 / 65536);
+}
+
+TEST_F(TagTypes, CurveOfCountZeroIsLinear)
+{
+    krmProfile p = openMem(strict, makeProfile({{krmSig("kTRC"), Writer().base("curv").u32(0).b}}));
+    const krmToneCurve* c = (const krmToneCurve*)krmReadTag(p, krmSig("kTRC"));
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(krmGetToneCurveParametricType(c), 1);
+    EXPECT_EQ(krmGetToneCurveSegment(c, 0)->Params[0], 1.0);
+    EXPECT_NEAR(krmEvalToneCurveFloat(c, 0.3f), 0.3f, 1e-6);
+}
+
+TEST_F(TagTypes, DeciderPicksTheTypeByVersion)
+{
+    krmToneCurve* gamma = krmBuildGamma(strict, 2.2);
+    krmMLU* text = krmMLUAlloc(strict, 1);
+    krmMLUSetASCII(text, "en", "US", "Copyright Corvane");
+    for (double version : {2.1, 4.3}) {
+        Bytes saved;
+        krmProfile back = rewrite(strict, krmSig("kTRC"), gamma, version, &saved);
+        ASSERT_NE(back, nullptr);
+        Bytes curve = tagBytes(saved, krmSig("kTRC"));
+        if (version < 4) {
+            // count 1 and the gamma as u8Fixed8: 2.2 is 0x0233.
+            EXPECT_EQ(curve, Writer().base("curv").u32(1).u16(0x0233).b);
+        } else {
+            EXPECT_EQ(curve, Writer().base("para").u16(0).u16(0).s15(2.2).b);
+        }
+        back = rewrite(strict, krmSig("cprt"), text, version, &saved);
+        ASSERT_NE(back, nullptr);
+        EXPECT_EQ(typeOf(tagBytes(saved, krmSig("cprt"))), version < 4 ? krmSig("text") : krmSig("mluc"));
+        EXPECT_EQ(asciiOf((const krmMLU*)krmReadTag(back, krmSig("cprt")), "en", "US"), "Copyright Corvane");
+        back = rewrite(strict, krmSig("desc"), text, version, &saved);
+        EXPECT_EQ(typeOf(tagBytes(saved, krmSig("desc"))), version < 4 ? krmSig("desc") : krmSig("mluc"));
+    }
+    krmFreeToneCurve(gamma);
+    krmMLUFree(text);
+}
+
+TEST_F(TagTypes, CurvesParaCannotHoldAreRefusedAtSaving)
+{
+    const krmFloat64Number params[5] = {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045};
+    krmToneCurve* srgb = krmBuildParametricToneCurve(strict, 4, params);
+    krmToneCurve* inverse = krmReverseToneCurve(srgb);
+    ASSERT_NE(inverse, nullptr);
+    ASSERT_EQ(krmGetToneCurveParametricType(inverse), -4);
+
+    // Written through the handler directly: the decider would never choose 'para' for it.
+    const krmTagTypeHandler* para = _krmGetTagTypeHandler(strict, krmSig("para"));
+    ASSERT_NE(para, nullptr);
+    krmTagTypeHandler h = *para;
+    h.ContextID = strict;
+    krmIOHandler* io = krmOpenIOHandlerFromNull(strict);
+    g_messages.clear();
+    EXPECT_FALSE(h.WritePtr(&h, io, inverse, 1));
+    EXPECT_EQ(texts(), std::vector<std::string>{"Multisegment or Inverted parametric curves cannot be written"});
+    const krmFloat64Number p6[] = {1, 1, 0, 0, 0, 0};
+    krmToneCurve* type6 = krmBuildParametricToneCurve(strict, 6, p6);
+    g_messages.clear();
+    EXPECT_FALSE(h.WritePtr(&h, io, type6, 1));
+    EXPECT_EQ(texts(), std::vector<std::string>{"Unsupported parametric curve"});
+    krmCloseIOHandler(io);
+
+    // Through a version 4 profile the inverse goes out as a 16-bit table in 'curv'.
+    Bytes saved;
+    krmProfile back = rewrite(strict, krmSig("rTRC"), inverse, 4.3, &saved);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(typeOf(tagBytes(saved, krmSig("rTRC"))), krmSig("curv"));
+    expectSameCurve(inverse, (const krmToneCurve*)krmReadTag(back, krmSig("rTRC")), 1.0 / 65535 * 2);
+    krmFreeToneCurve(srgb);
+    krmFreeToneCurve(inverse);
+    krmFreeToneCurve(type6);
+}
+
+TEST_F(TagTypes, DescriptionWithOnlyItsAsciiPart)
+{
+    Bytes data = Writer().base("desc").u32(6).str("Hello").u8(0).b;
+    krmProfile p = openMem(strict, makeProfile({{krmSig("desc"), data}}, 0x02100000));
+    const krmMLU* m = (const krmMLU*)krmReadTag(p, krmSig("desc"));
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(krmMLUTranslationsCount(m), 1u);
+    EXPECT_EQ(asciiOf(m, "", ""), "Hello");
+    // Written back with empty Unicode language, the same count and the ScriptCode part.
+    Bytes saved;
+    krmProfile back = rewrite(strict, krmSig("desc"), m, 2.1, &saved);
+    ASSERT_NE(back, nullptr);
+    EXPECT_EQ(tagBytes(saved, krmSig("desc")), descTag("Hello"));
+}
+
+TEST_F(TagTypes, OneByteVcgtOf1576BytesHoldsTwoByteEntries)
+{
+    Writer w;
+    w.base("vcgt").u32(0).u16(3).u16(256).u16(1);
+    for (int ch = 0; ch < 3; ch++)
+        for (int j = 0; j < 256; j++)
+            w.u16(krmUInt32Number(j * 257 - (j > 0 ? ch : 0)));
+    w.zeros(30);  // the size such writers leave
+    ASSERT_EQ(w.size() - 8, 1576u);
+    krmProfile p = openMem(strict, makeProfile({{krmSig("vcgt"), w.b}}));
+    const krmVcgtCurves* v = (const krmVcgtCurves*)krmReadTag(p, krmSig("vcgt"));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->Curves[2]->nEntries, 256u);
+    EXPECT_EQ(v->Curves[2]->Table16[255], 65535 - 2);
+
+    // A real one-byte table scales each byte by 257.
+    Writer one;
+    one.base("vcgt").u32(0).u16(3).u16(2).u16(1).u8(0).u8(128).u8(0).u8(255).u8(10).u8(20).zeros(2);
+    p = openMem(strict, makeProfile({{krmSig("vcgt"), one.b}}));
+    v = (const krmVcgtCurves*)krmReadTag(p, krmSig("vcgt"));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->Curves[0]->Table16[1], 128 * 257);
+    EXPECT_EQ(v->Curves[2]->Table16[1], 20 * 257);
+}
+
+TEST_F(TagTypes, ScreeningOfTwentyChannelsKeepsFifteen)
+{
+    Writer w;
+    w.base("scrn").u32(0).u32(20);
+    for (int i = 0; i < 20; i++)
+        w.s15(100 + i).s15(i).u32(1);
+    krmProfile p = openMem(strict, makeProfile({{krmSig("scrn"), w.b}}));
+    const krmScreening* sc = (const krmScreening*)krmReadTag(p, krmSig("scrn"));
+    ASSERT_NE(sc, nullptr);
+    EXPECT_EQ(sc->nChannels, 15u);
+    EXPECT_EQ(sc->Channels[14].Frequency, 114.0);
+}
+
+TEST_F(TagTypes, DictionaryLayoutFollowsTheDisplayTexts)
+{
+    krmDict* d = krmDictAlloc(strict);
+    krmMLU* shown = krmMLUAlloc(strict, 1);
+    krmMLUSetASCII(shown, "en", "US", "Shown value");
+    ASSERT_TRUE(krmDictAddEntry(d, u"plain", u"1", nullptr, nullptr));
+    ASSERT_TRUE(krmDictAddEntry(d, u"shown", u"2", nullptr, shown));
+    ASSERT_TRUE(krmDictAddEntry(d, u"no value", nullptr, nullptr, nullptr));
+
+    Bytes saved;
+    krmProfile back = rewrite(strict, krmSig("meta"), d, 4.3, &saved);
+    ASSERT_NE(back, nullptr);
+    Bytes tag = tagBytes(saved, krmSig("meta"));
+    EXPECT_EQ(tag[15], 32);  // display values without display names still need 32-byte records
+    const krmDict* again = (const krmDict*)krmReadTag(back, krmSig("meta"));
+    ASSERT_NE(again, nullptr) << (g_messages.empty() ? "" : g_messages[0].text);
+    std::vector<std::u16string> names;
+    for (const krmDICTentry* e = krmDictGetEntryList(again); e; e = krmDictNextEntry(e)) {
+        names.push_back(e->Name);
+        if (std::u16string(e->Name) == u"shown") {
+            EXPECT_EQ(asciiOf(e->DisplayValue, "en", "US"), "Shown value");
+        } else {
+            EXPECT_EQ(e->DisplayValue, nullptr);
+        }
+        // A missing value comes back as an empty one rather than making the tag unreadable.
+        if (std::u16string(e->Name) == u"no value") {
+            EXPECT_EQ(std::u16string(e->Value), u"");
+        }
+    }
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"no value", u"shown", u"plain"}));
+
+    krmDictFree(d);
+    d = krmDictAlloc(strict);
+    ASSERT_TRUE(krmDictAddEntry(d, u"k", u"v", nullptr, nullptr));
+    back = rewrite(strict, krmSig("meta"), d, 4.3, &saved);
+    EXPECT_EQ(tagBytes(saved, krmSig("meta"))[15], 16);
+    krmDictFree(d);
+    krmMLUFree(shown);
+}
+
+TEST_F(TagTypes, MHC2WithIdentityMatrixAndFollowingTags)
+{
+    krmMHC2 m{};
+    double red[3] = {0, 0.5, 1}, green[3] = {0, 0.25, 1}, blue[3] = {0.1, 0.6, 0.9};
+    m.CurveEntries = 3;
+    m.RedCurve = red;
+    m.GreenCurve = green;
+    m.BlueCurve = blue;
+    m.MinLuminance = 0.25;
+    m.PeakLuminance = 600;
+    for (int i = 0; i < 3; i++)
+        m.XYZ2XYZmatrix[i][i] = 1.0;
+    m.XYZ2XYZmatrix[0][1] = 0.5 / 65535;  // below the threshold: still the identity
+
+    krmProfile np = krmCreateProfilePlaceholder(strict);
+    open.push_back(np);
+    krmSetProfileVersion(np, 4.3);
+    krmCIEXYZ white = {0.9642, 1.0, 0.8249};
+    ASSERT_TRUE(krmWriteTag(np, krmSig("MHC2"), &m));
+    ASSERT_TRUE(krmWriteTag(np, krmSig("wtpt"), &white));
+    ASSERT_TRUE(krmWriteTag(np, krmSig("lumi"), &white));
+    Bytes saved = save(np);
+    Bytes tag = tagBytes(saved, krmSig("MHC2"));
+    ASSERT_GE(tag.size(), 36u);
+    EXPECT_EQ(Bytes(tag.begin() + 20, tag.begin() + 24), Bytes(4, 0));  // matrix offset 0
+
+    krmProfile back = openMem(strict, saved);
+    const krmMHC2* r = (const krmMHC2*)krmReadTag(back, krmSig("MHC2"));
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->XYZ2XYZmatrix[0][1], 0.0);
+    EXPECT_EQ(r->XYZ2XYZmatrix[2][2], 1.0);
+    EXPECT_NEAR(r->BlueCurve[1], 0.6, 1.0 / 65536);
+    for (krmTagSignature sig : {krmSig("wtpt"), krmSig("lumi")}) {
+        const krmCIEXYZ* xyz = (const krmCIEXYZ*)krmReadTag(back, sig);
+        ASSERT_NE(xyz, nullptr);
+        EXPECT_NEAR(xyz->Z, 0.8249, 1.0 / 65536);
+    }
+}
+
+TEST_F(TagTypes, ProfileSequenceTextsFollowTheProfileVersion)
+{
+    krmSequence* seq = krmAllocProfileSequence(strict, 1);
+    seq->seq[0].deviceMfg = krmSig("ACME");
+    seq->seq[0].Manufacturer = krmMLUAlloc(strict, 1);
+    krmMLUSetASCII(seq->seq[0].Manufacturer, "en", "US", "Acme");
+    // Model left null: written as an empty text.
+    for (double version : {2.1, 4.3}) {
+        Bytes saved;
+        krmProfile back = rewrite(strict, krmSig("pseq"), seq, version, &saved);
+        ASSERT_NE(back, nullptr);
+        Bytes tag = tagBytes(saved, krmSig("pseq"));
+        Bytes embedded(tag.begin() + 32, tag.begin() + 36);
+        EXPECT_EQ(typeOf(embedded), version < 4 ? krmSig("desc") : krmSig("mluc"));
+        const krmSequence* r = (const krmSequence*)krmReadTag(back, krmSig("pseq"));
+        ASSERT_NE(r, nullptr);
+        EXPECT_EQ(asciiOf(r->seq[0].Manufacturer, "en", "US"), "Acme");
+        EXPECT_NE(r->seq[0].Model, nullptr);
+    }
+    krmFreeProfileSequence(seq);
+}
