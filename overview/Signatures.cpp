@@ -342,7 +342,7 @@ constexpr SignatureEntry kManufacturers[] = {
     {"Iwatsu Electric Co., Ltd.", sig("IWAT"), 0},
     {"Electronics and Telecommunications Research Institute", sig("ETRI"), 0},
     {"Konica Corporation", sig("KNCA"), 0},
-    {"Agfa-Gevaert N.V.", sig("ALWN"), 0},
+    {"Alwan Color Expertise", sig("ALWN"), 0},
     {"Nikon Corporation", sig("NKON"), 0},
     {"Dainippon Ink and Chemicals", sig("DL&C"), 0},
     {"TOTOKU ELECTRIC Co., LTD", sig("TOTK"), 0},
