@@ -155,6 +155,10 @@ typedef struct _krmProfile_struct {
 
     krmBool IsWrite;
     void* UsrMutex;
+
+    // Elements the decoded object holds (what the reader delivered, or the descriptor's count
+    // for written tags); saving never asks a writer for more.
+    krmUInt32Number TagElemCount[krmMAX_TABLE_TAG];
 } _krmICCPROFILE;
 
 // Index of a tag after following links, or -1.
@@ -402,6 +406,10 @@ void _krmType_LUT_Free(krmTagTypeHandler* self, void* Ptr);
 // ==== END PIPELINES ====
 
 // ==== LINKING ====
+
+// Black-preserving intents: how many profiles, from the start, build the preserving table; the
+// trailing CMYK device links after them (never positions 0 and 1) are applied afterwards.
+krmUInt32Number _krmBlackPreservingKeptCount(krmUInt32Number nProfiles, krmProfile hProfiles[]);
 // ==== END LINKING ====
 
 // ==== FORMATS ====

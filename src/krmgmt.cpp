@@ -413,6 +413,20 @@ krmToneCurve* krmBuildKToneCurve(krmContext ContextID, krmUInt32Number nPoints, 
 // Black-preserving intents
 // ---------------------------------------------------------------------------------------------
 
+krmUInt32Number _krmBlackPreservingKeptCount(krmUInt32Number nProfiles, krmProfile hProfiles[])
+{
+    // Positions 0 and 1 are never set aside.
+    krmUInt32Number n = nProfiles;
+    while (n >= 3) {
+        krmProfile h = hProfiles[n - 1];
+        if (krmGetProfileClass(h) == krmSig("link") && krmGetProfileColorSpace(h) == krmSig("CMYK"))
+            n--;
+        else
+            break;
+    }
+    return n;
+}
+
 // Common preparation: ICC intents, and the chain without the trailing CMYK device links (which are
 // applied afterwards as they are).
 typedef struct {
@@ -424,17 +438,7 @@ static void PrepareChain(_krmPreservingChain* c, krmUInt32Number nProfiles, cons
                          krmProfile hProfiles[])
 {
     for (krmUInt32Number i = 0; i < nProfiles; i++) c->ICCIntents[i] = krmTranslateToICCIntent(TheIntents[i]);
-
-    // Positions 0 and 1 are never set aside.
-    krmUInt32Number n = nProfiles;
-    while (n >= 3) {
-        krmProfile h = hProfiles[n - 1];
-        if (krmGetProfileClass(h) == krmSig("link") && krmGetProfileColorSpace(h) == krmSig("CMYK"))
-            n--;
-        else
-            break;
-    }
-    c->nKept = n;
+    c->nKept = _krmBlackPreservingKeptCount(nProfiles, hProfiles);
 }
 
 static krmBool IsPreservable(krmProfile hProfiles[], krmUInt32Number nKept)
