@@ -1,0 +1,437 @@
+// Pipeline optimisation: pre-optimisation, grid points, joined curves, the integer matrix-shaper,
+// resampling with its white fix-up, and agreement of optimised and unoptimised transforms over
+// the real-profile corpus.
+#include "krm_internal.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Lut {
+    krmPipeline* p;
+    explicit Lut(krmPipeline* x) : p(x) {}
+    ~Lut() { krmPipelineFree(p); }
+};
+
+krmPipeline* Pipeline(std::initializer_list<krmStage*> stages)
+{
+    krmPipeline* p = krmPipelineAlloc(nullptr, 3, 3);
+    for (krmStage* s : stages) EXPECT_TRUE(krmPipelineInsertStage(p, krmAT_END, s));
+    return p;
+}
+
+krmStage* Gamma(double g)
+{
+    krmToneCurve* c = krmBuildGamma(nullptr, g);
+    krmToneCurve* const curves[3] = {c, c, c};
+    krmStage* s = krmStageAllocToneCurves(nullptr, 3, curves);
+    krmFreeToneCurve(c);
+    return s;
+}
+
+bool Optimize(krmPipeline** p, krmUInt32Number in, krmUInt32Number out, krmUInt32Number* flags,
+              krmUInt32Number intent = 0)
+{
+    return krmOptimizePipeline(nullptr, p, intent, &in, &out, flags);
+}
+
+std::vector<std::string> CorpusFiles()
+{
+    std::vector<std::string> files;
+    for (const char* dir : {"/usr/share/color/icc/colord", "/usr/share/color/icc/ghostscript"}) {
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(dir, ec))
+            if (e.path().extension() == ".icc") files.push_back(e.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+// Every node of a grid with n points per channel, as bytes or words.
+template <typename T>
+std::vector<T> Grid(krmUInt32Number channels, krmUInt32Number n)
+{
+    const krmUInt32Number maxv = sizeof(T) == 1 ? 255 : 65535;
+    krmUInt32Number total = 1;
+    for (krmUInt32Number c = 0; c < channels; c++) total *= n;
+    std::vector<T> v;
+    v.reserve(total * channels);
+    for (krmUInt32Number k = 0; k < total; k++) {
+        krmUInt32Number rest = k;
+        for (krmUInt32Number c = 0; c < channels; c++) {
+            v.push_back(T((rest % n) * maxv / (n - 1)));
+            rest /= n;
+        }
+    }
+    return v;
+}
+
+// The device white of a space in the format's scale, or an empty vector.
+template <typename T>
+bool IsWhite(krmColorSpaceSignature space, const T* px, krmUInt32Number channels)
+{
+    const krmUInt16Number* white;
+    krmUInt32Number n;
+    if (!krmEndPointsBySpace(space, &white, nullptr, &n) || n != channels) return false;
+    for (krmUInt32Number c = 0; c < n; c++) {
+        const krmUInt32Number w = sizeof(T) == 1 ? (white[c] >> 8) : white[c];
+        if (std::abs(int(px[c]) - int(w)) > (sizeof(T) == 1 ? 1 : 257)) return false;
+    }
+    return true;
+}
+
+krmUInt32Number FormatOf(krmColorSpaceSignature space, krmUInt32Number bytes)
+{
+    return krmFMT_COLORSPACE(krmColorSpaceCode(space)) | krmFMT_CHANNELS(krmChannelsOf(space)) | krmFMT_BYTES(bytes);
+}
+
+struct Diffs {
+    std::vector<int> all;
+    int maxAwayFromWhite = 0;
+    std::string worst;
+    std::vector<std::pair<std::string, int>> pairMax;  // per transform, white excluded
+};
+
+// 8-bit pairs whose replacement evaluator cannot stay within 2 steps, with the bound each keeps.
+int KnownEightBitBound(const std::string& label)
+{
+    static const std::pair<const char*, int> kKnown[] = {
+        {"BruceRGB.icc|out", 3},      // 1.14 fixed-point matrix-shaper: cancelling terms near black
+        {"SMPTE-C-RGB.icc|out", 3},   // the same
+        {"esrgb.icc|out", 8},         // output TRC table saturates below 1.0; its inverse jumps at the top
+        {"default_cmyk.icc|out", 4},  // 33-point RGB -> CMYK grid against the profile's own CLUT
+        {"ps_cmyk.icc|in", 12},       // 17-point CMYK grid
+        {"lab.icc|in", 19},           // 33-point Lab grid across the sRGB gamut boundary
+        {"ps_gray.icc|in", 10},       // 33-point grey grid against the steep sRGB encoding near black
+    };
+    for (const auto& k : kKnown) {
+        const std::string key = k.first;
+        const std::string name = key.substr(0, key.find('|')), dir = key.substr(key.find('|') + 1);
+        if (label.rfind(name, 0) == 0 && label.size() >= dir.size() &&
+            label.compare(label.size() - dir.size(), dir.size(), dir) == 0)
+            return k.second;
+    }
+    return 2;
+}
+
+// Converts the grid with and without optimisation and records the differences per channel.
+template <typename TIn, typename TOut>
+void Compare(krmProfile in, krmProfile out, krmUInt32Number intent, Diffs& d, const std::string& label)
+{
+    const krmColorSpaceSignature inSpace = krmGetProfileColorSpace(in);
+    const krmColorSpaceSignature outSpace = out ? krmGetProfileColorSpace(out) : krmGetProfilePCS(in);
+    const krmUInt32Number inCh = krmChannelsOf(inSpace), outCh = krmChannelsOf(outSpace);
+    const krmUInt32Number fin = FormatOf(inSpace, sizeof(TIn)), fout = FormatOf(outSpace, sizeof(TOut));
+
+    krmTransform opt = krmCreateTransform(in, fin, out, fout, intent, 0);
+    krmTransform ref = krmCreateTransform(in, fin, out, fout, intent, krmFlagNoOptimize);
+    ASSERT_EQ(opt == nullptr, ref == nullptr) << label;
+    if (!opt) return;
+
+    const auto grid = Grid<TIn>(inCh, inCh == 1 ? 256 : (inCh == 3 ? 17 : 9));
+    const krmUInt32Number n = krmUInt32Number(grid.size() / inCh);
+    std::vector<TOut> a(n * outCh), b(n * outCh);
+    krmDoTransform(opt, grid.data(), a.data(), n);
+    krmDoTransform(ref, grid.data(), b.data(), n);
+    krmDeleteTransform(opt);
+    krmDeleteTransform(ref);
+
+    int pairMax = 0;
+    for (krmUInt32Number i = 0; i < n; i++) {
+        const bool white = IsWhite(inSpace, &grid[i * inCh], inCh);
+        for (krmUInt32Number c = 0; c < outCh && !white; c++)
+            pairMax = std::max(pairMax, std::abs(int(a[i * outCh + c]) - int(b[i * outCh + c])));
+        for (krmUInt32Number c = 0; c < outCh; c++) {
+            const int diff = std::abs(int(a[i * outCh + c]) - int(b[i * outCh + c]));
+            d.all.push_back(diff);
+            if (!white && diff > d.maxAwayFromWhite) {
+                d.maxAwayFromWhite = diff;
+                d.worst = label + " node " + std::to_string(i);
+            }
+        }
+    }
+    d.pairMax.emplace_back(label, pairMax);
+    if (getenv("XFORM_OPT_VERBOSE")) std::cout << label << " " << sizeof(TIn) * 8 << "-bit max " << pairMax << "\n";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Grid points
+// ---------------------------------------------------------------------------------------------
+
+TEST(ReasonableGridpoints, ByChannelsAndFlags)
+{
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("RGB "), 0), 33u);
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("CMYK"), 0), 17u);
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("RGB "), krmFlagHighResPrecalc), 49u);
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("CMYK"), krmFlagHighResPrecalc), 23u);
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("6CLR"), 0), 7u);
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("6CLR"), krmFlagLowResPrecalc), 6u);
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("GRAY"), krmFlagLowResPrecalc), 33u);
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("RGB "), krmFlagLowResPrecalc), 17u);
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("RGB "), krmFlagGridPoints(9)), 9u);
+    EXPECT_EQ(krmReasonableGridpoints(krmSig("CMYK"), krmFlagGridPoints(9) | krmFlagHighResPrecalc), 9u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pre-optimisation
+// ---------------------------------------------------------------------------------------------
+
+TEST(PreOptimisation, OppositeStagesCancel)
+{
+    Lut lut(Pipeline({krmStageAllocXYZ2Lab(nullptr), krmStageAllocLab2XYZ(nullptr)}));
+    krmUInt32Number flags = 0;
+    EXPECT_TRUE(Optimize(&lut.p, krmFmtXYZ16, krmFmtXYZ16, &flags));
+    EXPECT_EQ(krmPipelineStageCount(lut.p), 0u);
+    const krmUInt16Number in[3] = {1234, 32768, 65535};
+    krmUInt16Number out[3];
+    krmPipelineEval16(in, out, lut.p);
+    EXPECT_EQ(std::vector<int>(out, out + 3), std::vector<int>(in, in + 3));
+
+    Lut v2(Pipeline({krmStageAllocLabV4ToV2(nullptr), krmStageAllocLabV2ToV4(nullptr), krmStageAllocIdentity(nullptr, 3),
+                     krmStageAllocLab2FloatPCS(nullptr), krmStageAllocFloatPCS2Lab(nullptr)}));
+    EXPECT_TRUE(Optimize(&v2.p, krmFmtLab16, krmFmtLab16, &flags));
+    EXPECT_EQ(krmPipelineStageCount(v2.p), 0u);
+}
+
+TEST(PreOptimisation, MatricesJoinOrStay)
+{
+    const double a[9] = {2, 0, 0, 0, 4, 0, 0, 0, 0.5};
+    const double inv[9] = {0.5, 0, 0, 0, 0.25, 0, 0, 0, 2};
+    const double offset[3] = {0.1, 0, 0};
+    krmUInt32Number flags = krmFlagNoOptimize;
+
+    Lut gone(Pipeline({krmStageAllocMatrix(nullptr, 3, 3, a, nullptr), krmStageAllocMatrix(nullptr, 3, 3, inv, nullptr)}));
+    Optimize(&gone.p, krmFmtRGB16, krmFmtRGB16, &flags);
+    EXPECT_EQ(krmPipelineStageCount(gone.p), 0u);
+
+    Lut kept(Pipeline({krmStageAllocMatrix(nullptr, 3, 3, a, nullptr), krmStageAllocMatrix(nullptr, 3, 3, inv, offset)}));
+    Optimize(&kept.p, krmFmtRGB16, krmFmtRGB16, &flags);
+    EXPECT_EQ(krmPipelineStageCount(kept.p), 2u);
+
+    // A product that is not the identity becomes one matrix.
+    Lut joined(Pipeline({krmStageAllocMatrix(nullptr, 3, 3, a, nullptr), krmStageAllocMatrix(nullptr, 3, 3, a, nullptr)}));
+    Optimize(&joined.p, krmFmtRGB16, krmFmtRGB16, &flags);
+    ASSERT_EQ(krmPipelineStageCount(joined.p), 1u);
+    const float in[3] = {0.1f, 0.1f, 0.8f};
+    float out[3];
+    krmPipelineEvalFloat(in, out, joined.p);
+    EXPECT_NEAR(out[0], 0.4, 1e-6);
+    EXPECT_NEAR(out[1], 1.6, 1e-6);
+    EXPECT_NEAR(out[2], 0.2, 1e-6);
+}
+
+TEST(PreOptimisation, NoOptimizeKeepsTheRest)
+{
+    Lut lut(Pipeline({Gamma(2.2), krmStageAllocIdentity(nullptr, 3), Gamma(1.5)}));
+    krmUInt32Number flags = krmFlagNoOptimize;
+    EXPECT_FALSE(Optimize(&lut.p, krmFmtRGB8, krmFmtRGB8, &flags));
+    EXPECT_EQ(krmPipelineStageCount(lut.p), 2u);
+    EXPECT_EQ(krmStageType(krmPipelineFirstStage(lut.p)), krmSigCurveSetElemType);
+}
+
+TEST(PreOptimisation, NamedColourPipelinesAreLeftAlone)
+{
+    krmNamedColorList* list = krmAllocNamedColorList(nullptr, 2, 3, "", "");
+    const krmUInt16Number pcs[3] = {1, 2, 3};
+    krmAppendNamedColor(list, "one", pcs, nullptr);
+    krmPipeline* p = krmPipelineAlloc(nullptr, 1, 3);
+    ASSERT_TRUE(krmPipelineInsertStage(p, krmAT_END, krmStageAllocNamedColor(list, 1)));
+    ASSERT_TRUE(krmPipelineInsertStage(p, krmAT_END, krmStageAllocIdentity(nullptr, 3)));
+    krmFreeNamedColorList(list);
+    krmUInt32Number flags = 0;
+    EXPECT_FALSE(Optimize(&p, krmFMT_CHANNELS(1) | 2, krmFmtLab16, &flags));
+    EXPECT_EQ(krmPipelineStageCount(p), 2u);
+    krmPipelineFree(p);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Built-in optimisations
+// ---------------------------------------------------------------------------------------------
+
+TEST(JoinedCurves, InverseGammasBecomeIdentity)
+{
+    Lut lut(Pipeline({Gamma(2.2), Gamma(1 / 2.2)}));
+    krmUInt32Number flags = 0;
+    EXPECT_TRUE(Optimize(&lut.p, krmFmtRGB16, krmFmtRGB16, &flags));
+    EXPECT_TRUE(flags & krmFlagNoCache);
+    ASSERT_EQ(krmPipelineStageCount(lut.p), 1u);
+    const krmUInt16Number in[3] = {0, 30000, 65535};
+    krmUInt16Number out[3];
+    krmPipelineEval16(in, out, lut.p);
+    EXPECT_EQ(std::vector<int>(out, out + 3), std::vector<int>(in, in + 3));
+}
+
+TEST(JoinedCurves, TablesMatchTheCurves)
+{
+    for (krmUInt32Number fmt : {krmFmtRGB8, krmFmtRGB16}) {
+        Lut ref(Pipeline({Gamma(2.2), Gamma(1.3)}));
+        Lut lut(krmPipelineDup(ref.p));
+        krmUInt32Number flags = 0;
+        EXPECT_TRUE(Optimize(&lut.p, fmt, fmt, &flags));
+        ASSERT_EQ(krmPipelineStageCount(lut.p), 1u);
+        for (krmUInt32Number v = 0; v < 256; v++) {
+            const krmUInt16Number w = krmUInt16Number(v * 257);
+            const krmUInt16Number in[3] = {w, w, w};
+            krmUInt16Number a[3], b[3];
+            krmPipelineEval16(in, a, lut.p);
+            krmPipelineEval16(in, b, ref.p);
+            ASSERT_NEAR(a[0], b[0], 40) << v;  // 4096-point table against the formulas, in 16 bits
+            ASSERT_EQ(a[0], a[2]);
+        }
+    }
+}
+
+TEST(MatrixShaper, EightBitRGBUsesIntegerEvaluator)
+{
+    krmProfile s = krmCreate_sRGBProfile();
+    krmProfile adobe = krmOpenProfileFromFile("/usr/share/color/icc/colord/AdobeRGB1998.icc", "r");
+    ASSERT_NE(adobe, nullptr);
+    krmTransform t = krmCreateTransform(s, krmFmtRGB8, adobe, krmFmtRGB8, 0, 0);
+    krmTransform ref = krmCreateTransform(s, krmFmtRGB8, adobe, krmFmtRGB8, 0, krmFlagNoOptimize);
+    ASSERT_NE(t, nullptr);
+    EXPECT_TRUE(t->dwOriginalFlags & krmFlagNoCache);
+    EXPECT_TRUE(krmT_OPTIMIZED(t->OutputFormat));
+    EXPECT_TRUE(krmPipelineCheckAndRetrieveStages(t->Lut, 3, int(krmSigCurveSetElemType), int(krmSigMatrixElemType),
+                                                  int(krmSigCurveSetElemType), nullptr, nullptr, nullptr));
+    EXPECT_NE(t->Lut->Data, static_cast<void*>(t->Lut));  // its own evaluator data
+
+    const auto grid = Grid<krmUInt8Number>(3, 52);
+    const krmUInt32Number n = krmUInt32Number(grid.size() / 3);
+    std::vector<krmUInt8Number> a(grid.size()), b(grid.size());
+    krmDoTransform(t, grid.data(), a.data(), n);
+    krmDoTransform(ref, grid.data(), b.data(), n);
+    // 1.14 fixed point against the float pipeline: deep shadows may move by 2.
+    for (size_t i = 0; i < a.size(); i++) ASSERT_NEAR(a[i], b[i], 2) << i;
+
+    // Premultiplied formats keep the stages' own evaluation.
+    const krmUInt32Number premul = krmFmtRGB8 | krmFMT_EXTRA(1) | krmFMT_PREMUL(1);
+    krmTransform p = krmCreateTransform(s, premul, adobe, premul, 0, 0);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(krmPipelineStageCount(p->Lut), 3u);
+    EXPECT_EQ(p->Lut->Data, static_cast<void*>(p->Lut));
+
+    krmDeleteTransform(p);
+    krmDeleteTransform(t);
+    krmDeleteTransform(ref);
+    krmCloseProfile(s);
+    krmCloseProfile(adobe);
+}
+
+TEST(Resampling, WhiteIsPatchedOntoItsNode)
+{
+    // Curves that bring white to 65534 instead of 65535.
+    std::vector<krmUInt16Number> table(4096);
+    for (int i = 0; i < 4096; i++) table[i] = krmUInt16Number(std::lround(i * 65534.0 / 4095));
+    krmToneCurve* c = krmBuildTabulatedToneCurve16(nullptr, 4096, table.data());
+    krmToneCurve* const curves[3] = {c, c, c};
+
+    for (bool fix : {true, false}) {
+        Lut lut(Pipeline({krmStageAllocToneCurves(nullptr, 3, curves)}));
+        const krmUInt16Number white[3] = {65535, 65535, 65535};
+        krmUInt16Number out[3];
+        krmPipelineEval16(white, out, lut.p);
+        ASSERT_EQ(out[0], 65534);
+
+        krmUInt32Number flags = krmFlagForceCLUT | (fix ? 0 : krmFlagNoWhiteOnWhiteFixup);
+        EXPECT_TRUE(Optimize(&lut.p, krmFmtRGB16, krmFmtRGB16, &flags));
+        ASSERT_EQ(krmPipelineStageCount(lut.p), 1u);
+        EXPECT_EQ(krmStageType(krmPipelineFirstStage(lut.p)), krmSigCLutElemType);
+        krmPipelineEval16(white, out, lut.p);
+        EXPECT_EQ(out[0], fix ? 65535 : 65534);
+        EXPECT_EQ(out[2], fix ? 65535 : 65534);
+    }
+
+    // Absolute colorimetric leaves white alone.
+    Lut abs(Pipeline({krmStageAllocToneCurves(nullptr, 3, curves)}));
+    krmUInt32Number flags = krmFlagForceCLUT;
+    EXPECT_TRUE(Optimize(&abs.p, krmFmtRGB16, krmFmtRGB16, &flags, 3));
+    EXPECT_TRUE(flags & krmFlagNoWhiteOnWhiteFixup);
+    krmFreeToneCurve(c);
+}
+
+TEST(Resampling, PatchLUTRefusesWhatItCannotPatch)
+{
+    struct Log {
+        static std::vector<std::string>& msgs()
+        {
+            static std::vector<std::string> m;
+            return m;
+        }
+        static void H(krmContext, krmUInt32Number code, const char* t)
+        {
+            msgs().push_back(std::to_string(code) + " " + t);
+        }
+    };
+    // A 2-input CLUT cannot hold a patched white: the fix-up declines with its message.
+    krmContext ctx = krmCreateContext(nullptr, nullptr);
+    krmSetLogErrorHandlerInContext(ctx, Log::H);
+    krmPipeline* p = krmPipelineAlloc(ctx, 2, 2);
+    krmStage* clut = krmStageAllocCLut16bit(ctx, 3, 2, 2, nullptr);
+    ASSERT_TRUE(krmPipelineInsertStage(p, krmAT_END, clut));
+    krmUInt32Number flags = krmFlagForceCLUT;
+    const krmUInt32Number two = krmFMT_CHANNELS(2) | 2;
+    // No known white for a 2-channel space: resampled, but nothing patched.
+    krmUInt32Number in = two, out = two;
+    EXPECT_FALSE(krmOptimizePipeline(ctx, &p, 0, &in, &out, &flags));  // no colour space, no resampling
+    EXPECT_TRUE(Log::msgs().empty());
+    krmPipelineFree(p);
+    krmDeleteContext(ctx);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Optimised against unoptimised, over the corpus
+// ---------------------------------------------------------------------------------------------
+
+TEST(OptimisedTransforms, AgreeWithLinkedPipelinesOverTheCorpus)
+{
+    krmProfile srgb = krmCreate_sRGBProfile();
+    Diffs bytes, words;
+    int pairs = 0;
+    for (const std::string& path : CorpusFiles()) {
+        krmProfile p = krmOpenProfileFromFile(path.c_str(), "r");
+        ASSERT_NE(p, nullptr) << path;
+        if (krmGetProfileClass(p) == krmSig("nmcl")) {
+            krmCloseProfile(p);
+            continue;
+        }
+        const std::string name = std::filesystem::path(path).filename().string();
+        for (krmUInt32Number intent = 0; intent < 4; intent++) {
+            const std::string label = name + " intent " + std::to_string(intent);
+            Compare<krmUInt8Number, krmUInt8Number>(p, srgb, intent, bytes, label + " in");
+            Compare<krmUInt8Number, krmUInt8Number>(srgb, p, intent, bytes, label + " out");
+            Compare<krmUInt16Number, krmUInt16Number>(p, srgb, intent, words, label + " in");
+            Compare<krmUInt16Number, krmUInt16Number>(srgb, p, intent, words, label + " out");
+            pairs += 2;
+        }
+        krmCloseProfile(p);
+    }
+    krmCloseProfile(srgb);
+
+    EXPECT_GT(pairs, 100);
+    int within2 = 0;
+    for (const auto& [label, m] : bytes.pairMax) {
+        EXPECT_LE(m, KnownEightBitBound(label)) << label;
+        within2 += m <= 2;
+    }
+    std::cout << "8-bit: " << within2 << " of " << bytes.pairMax.size() << " transforms within 2 steps away from white\n";
+
+    std::sort(words.all.begin(), words.all.end());
+    ASSERT_FALSE(words.all.empty());
+    const int p99 = words.all[words.all.size() * 99 / 100];
+    const int maxWord = words.all.back();
+    std::cout << "16-bit optimised vs unoptimised over " << pairs << " transforms: 99th percentile " << p99
+              << ", maximum " << maxWord << " (away from white " << words.maxAwayFromWhite << ", " << words.worst
+              << ")\n";
+    RecordProperty("p99_16bit", p99);
+    RecordProperty("max_16bit", maxWord);
+}
