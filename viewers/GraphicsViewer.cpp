@@ -94,12 +94,13 @@ void GraphicsViewer::setScene(QGraphicsScene* scene)
     fitted_ = false;
     popup_->hide();
     QGraphicsView::setScene(scene);
-    // The pipeline graph's scene reports what lies under the pointer; the connection is made by
-    // name so that this view does not depend on the pipeline viewer.
-    if (scene && scene->inherits("WorkflowGraphScene")) {
+    // A scene that reports what lies under the pointer (the pipeline graph's WorkflowGraphScene)
+    // is recognised by its signals, so this view does not depend on the pipeline viewer.
+    if (scene && scene->metaObject()->indexOfSignal("hoverInfoRequested(QString,QString,QPoint)") >= 0) {
         connect(scene, SIGNAL(hoverInfoRequested(QString, QString, QPoint)), popup_,
                 SLOT(show_info(QString, QString, QPoint)));
-        connect(scene, SIGNAL(hoverInfoDismissed()), popup_, SLOT(hide()));
+        if (scene->metaObject()->indexOfSignal("hoverInfoDismissed()") >= 0)
+            connect(scene, SIGNAL(hoverInfoDismissed()), popup_, SLOT(hide()));
     }
 }
 
