@@ -711,6 +711,7 @@ krmBool _krmNewTag(_krmICCPROFILE* Icc, krmTagSignature sig, int* NewPos)
     Icc->TagOffsets[i] = 0;
     Icc->TagPtrs[i] = nullptr;
     Icc->TagTypeHandlers[i] = nullptr;
+    Icc->TagElemCount[i] = 0;
     *NewPos = i;
     return true;
 }
@@ -1092,6 +1093,33 @@ static void setLinkedTags(_krmICCPROFILE* Icc)
     }
 }
 
+// Copies an entry's stored bytes from the profile as it was before saving; nothing when that
+// profile had no stream or no data for the entry.
+static krmBool copyStoredTag(_krmICCPROFILE* Icc, _krmICCPROFILE* FileOrig, krmUInt32Number i)
+{
+    krmIOHandler* io = Icc->IOhandler;
+    krmUInt32Number Begin = Icc->TagOffsets[i];
+    krmUInt32Number TagSize = FileOrig->TagSizes[i];
+
+    Icc->TagSizes[i] = 0;
+    if (FileOrig->IOhandler != nullptr && TagSize > 0) {
+        if (!FileOrig->IOhandler->Seek(FileOrig->IOhandler, FileOrig->TagOffsets[i])) return false;
+
+        void* Mem = krmMalloc(Icc->ContextID, TagSize);
+        if (Mem == nullptr) return false;
+        if (FileOrig->IOhandler->Read(FileOrig->IOhandler, Mem, TagSize, 1) != 1 || !io->Write(io, TagSize, Mem)) {
+            krmFree(Icc->ContextID, Mem);
+            return false;
+        }
+        krmFree(Icc->ContextID, Mem);
+
+        Icc->TagSizes[i] = io->UsedSpace - Begin;
+        if (!krmWriteAlignment(io)) return false;
+    }
+    if (Icc->TagSizes[i] == 0) Icc->TagOffsets[i] = 0;
+    return true;
+}
+
 // Writes every tag with data of its own; FileOrig is the profile as it was before saving.
 static krmBool saveTags(_krmICCPROFILE* Icc, _krmICCPROFILE* FileOrig)
 {
@@ -1105,31 +1133,23 @@ static krmBool saveTags(_krmICCPROFILE* Icc, _krmICCPROFILE* FileOrig)
         krmUInt32Number Begin = Icc->TagOffsets[i] = io->UsedSpace;
         void* Data = Icc->TagPtrs[i];
 
+        // Never decoded: copy the stored bytes verbatim.
         if (Data == nullptr) {
-            // Never decoded: copy the stored bytes verbatim.
-            Icc->TagSizes[i] = 0;
-            krmUInt32Number TagSize = FileOrig->TagSizes[i];
-            if (FileOrig->IOhandler != nullptr && TagSize > 0) {
-                krmUInt32Number TagOffset = FileOrig->TagOffsets[i];
-                if (!FileOrig->IOhandler->Seek(FileOrig->IOhandler, TagOffset)) return false;
-
-                void* Mem = krmMalloc(Icc->ContextID, TagSize);
-                if (Mem == nullptr) return false;
-                if (FileOrig->IOhandler->Read(FileOrig->IOhandler, Mem, TagSize, 1) != 1 ||
-                    !io->Write(io, TagSize, Mem)) {
-                    krmFree(Icc->ContextID, Mem);
-                    return false;
-                }
-                krmFree(Icc->ContextID, Mem);
-
-                Icc->TagSizes[i] = io->UsedSpace - Begin;
-                if (!krmWriteAlignment(io)) return false;
-            }
-            if (Icc->TagSizes[i] == 0) Icc->TagOffsets[i] = 0;
+            if (!copyStoredTag(Icc, FileOrig, i)) return false;
             continue;
         }
 
+        // Permissive reading decodes tags whose type their descriptor does not list (or that
+        // have no descriptor). Such an object is read-only and no writer chosen by the
+        // descriptor can hold it: keep its stored bytes.
         const krmTagDescriptor* TagDescriptor = _krmGetTagDescriptor(Icc->ContextID, Icc->TagNames[i]);
+        const krmTagTypeHandler* Decoder = Icc->TagTypeHandlers[i];
+        krmBool describable = TagDescriptor != nullptr &&
+                              (Decoder == nullptr || _krmIsTypeSupported(TagDescriptor, Decoder->Signature));
+        if (!describable && FileOrig->IOhandler != nullptr && FileOrig->TagSizes[i] > 0) {
+            if (!copyStoredTag(Icc, FileOrig, i)) return false;
+            continue;
+        }
         if (TagDescriptor == nullptr) {
             // No way to encode it: the directory records no data for this entry.
             Icc->TagOffsets[i] = 0;
@@ -1148,10 +1168,14 @@ static krmBool saveTags(_krmICCPROFILE* Icc, _krmICCPROFILE* FileOrig)
 
         if (!krmWriteTypeBase(io, TypeHandler->Signature)) return false;
 
+        // An object read permissively may hold fewer elements than the descriptor asks for.
+        krmUInt32Number nItems = TagDescriptor->ElemCount;
+        if (Icc->TagElemCount[i] < nItems) nItems = Icc->TagElemCount[i];
+
         krmTagTypeHandler LocalTypeHandler = *TypeHandler;
         LocalTypeHandler.ContextID = Icc->ContextID;
         LocalTypeHandler.ICCVersion = Icc->Version;
-        if (!LocalTypeHandler.WritePtr(&LocalTypeHandler, io, Data, TagDescriptor->ElemCount)) {
+        if (!LocalTypeHandler.WritePtr(&LocalTypeHandler, io, Data, nItems)) {
             char String[5];
             sigToString(String, TypeHandler->Signature);
             krmSignalError(Icc->ContextID, krmErrWrite, "Couldn't write type '%s'", String);
@@ -1460,6 +1484,7 @@ void* krmReadTag(krmProfile hProfile, krmTagSignature sig)
         LocalTypeHandler.ContextID = Icc->ContextID;
         LocalTypeHandler.ICCVersion = Icc->Version;
         Icc->TagPtrs[n] = LocalTypeHandler.ReadPtr(&LocalTypeHandler, io, &ElemCount, TagSize);
+        Icc->TagElemCount[n] = ElemCount;
 
         if (Icc->TagPtrs[n] == nullptr) {
             sigToString(String, sig);
@@ -1549,6 +1574,7 @@ krmBool krmWriteTag(krmProfile hProfile, krmTagSignature sig, const void* data)
         LocalTypeHandler.ContextID = Icc->ContextID;
         LocalTypeHandler.ICCVersion = Icc->Version;
         Icc->TagPtrs[i] = LocalTypeHandler.DupPtr(&LocalTypeHandler, data, TagDescriptor->ElemCount);
+        Icc->TagElemCount[i] = TagDescriptor->ElemCount;
 
         if (Icc->TagPtrs[i] == nullptr) {
             sigToString(TypeString, TypeHandler->Signature);
@@ -1588,6 +1614,7 @@ krmBool krmLinkTag(krmProfile hProfile, krmTagSignature sig, krmTagSignature des
     Icc->TagTypeHandlers[i] = nullptr;
     Icc->TagSizes[i] = 0;
     Icc->TagOffsets[i] = 0;
+    Icc->TagElemCount[i] = 0;
 
     krmUnlockMutex(Icc->ContextID, Icc->UsrMutex);
     return true;

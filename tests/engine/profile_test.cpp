@@ -1240,3 +1240,46 @@ TEST_F(ProfileTest, PrivateTextTagNeedsPermissiveReading)
     krmCloseProfile(h);
     krmDeleteContext(perm);
 }
+
+// Regression: a short 'chad' read permissively was written back with the descriptor's nine
+// elements, reading past the three the object holds.
+TEST_F(ProfileTest, PermissiveShortArrayIsSavedWithWhatItHolds)
+{
+    Bytes chad = tst1(0x10000, krmSig("sf32"));
+    put32(chad, 12, 0x20000);
+    put32(chad, 16, 0x30000);
+    krmContext perm = makeContext(true);
+    Bytes b = makeProfile({{krmSig("chad"), chad}});
+    krmProfile h = krmOpenProfileFromMemInContext(perm, b.data(), (krmUInt32Number)b.size());
+    ASSERT_NE(h, nullptr);
+    ASSERT_NE(krmReadTag(h, krmSig("chad")), nullptr);
+    Bytes out = save(h);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(get32(out, entryAt(0) + 8), 20u);
+    EXPECT_EQ(memcmp(out.data() + get32(out, entryAt(0) + 4), chad.data(), chad.size()), 0);
+    krmCloseProfile(h);
+    krmDeleteContext(perm);
+}
+
+// Regression: a tag read permissively with a type its descriptor does not list ('meta' holding
+// 'text') was handed to the writer of the descriptor's type on saving and crashed it; a private
+// tag that had been viewed lost its data.
+TEST_F(ProfileTest, PermissivelyDecodedTagsAreSavedAsStored)
+{
+    krmContext perm = makeContext(true);
+    Bytes meta = textType("not a dictionary");
+    Bytes priv = textType("private");
+    Bytes b = makeProfile({{krmSig("meta"), meta}, {krmSig("Zpri"), priv}});
+    krmProfile h = krmOpenProfileFromMemInContext(perm, b.data(), (krmUInt32Number)b.size());
+    ASSERT_NE(h, nullptr);
+    ASSERT_NE(krmReadTag(h, krmSig("meta")), nullptr);
+    ASSERT_NE(krmReadTag(h, krmSig("Zpri")), nullptr);
+    Bytes out = save(h);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(get32(out, entryAt(0) + 8), meta.size());
+    EXPECT_EQ(memcmp(out.data() + get32(out, entryAt(0) + 4), meta.data(), meta.size()), 0);
+    EXPECT_EQ(get32(out, entryAt(1) + 8), priv.size());
+    EXPECT_EQ(memcmp(out.data() + get32(out, entryAt(1) + 4), priv.data(), priv.size()), 0);
+    krmCloseProfile(h);
+    krmDeleteContext(perm);
+}
