@@ -150,11 +150,11 @@ void PrismetApp::doneSplash()
 {
     startupLog("Get timer splash screen");
 
-    // The main window is shown before the splash finishes on it: finishing on a hidden window
-    // would wait for it to appear.
+    // The splash closes once the main window is up. QSplashScreen::finish() would wait up to a
+    // second for the window to report itself exposed, which some X servers never do promptly.
     main_->show();
     if (splash_) {
-        splash_->finish(main_);
+        splash_->close();
         delete splash_;
         splash_ = nullptr;
     }

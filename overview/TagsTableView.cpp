@@ -40,6 +40,7 @@ TagsTableView::TagsTableView(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     verticalHeader()->hide();
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     horizontalHeader()->setStretchLastSection(true);
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) { on_current_changed(current); });
@@ -69,6 +70,9 @@ void TagsTableView::setProfile(krmProfile profile)
         model_->appendRow({signatureItem, typeItem, number_item(offset), number_item(size)});
     }
     resizeColumnsToContents();
+    // Sizing to contents overrides the stretch of the last column until the next resize.
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setStretchLastSection(true);
     blockSignals(wasBlocked);
 }
 
