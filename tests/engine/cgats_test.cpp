@@ -174,7 +174,9 @@ TEST_F(CGATS, RecognitionOfTheFirstLine)
     EXPECT_EQ(load("C\xC3\xA9GATS17\nX 1\n"), nullptr);  // bytes above 127
     EXPECT_EQ(load(std::string("\x7F\x45LF\x02\x01\x01\0\0\0\0", 12)), nullptr);
     EXPECT_TRUE(g_messages.empty());  // not recognised is silent
-    EXPECT_NE(load(std::string(130, 'A') + "\n"), nullptr);
+    krmIT8* longest = load(std::string(130, 'A') + "\n");  // 131 characters with the line end
+    EXPECT_NE(longest, nullptr);
+    krmIT8Free(longest);
 }
 
 TEST_F(CGATS, RepeatedPropertiesAndCountMismatches)
@@ -301,4 +303,24 @@ TEST_F(CGATS, At254TablesLoadingStops)
     ASSERT_NE(it8, nullptr) << g_messages[0].text;
     EXPECT_EQ(krmIT8TableCount(it8), 254u);
     krmIT8Free(it8);
+}
+
+// Every prefix of the measurement file, and copies with one character changed, load or fail
+// cleanly; the sanitizer build turns any read outside the text into a failure here.
+TEST_F(CGATS, TruncatedAndAlteredTextsNeverReadOutsideTheirData)
+{
+    const std::string text = kMeasurement;
+    int loaded = 0;
+    for (size_t len = 1; len <= text.size(); len++) {
+        krmIT8* it8 = krmIT8LoadFromMem(ctx, text.data(), krmUInt32Number(len));
+        loaded += it8 != nullptr;
+        krmIT8Free(it8);
+    }
+    for (size_t at = 0; at < text.size(); at++)
+        for (char c : {'\0', '"', '\n', '#', '9', '\xFF'}) {
+            std::string altered = text;
+            altered[at] = c;
+            krmIT8Free(load(altered));
+        }
+    EXPECT_GT(loaded, 0);
 }

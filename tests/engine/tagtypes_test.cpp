@@ -1306,3 +1306,34 @@ TEST_F(TagTypes, ProfileSequenceTextsFollowTheProfileVersion)
     }
     krmFreeProfileSequence(seq);
 }
+
+// Every prefix of every hand-made tag, and copies with single bytes changed, decode or fail
+// cleanly; the sanitizer build turns any read outside the data into a failure here.
+TEST_F(TagTypes, TruncatedAndAlteredTagsNeverReadOutsideTheirData)
+{
+    int decoded = 0;
+    for (const Sample& s : samples()) {
+        SCOPED_TRACE(s.what);
+        const size_t step = s.data.size() > 400 ? 37 : 1;
+        for (size_t len = 8; len < s.data.size(); len += step) {
+            Bytes cut(s.data.begin(), s.data.begin() + len);
+            krmProfile p = openMem(permissive, makeProfile({{s.sig, cut}}));
+            ASSERT_NE(p, nullptr);
+            decoded += krmReadTag(p, s.sig) != nullptr;
+            krmCloseProfile(p);
+            open.pop_back();
+        }
+        for (size_t at = 8; at < s.data.size(); at += step) {
+            for (krmUInt8Number v : {krmUInt8Number(0x00), krmUInt8Number(0xFF), krmUInt8Number(0x7F)}) {
+                Bytes altered = s.data;
+                altered[at] = v;
+                krmProfile p = openMem(permissive, makeProfile({{s.sig, altered}}));
+                ASSERT_NE(p, nullptr);
+                decoded += krmReadTag(p, s.sig) != nullptr;
+                krmCloseProfile(p);
+                open.pop_back();
+            }
+        }
+    }
+    EXPECT_GT(decoded, 0);
+}
