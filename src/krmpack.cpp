@@ -568,19 +568,34 @@ krmUInt8Number* PackXYZFromFloat(_krmTransform_struct* p, krmFloat32Number wOut[
     return NextTriple<T>(p->OutputFormat, output);
 }
 
-krmUInt8Number* PackLabV2_8FromFloat(_krmTransform_struct*, krmFloat32Number wOut[], krmUInt8Number* output, krmUInt32Number)
+// These rows accept extra channels and planes: samples are one sample size (or plane) apart.
+template <typename T>
+krmUInt8Number* StoreLabV2Samples(krmUInt32Number fmt, const krmUInt16Number w[3], krmUInt8Number* output,
+                                  krmUInt32Number Stride)
+{
+    const krmUInt32Number step = krmT_PLANAR(fmt) ? Stride : sizeof(T);
+    for (int i = 0; i < 3; i++) {
+        if constexpr (sizeof(T) == 1)
+            output[i * step] = krmUInt8Number(w[i] >> 8);
+        else
+            Store16(output + i * step, w[i]);
+    }
+    return krmT_PLANAR(fmt) ? output + sizeof(T) : output + (3 + krmT_EXTRA(fmt)) * sizeof(T);
+}
+
+krmUInt8Number* PackLabV2_8FromFloat(_krmTransform_struct* p, krmFloat32Number wOut[], krmUInt8Number* output,
+                                     krmUInt32Number Stride)
 {
     krmUInt16Number w[3];
     LabToV4Words(wOut[0] * 100.0, wOut[1] * 255.0 - 128.0, wOut[2] * 255.0 - 128.0, w);
-    for (int i = 0; i < 3; i++) output[i] = krmUInt8Number(w[i] >> 8);
-    return output + 3;
+    return StoreLabV2Samples<krmUInt8Number>(p->OutputFormat, w, output, Stride);
 }
-krmUInt8Number* PackLabV2_16FromFloat(_krmTransform_struct*, krmFloat32Number wOut[], krmUInt8Number* output, krmUInt32Number)
+krmUInt8Number* PackLabV2_16FromFloat(_krmTransform_struct* p, krmFloat32Number wOut[], krmUInt8Number* output,
+                                      krmUInt32Number Stride)
 {
     krmUInt16Number w[3];
     LabToV2Words(wOut[0] * 100.0, wOut[1] * 255.0 - 128.0, wOut[2] * 255.0 - 128.0, w);
-    for (int i = 0; i < 3; i++) Store16(output + 2 * i, w[i]);
-    return output + 6;
+    return StoreLabV2Samples<krmUInt16Number>(p->OutputFormat, w, output, Stride);
 }
 
 // ---------------------------------------------------------------------------------------------
