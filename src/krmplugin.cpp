@@ -2,6 +2,8 @@
 
 #include "krm_internal.h"
 
+#include <cstring>
+
 // Where a plug-in kind is kept, and whether it is a list (newest first) or a single slot.
 struct PluginKind {
     krmUInt32Number Type;
@@ -80,10 +82,35 @@ static bool isComplete(const krmPluginBase* Plugin)
     }
 }
 
+// Size of the records the container itself reads; those are copied into the context's pool so
+// that callers may register records that do not outlive the call. Others are kept by pointer.
+static krmUInt32Number copiedRecordSize(krmUInt32Number type)
+{
+    switch (type) {
+    case krmPluginTagTypeSig:
+        return sizeof(krmPluginTagType);
+    case krmPluginTagSig:
+        return sizeof(krmPluginTag);
+    case krmPluginHeaderSig:
+        return sizeof(krmPluginHeader);
+    default:
+        return 0;
+    }
+}
+
 static krmBool registerOne(krmContext ctx, krmPluginBase* Plugin, const PluginKind* k)
 {
     void* chunk = _krmContextGetClientChunk(ctx, k->Client);
     if (chunk == nullptr) return false;
+
+    krmUInt32Number copySize = copiedRecordSize(Plugin->Type);
+    if (copySize != 0) {
+        krmPluginBase* copy = (krmPluginBase*)krmPluginMalloc(ctx, copySize);
+        if (copy == nullptr) return false;
+        memcpy(copy, Plugin, copySize);
+        copy->Next = nullptr;
+        Plugin = copy;
+    }
 
     if (k->IsList) {
         _krmPluginChunkType* c = (_krmPluginChunkType*)chunk;

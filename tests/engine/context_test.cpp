@@ -73,7 +73,7 @@ TEST_F(ContextTest, OlderPluginVersionIsAccepted)
     EXPECT_TRUE(g_log.empty());
     const _krmPluginListEntry* e = _krmGetPluginList(ctx, krmPluginTagSig);
     ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->Plugin, &p.base);
+    EXPECT_EQ(((const krmPluginTag*)e->Plugin)->Signature, krmSig("Zzz1"));
 }
 
 TEST_F(ContextTest, BadMagicStopsTheChainButKeepsEarlierRecords)
@@ -92,7 +92,7 @@ TEST_F(ContextTest, BadMagicStopsTheChainButKeepsEarlierRecords)
 
     const _krmPluginListEntry* e = _krmGetPluginList(ctx, krmPluginTagSig);
     ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->Plugin, &first.base);
+    EXPECT_EQ(((const krmPluginTag*)e->Plugin)->Signature, krmSig("Zzz1"));
     EXPECT_EQ(e->Next, nullptr);
 }
 
@@ -113,9 +113,9 @@ TEST_F(ContextTest, ListKindsAreNewestFirstAndSlotsAreReplaced)
     ASSERT_TRUE(krmRegisterPluginInContext(ctx, &b));
     const _krmPluginListEntry* e = _krmGetPluginList(ctx, krmPluginTagSig);
     ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->Plugin, &b.base);
+    EXPECT_EQ(((const krmPluginTag*)e->Plugin)->Signature, krmSig("Zzz2"));
     ASSERT_NE(e->Next, nullptr);
-    EXPECT_EQ(e->Next->Plugin, &a.base);
+    EXPECT_EQ(((const krmPluginTag*)e->Next->Plugin)->Signature, krmSig("Zzz1"));
 
     auto hook = [](krmProfile, krmIOHandler*) -> krmBool { return true; };
     krmPluginHeader h1 = {{krmPluginMagicNumber, 2200, krmPluginHeaderSig, nullptr}, 0x04400000, hook, hook};
@@ -124,17 +124,33 @@ TEST_F(ContextTest, ListKindsAreNewestFirstAndSlotsAreReplaced)
     EXPECT_EQ(_krmGetPluginSlot(ctx, krmPluginHeaderSig), nullptr);
     ASSERT_TRUE(krmRegisterPluginInContext(ctx, &h1));
     ASSERT_TRUE(krmRegisterPluginInContext(ctx, &h2));
-    EXPECT_EQ(_krmGetPluginSlot(ctx, krmPluginHeaderSig), &h2.base);
+    const krmPluginHeader* slot = (const krmPluginHeader*)_krmGetPluginSlot(ctx, krmPluginHeaderSig);
+    ASSERT_NE(slot, nullptr);
+    EXPECT_EQ(slot->MaxVersion, 0x05000000u);
 
     // A header plug-in without both hooks is refused.
     krmPluginHeader incomplete = h1;
     incomplete.WriteHook = nullptr;
     EXPECT_FALSE(krmRegisterPluginInContext(ctx, &incomplete));
-    EXPECT_EQ(_krmGetPluginSlot(ctx, krmPluginHeaderSig), &h2.base);
+    EXPECT_EQ(_krmGetPluginSlot(ctx, krmPluginHeaderSig), &slot->base);
 
     // Kinds of the other shape answer null.
     EXPECT_EQ(_krmGetPluginList(ctx, krmPluginHeaderSig), nullptr);
     EXPECT_EQ(_krmGetPluginSlot(ctx, krmPluginTagSig), nullptr);
+}
+
+TEST_F(ContextTest, RecordsTheEngineReadsAreCopied)
+{
+    {
+        krmPluginTag shortLived = makeTagPlugin(2200, krmSig("Zzz9"));
+        shortLived.Descriptor.ElemCount = 3;
+        ASSERT_TRUE(krmRegisterPluginInContext(ctx, &shortLived));
+        memset(&shortLived, 0xCC, sizeof(shortLived));
+    }
+    const krmPluginTag* kept = (const krmPluginTag*)_krmGetPluginList(ctx, krmPluginTagSig)->Plugin;
+    EXPECT_EQ(kept->Signature, krmSig("Zzz9"));
+    EXPECT_EQ(kept->Descriptor.ElemCount, 3u);
+    EXPECT_EQ(kept->base.Next, nullptr);
 }
 
 TEST_F(ContextTest, RegistrationsStayInTheirOwnContext)
@@ -169,7 +185,7 @@ TEST(ContextCreation, ChainGivenAtCreationIsRegistered)
     ASSERT_NE(c, nullptr);
     const _krmPluginListEntry* e = _krmGetPluginList(c, krmPluginTagSig);
     ASSERT_NE(e, nullptr);
-    EXPECT_EQ(e->Plugin, &p.base);
+    EXPECT_EQ(((const krmPluginTag*)e->Plugin)->Signature, krmSig("Zzz1"));
     krmDeleteContext(c);
 }
 
