@@ -514,11 +514,10 @@ TEST_F(LinkingTest, AbsoluteColorimetricWithEqualWhitesAddsNoLayer)
 
 TEST_F(LinkingTest, AdaptationStateRulesOfAbsoluteColorimetric)
 {
-    krmProfile rgb = open("/usr/share/color/icc/colord/sRGB.icc");
-    krmProfile cmyk = open("default_cmyk.icc");
     const krmFloat32Number in[3] = {0.8f, 0.4f, 0.2f};
 
-    // Without adaptation matrices (identity CHADs) every state gives the plain white scaling.
+    // A display whose CHAD adapts its own white to D50, seen by observers adapted to different
+    // degrees: 1 sees the PCS white, 0 the display's own white, 0.5 something between.
     krmProfile warm = open("/usr/share/color/icc/colord/Gamma5000K.icc");
     krmPipeline* full = link({warm, lab4}, {krmINTENT_ABSOLUTE_COLORIMETRIC}, false, 1.0);
     krmPipeline* none = link({warm, lab4}, {krmINTENT_ABSOLUTE_COLORIMETRIC}, false, 0.0);
@@ -533,18 +532,34 @@ TEST_F(LinkingTest, AdaptationStateRulesOfAbsoluteColorimetric)
     krmPipelineEvalFloat(in, a, full);
     krmPipelineEvalFloat(in, b, none);
     krmPipelineEvalFloat(in, c, half);
-    if (!krmMAT3IsIdentity(&chad)) {
-        // A 5000 K display: an unadapted observer sees its white as yellowish in D50 terms.
-        krmCIELab la = toLab(a), lb = toLab(b), lc = toLab(c);
-        EXPECT_GT(krmDeltaE(&la, &lb), 1.0);
-        EXPECT_GT(krmDeltaE(&lb, &lc), 0.1);
-        EXPECT_GT(krmDeltaE(&la, &lc), 0.1);
-    }
+    ASSERT_FALSE(krmMAT3IsIdentity(&chad));
+    krmCIELab la = toLab(a), lb = toLab(b), lc = toLab(c);
+    EXPECT_GT(krmDeltaE(&la, &lb), 1.0);
+    EXPECT_GT(krmDeltaE(&lb, &lc), 0.1);
+    EXPECT_GT(krmDeltaE(&la, &lc), 0.1);
+
+    // Unadapted, the display white is the white the CHAD started from: inverse(CHAD) . D50.
+    // Fully adapted it stays the PCS white.
+    krmMAT3 inv;
+    ASSERT_TRUE(krmMAT3Inverse(&chad, &inv));
+    krmVEC3 d50 = {{krmD50X, krmD50Y, krmD50Z}}, src;
+    krmMAT3Eval(&src, &inv, &d50);
+    krmCIEXYZ srcXYZ = {src.n[0], src.n[1], src.n[2]};
+    krmCIELab expectWhite;
+    krmXYZ2Lab(nullptr, &expectWhite, &srcXYZ);
+
+    const krmFloat32Number white[3] = {1, 1, 1};
+    krmFloat32Number w[3];
+    krmPipelineEvalFloat(white, w, none);
+    krmCIELab gotWhite = toLab(w);
+    EXPECT_LT(krmCIEDE2000(&gotWhite, &expectWhite, 1, 1, 1), 0.05);
+    krmPipelineEvalFloat(white, w, full);
+    EXPECT_NEAR(toLab(w).a, 0.0, 0.05);
+    EXPECT_NEAR(toLab(w).b, 0.0, 0.05);
+
     krmPipelineFree(full);
     krmPipelineFree(none);
     krmPipelineFree(half);
-    (void)rgb;
-    (void)cmyk;
 }
 
 TEST_F(LinkingTest, WhitePointAndAdaptationOfVersion2Displays)
