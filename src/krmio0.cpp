@@ -1050,20 +1050,24 @@ krmBool krmCloseProfile(krmProfile hProfile)
 
     krmBool rc = true;
 
-    // A profile opened for writing is saved now.
-    if (Icc->IsWrite) {
+    // A profile opened for writing is saved now, through the stream it was opened with: a
+    // stdio stream has no name, and a stored name may have been cut to 255 characters.
+    krmBool removeOnFailure = false;
+    if (Icc->IsWrite && Icc->IOhandler != nullptr) {
         Icc->IsWrite = false;
-        if (Icc->IOhandler != nullptr && Icc->IOhandler->PhysicalFile[0] != 0) {
-            rc &= krmSaveProfileToFile(hProfile, Icc->IOhandler->PhysicalFile);
-        } else if (Icc->IOhandler != nullptr) {
-            // A stream has no name to reopen: write through its own handler.
-            rc &= krmSaveProfileToIOHandler(hProfile, Icc->IOhandler) != 0;
-        }
+        rc &= krmSaveProfileToIOHandler(hProfile, Icc->IOhandler) != 0;
+        const char* name = Icc->IOhandler->PhysicalFile;
+        removeOnFailure = !rc && name[0] != 0 && strlen(name) < krmMAX_PATH - 1;
     }
 
     for (krmUInt32Number i = 0; i < Icc->TagCount && i < krmMAX_TABLE_TAG; i++) freeTagObject(Icc, (int)i);
 
-    if (Icc->IOhandler != nullptr) rc &= krmCloseIOHandler(Icc->IOhandler);
+    if (Icc->IOhandler != nullptr) {
+        char name[krmMAX_PATH];
+        memcpy(name, Icc->IOhandler->PhysicalFile, krmMAX_PATH);
+        rc &= krmCloseIOHandler(Icc->IOhandler);
+        if (removeOnFailure) remove(name);  // leave no half-written file
+    }
 
     krmDestroyMutex(Icc->ContextID, Icc->UsrMutex);
     krmFree(Icc->ContextID, Icc);
