@@ -397,6 +397,7 @@ krmPipeline* krmLinkProfiles(krmContext ContextID, krmUInt32Number nProfiles, kr
 {
     krmBool LocalBPC[MAX_PROFILES_IN_LINK];
 
+    _krmAssert(TheIntents != nullptr && hProfiles != nullptr && BPC != nullptr && AdaptationStates != nullptr);
     if (nProfiles <= 0 || nProfiles > MAX_PROFILES_IN_LINK) {
         krmSignalError(ContextID, krmErrRange, "Couldn't link '%d' profiles", (int)nProfiles);
         return nullptr;

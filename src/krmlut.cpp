@@ -245,7 +245,9 @@ krmStage* krmStageAllocToneCurves(krmContext ContextID, krmUInt32Number nChans, 
     }
 
     for (krmUInt32Number i = 0; i < nChans; i++) {
-        NewElem->TheCurves[i] = (Curves == nullptr) ? krmBuildGamma(ContextID, 1.0) : krmDupToneCurve(Curves[i]);
+        // A missing curve (or set) is the identity.
+        NewElem->TheCurves[i] = (Curves == nullptr || Curves[i] == nullptr) ? krmBuildGamma(ContextID, 1.0)
+                                                                              : krmDupToneCurve(Curves[i]);
         if (NewElem->TheCurves[i] == nullptr) {
             krmStageFree(NewMPE);
             return nullptr;

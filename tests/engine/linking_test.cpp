@@ -390,6 +390,28 @@ TEST_F(LinkingTest, FallbackToA2B0AndMatrixShaperForHighIntents)
     EXPECT_EQ(stageTypes(shaper), (std::vector<std::string>{"cvst", "matf"}));
     krmPipelineFree(viaTable);
     krmPipelineFree(shaper);
+
+    // A float table wins over both, between the float normalisation stages (RGB in, XYZ out).
+    const krmFloat64Number half[9] = {0.5, 0, 0, 0, 0.5, 0, 0, 0, 0.5};
+    krmPipeline* floatTable = krmPipelineAlloc(ctx, 3, 3);
+    krmPipelineInsertStage(floatTable, krmAT_END, krmStageAllocMatrix(ctx, 3, 3, half, nullptr));
+    ASSERT_TRUE(krmWriteTag(h, krmSig("D2B0"), floatTable));
+    krmPipelineFree(floatTable);
+    krmPipeline* viaFloat = krmReadInputLUT(h, 0);
+    ASSERT_NE(viaFloat, nullptr);
+    EXPECT_EQ(stageTypes(viaFloat), (std::vector<std::string>{"matf", "matf"}));
+    EXPECT_EQ(krmStageImplements(krmPipelineLastStage(viaFloat)), (krmStageSignature)krmSigXYZ2FloatPCS);
+    // XYZ 1.0 (as the real number the float tag gives) is carried as 32768/65535.
+    const krmFloat32Number one[3] = {1, 1, 1};
+    krmFloat32Number v[3];
+    krmPipelineEvalFloat(one, v, viaFloat);
+    EXPECT_NEAR(v[1], 0.5 * 32768.0 / 65535.0, 1e-7);
+    // The intent 1 float tag is missing: no fallback to D2B0 for profiles of this class.
+    krmPipeline* rel = krmReadInputLUT(h, 1);
+    ASSERT_NE(rel, nullptr);
+    EXPECT_EQ(stageTypes(rel), std::vector<std::string>{"clut"});
+    krmPipelineFree(rel);
+    krmPipelineFree(viaFloat);
 }
 
 TEST_F(LinkingTest, Lut16LabTablesGetVersionConversionsAndTrilinearInterpolation)
