@@ -447,3 +447,78 @@ TEST(RGBGamma, LinearRGBWordsAreNotOptimised)
     Xform gamma(krmCreateTransform(s, krmFmtRGB16, s, krmFmtRGB16, 0, 0));
     EXPECT_FALSE(gamma.t->dwOriginalFlags & krmFlagNoOptimize);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Plug-ins
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+int gSchedulerCalls = 0;
+
+// A transform factory that takes over RGB8 -> RGB8 and inverts every byte.
+void InvertWorker(_krmTransform_struct*, const void* in, void* out, krmUInt32Number ppl, krmUInt32Number lines,
+                  const krmStride*)
+{
+    const krmUInt8Number* s = static_cast<const krmUInt8Number*>(in);
+    krmUInt8Number* d = static_cast<krmUInt8Number*>(out);
+    for (krmUInt32Number i = 0; i < 3 * ppl * lines; i++) d[i] = krmUInt8Number(255 - s[i]);
+}
+krmBool InvertFactory(_krmTransform2Fn* xform, void**, _krmFreeUserDataFn*, krmPipeline**, krmUInt32Number* in,
+                      krmUInt32Number* out, krmUInt32Number*)
+{
+    if (*in != krmFmtRGB8 || *out != krmFmtRGB8) return 0;
+    *xform = InvertWorker;
+    return 1;
+}
+
+// A scheduler that splits the lines in two halves and runs the engine's worker on each.
+void TwoHalves(void* Transform, const void* in, void* out, krmUInt32Number ppl, krmUInt32Number lines,
+               const void* StrideRec)
+{
+    gSchedulerCalls++;
+    _krmTransform_struct* p = static_cast<_krmTransform_struct*>(Transform);
+    const krmStride* st = static_cast<const krmStride*>(StrideRec);
+    const krmUInt32Number first = lines / 2;
+    p->Worker(p, in, out, ppl, first, st);
+    p->Worker(p, static_cast<const krmUInt8Number*>(in) + first * st->BytesPerLineIn,
+              static_cast<krmUInt8Number*>(out) + first * st->BytesPerLineOut, ppl, lines - first, st);
+}
+}  // namespace
+
+TEST(TransformPlugins, FactoryAndScheduler)
+{
+    krmPluginTransform factory = {{krmPluginMagicNumber, 2200, krmPluginTransformSig, nullptr}, {nullptr}};
+    factory.factories.xform = InvertFactory;
+    krmPluginParalellization par = {{krmPluginMagicNumber, 2200, krmPluginParalellizationSig, nullptr}, 2, 0, TwoHalves};
+    factory.base.Next = &par.base;
+    krmContext ctx = krmCreateContext(&factory, nullptr);
+    ASSERT_NE(ctx, nullptr);
+    {
+    Profile s(krmCreate_sRGBProfile(ctx));
+
+    Xform taken(krmCreateTransformWithContext(ctx, s, krmFmtRGB8, s, krmFmtRGB8, 0, 0));
+    ASSERT_NE(taken.t, nullptr);
+    krmUInt8Number px[3] = {0, 100, 255}, out[3];
+    krmDoTransform(taken, px, out, 1);
+    EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{255, 155, 0}));
+
+    // Declined by the factory (and never asked with krmFlagNoOptimize): the scheduler drives the
+    // engine's own worker over the whole rectangle.
+    Xform plain(krmCreateTransformWithContext(ctx, s, krmFmtRGB16, s, krmFmtRGB16, 0, 0));
+    ASSERT_NE(plain.t, nullptr);
+    EXPECT_EQ(plain.t->xform != plain.t->Worker, true);
+    krmUInt16Number in16[4][3] = {{0, 0, 0}, {1000, 2000, 3000}, {40000, 50000, 60000}, {65535, 65535, 65535}};
+    krmUInt16Number out16[4][3] = {};
+    gSchedulerCalls = 0;
+    krmDoTransformLineStride(plain, in16, out16, 1, 4, 6, 6, 0, 0);
+    EXPECT_EQ(gSchedulerCalls, 1);
+    EXPECT_NEAR(out16[1][1], 2000, 2);
+    EXPECT_NEAR(out16[2][2], 60000, 2);
+    EXPECT_EQ(out16[3][0], 65535);
+
+    Xform unoptimised(krmCreateTransformWithContext(ctx, s, krmFmtRGB8, s, krmFmtRGB8, 0, krmFlagNoOptimize));
+    krmDoTransform(unoptimised, px, out, 1);
+    EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{0, 100, 255}));
+    }
+    krmDeleteContext(ctx);
+}
