@@ -10,6 +10,32 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#if defined(PRISMET_HAVE_X11)
+#include <QGuiApplication>
+#include <X11/Xlib.h>
+#endif
+
+namespace {
+
+// Rounded corners need a compositing manager; without one the translucent corners show black,
+// so the card is drawn opaque instead. Only X11 can lack one.
+bool translucency_available()
+{
+#if defined(PRISMET_HAVE_X11)
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+        Display* display = x11 ? x11->display() : nullptr;
+        if (!display)
+            return false;
+        const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
+        return XGetSelectionOwner(display, XInternAtom(display, name.constData(), False)) != None;
+    }
+#endif
+    return true;
+}
+
+}  // namespace
+
 struct ErrorDialog::Colors {
     QString card;
     QString text;
@@ -25,13 +51,15 @@ ErrorDialog::ErrorDialog(const QString& title, const QString& message, const QSt
                                             : Colors{"#F5F5F5", "#1A1A1A", "#606060", "#CCCCCC"};
 
     setWindowFlags(windowFlags() | Qt::FramelessWindowHint | Qt::Dialog);
-    setAttribute(Qt::WA_TranslucentBackground);
+    const bool translucent = translucency_available();
+    setAttribute(Qt::WA_TranslucentBackground, translucent);
     setModal(true);
     setFixedWidth(540);
     setWindowTitle(title);
 
     auto* outer = new QVBoxLayout(this);
-    outer->setContentsMargins(12, 12, 12, 12);
+    const int margin = translucent ? 12 : 0;
+    outer->setContentsMargins(margin, margin, margin, margin);
 
     auto* card = new QFrame(this);
     card->setObjectName("card");
