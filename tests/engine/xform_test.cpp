@@ -494,31 +494,31 @@ TEST(TransformPlugins, FactoryAndScheduler)
     krmContext ctx = krmCreateContext(&factory, nullptr);
     ASSERT_NE(ctx, nullptr);
     {
-    Profile s(krmCreate_sRGBProfile(ctx));
+        Profile s(krmCreate_sRGBProfile(ctx));
 
-    Xform taken(krmCreateTransformWithContext(ctx, s, krmFmtRGB8, s, krmFmtRGB8, 0, 0));
-    ASSERT_NE(taken.t, nullptr);
-    krmUInt8Number px[3] = {0, 100, 255}, out[3];
-    krmDoTransform(taken, px, out, 1);
-    EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{255, 155, 0}));
+        Xform taken(krmCreateTransformWithContext(ctx, s, krmFmtRGB8, s, krmFmtRGB8, 0, 0));
+        ASSERT_NE(taken.t, nullptr);
+        krmUInt8Number px[3] = {0, 100, 255}, out[3];
+        krmDoTransform(taken, px, out, 1);
+        EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{255, 155, 0}));
 
-    // Declined by the factory (and never asked with krmFlagNoOptimize): the scheduler drives the
-    // engine's own worker over the whole rectangle.
-    Xform plain(krmCreateTransformWithContext(ctx, s, krmFmtRGB16, s, krmFmtRGB16, 0, 0));
-    ASSERT_NE(plain.t, nullptr);
-    EXPECT_EQ(plain.t->xform != plain.t->Worker, true);
-    krmUInt16Number in16[4][3] = {{0, 0, 0}, {1000, 2000, 3000}, {40000, 50000, 60000}, {65535, 65535, 65535}};
-    krmUInt16Number out16[4][3] = {};
-    gSchedulerCalls = 0;
-    krmDoTransformLineStride(plain, in16, out16, 1, 4, 6, 6, 0, 0);
-    EXPECT_EQ(gSchedulerCalls, 1);
-    EXPECT_NEAR(out16[1][1], 2000, 2);
-    EXPECT_NEAR(out16[2][2], 60000, 2);
-    EXPECT_EQ(out16[3][0], 65535);
+        // Declined by the factory (and never asked with krmFlagNoOptimize): the scheduler drives the
+        // engine's own worker over the whole rectangle.
+        Xform plain(krmCreateTransformWithContext(ctx, s, krmFmtRGB16, s, krmFmtRGB16, 0, 0));
+        ASSERT_NE(plain.t, nullptr);
+        EXPECT_EQ(plain.t->xform != plain.t->Worker, true);
+        krmUInt16Number in16[4][3] = {{0, 0, 0}, {1000, 2000, 3000}, {40000, 50000, 60000}, {65535, 65535, 65535}};
+        krmUInt16Number out16[4][3] = {};
+        gSchedulerCalls = 0;
+        krmDoTransformLineStride(plain, in16, out16, 1, 4, 6, 6, 0, 0);
+        EXPECT_EQ(gSchedulerCalls, 1);
+        EXPECT_NEAR(out16[1][1], 2000, 2);
+        EXPECT_NEAR(out16[2][2], 60000, 2);
+        EXPECT_EQ(out16[3][0], 65535);
 
-    Xform unoptimised(krmCreateTransformWithContext(ctx, s, krmFmtRGB8, s, krmFmtRGB8, 0, krmFlagNoOptimize));
-    krmDoTransform(unoptimised, px, out, 1);
-    EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{0, 100, 255}));
+        Xform unoptimised(krmCreateTransformWithContext(ctx, s, krmFmtRGB8, s, krmFmtRGB8, 0, krmFlagNoOptimize));
+        krmDoTransform(unoptimised, px, out, 1);
+        EXPECT_EQ(std::vector<int>(out, out + 3), (std::vector<int>{0, 100, 255}));
     }
     krmDeleteContext(ctx);
 }
