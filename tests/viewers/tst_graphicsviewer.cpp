@@ -66,7 +66,6 @@ class TestGraphicsViewer : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void setUpIsAsConfigured();
     void fitsAtTheFirstUsableResize();
     void fitDoesNothingWithoutSomethingToFit();
     void zoomStopsAtTheScaleLimits();
@@ -78,19 +77,6 @@ private slots:
     void popupHidesWithTheView();
     void hoverSceneFeedsThePopup();
 };
-
-void TestGraphicsViewer::setUpIsAsConfigured()
-{
-    GraphicsViewer view;
-    QVERIFY(view.renderHints().testFlag(QPainter::Antialiasing));
-    QVERIFY(view.renderHints().testFlag(QPainter::SmoothPixmapTransform));
-    QCOMPARE(view.transformationAnchor(), QGraphicsView::AnchorUnderMouse);
-    QCOMPARE(view.dragMode(), QGraphicsView::ScrollHandDrag);
-    QCOMPARE(view.frameShape(), QFrame::NoFrame);
-    QVERIFY(!view.isFitted());
-    QCOMPARE(view.hoverPopup()->parentWidget(), view.viewport());
-    QCOMPARE(view.hoverPopup()->objectName(), QStringLiteral("HoverInfoPopup"));
-}
 
 void TestGraphicsViewer::fitsAtTheFirstUsableResize()
 {

@@ -50,7 +50,6 @@ class TestHoverInfoPopup : public QObject
 
 private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
-    void isAQuietToolWindow();
     void opensBelowRightOfThePointer();
     void opensUpAndLeftNearTheBottomRightCorner();
     void staysOnScreenEverywhere();
@@ -61,26 +60,6 @@ private slots:
 private:
     QWidget anchor_;
 };
-
-void TestHoverInfoPopup::isAQuietToolWindow()
-{
-    HoverInfoPopup popup(&anchor_);
-    QCOMPARE(popup.objectName(), QStringLiteral("HoverInfoPopup"));
-    QCOMPARE(popup.parentWidget(), &anchor_);
-    QVERIFY(popup.windowFlags().testFlag(Qt::Tool));
-    QVERIFY(popup.windowFlags().testFlag(Qt::FramelessWindowHint));
-    QVERIFY(popup.windowFlags().testFlag(Qt::WindowDoesNotAcceptFocus));
-    QVERIFY(popup.testAttribute(Qt::WA_ShowWithoutActivating));
-    QVERIFY(popup.testAttribute(Qt::WA_TransparentForMouseEvents));
-    QCOMPARE(popup.focusPolicy(), Qt::NoFocus);
-
-    const QPalette pal = popup.palette();
-    const QString sheet = popup.styleSheet();
-    QVERIFY(sheet.contains(pal.color(QPalette::ToolTipBase).name()));
-    QVERIFY(sheet.contains(pal.color(QPalette::ToolTipText).darker(160).name()));
-    QVERIFY(sheet.contains(QStringLiteral("#HoverInfoPopup QLabel { color: %1; }")
-                               .arg(pal.color(QPalette::ToolTipText).name())));
-}
 
 void TestHoverInfoPopup::opensBelowRightOfThePointer()
 {
