@@ -850,7 +850,8 @@ typedef enum { krmAT_BEGIN = 0, krmAT_END = 1 } krmStageLoc;
 typedef struct {
     krmUInt32Number nCurves;
     krmToneCurve** TheCurves;
-} krmStageToneCurvesData;
+} krmStageCurvesData;
+typedef krmStageCurvesData krmStageToneCurvesData;  // the same record under a second name
 
 // Data of a matrix stage: rows x columns values row by row (rows = outputs), optional offset per row.
 typedef struct {
@@ -979,6 +980,7 @@ typedef struct {
 #define krmPERCEPTUAL_BLACK_X 0.00336
 #define krmPERCEPTUAL_BLACK_Y 0.0034731
 #define krmPERCEPTUAL_BLACK_Z 0.00287
+constexpr krmCIEXYZ krmPerceptualBlack = {krmPERCEPTUAL_BLACK_X, krmPERCEPTUAL_BLACK_Y, krmPERCEPTUAL_BLACK_Z};
 
 // A link function: one intent, bpc flag and adaptation state per profile. The result belongs
 // to the caller.

@@ -407,6 +407,14 @@ void _krmType_LUT_Free(krmTagTypeHandler* self, void* Ptr);
 
 // ==== LINKING ====
 
+// An entry of an intent registry: the built-in table is a chain of these, searched in order.
+typedef struct _krmIntentsList {
+    krmUInt32Number Intent;
+    char Description[256];
+    krmIntentFn Link;
+    struct _krmIntentsList* Next;
+} krmIntentsList;
+
 // Black-preserving intents: how many profiles, from the start, build the preserving table; the
 // trailing CMYK device links after them (never positions 0 and 1) are applied afterwards.
 krmUInt32Number _krmBlackPreservingKeptCount(krmUInt32Number nProfiles, krmProfile hProfiles[]);

@@ -14,25 +14,24 @@
 // Intent registry
 // ---------------------------------------------------------------------------------------------
 
-typedef struct {
-    krmUInt32Number Intent;
-    const char* Description;
-    krmIntentFn Link;
-} _krmIntentEntry;
-
-static const _krmIntentEntry DefaultIntents[] = {
-    {krmINTENT_PERCEPTUAL, "Perceptual", krmDefaultICCintents},
-    {krmINTENT_RELATIVE_COLORIMETRIC, "Relative colorimetric", krmDefaultICCintents},
-    {krmINTENT_SATURATION, "Saturation", krmDefaultICCintents},
-    {krmINTENT_ABSOLUTE_COLORIMETRIC, "Absolute colorimetric", krmDefaultICCintents},
-    {krmINTENT_PRESERVE_K_ONLY_PERCEPTUAL, "Perceptual preserving black ink", krmBlackPreservingKOnlyIntents},
+// The built-in intents, in search order.
+static krmIntentsList DefaultIntents[] = {
+    {krmINTENT_PERCEPTUAL, "Perceptual", krmDefaultICCintents, &DefaultIntents[1]},
+    {krmINTENT_RELATIVE_COLORIMETRIC, "Relative colorimetric", krmDefaultICCintents, &DefaultIntents[2]},
+    {krmINTENT_SATURATION, "Saturation", krmDefaultICCintents, &DefaultIntents[3]},
+    {krmINTENT_ABSOLUTE_COLORIMETRIC, "Absolute colorimetric", krmDefaultICCintents, &DefaultIntents[4]},
+    {krmINTENT_PRESERVE_K_ONLY_PERCEPTUAL, "Perceptual preserving black ink", krmBlackPreservingKOnlyIntents,
+     &DefaultIntents[5]},
     {krmINTENT_PRESERVE_K_ONLY_RELATIVE_COLORIMETRIC, "Relative colorimetric preserving black ink",
-     krmBlackPreservingKOnlyIntents},
-    {krmINTENT_PRESERVE_K_ONLY_SATURATION, "Saturation preserving black ink", krmBlackPreservingKOnlyIntents},
-    {krmINTENT_PRESERVE_K_PLANE_PERCEPTUAL, "Perceptual preserving black plane", krmBlackPreservingKPlaneIntents},
+     krmBlackPreservingKOnlyIntents, &DefaultIntents[6]},
+    {krmINTENT_PRESERVE_K_ONLY_SATURATION, "Saturation preserving black ink", krmBlackPreservingKOnlyIntents,
+     &DefaultIntents[7]},
+    {krmINTENT_PRESERVE_K_PLANE_PERCEPTUAL, "Perceptual preserving black plane", krmBlackPreservingKPlaneIntents,
+     &DefaultIntents[8]},
     {krmINTENT_PRESERVE_K_PLANE_RELATIVE_COLORIMETRIC, "Relative colorimetric preserving black plane",
-     krmBlackPreservingKPlaneIntents},
-    {krmINTENT_PRESERVE_K_PLANE_SATURATION, "Saturation preserving black plane", krmBlackPreservingKPlaneIntents},
+     krmBlackPreservingKPlaneIntents, &DefaultIntents[9]},
+    {krmINTENT_PRESERVE_K_PLANE_SATURATION, "Saturation preserving black plane", krmBlackPreservingKPlaneIntents,
+     nullptr},
 };
 
 // The link function of an intent: the context's registrations first, then the built-in table.
@@ -43,8 +42,8 @@ static krmIntentFn SearchIntent(krmContext ContextID, krmUInt32Number Intent)
         const krmPluginRenderingIntent* p = (const krmPluginRenderingIntent*)e->Plugin;
         if (p->Intent == Intent) return p->Link;
     }
-    for (const _krmIntentEntry& d : DefaultIntents)
-        if (d.Intent == Intent) return d.Link;
+    for (const krmIntentsList* d = DefaultIntents; d != nullptr; d = d->Next)
+        if (d->Intent == Intent) return d->Link;
     return nullptr;
 }
 
@@ -62,10 +61,10 @@ krmUInt32Number krmGetSupportedIntents(krmContext ContextID, krmUInt32Number nMa
         }
         nIntents++;
     }
-    for (const _krmIntentEntry& d : DefaultIntents) {
+    for (const krmIntentsList* d = DefaultIntents; d != nullptr; d = d->Next) {
         if (nIntents < nMax) {
-            if (Codes) Codes[nIntents] = d.Intent;
-            if (Descriptions) Descriptions[nIntents] = d.Description;
+            if (Codes) Codes[nIntents] = d->Intent;
+            if (Descriptions) Descriptions[nIntents] = d->Description;
         }
         nIntents++;
     }

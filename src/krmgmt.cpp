@@ -133,9 +133,7 @@ static krmBool V4PerceptualBlack(krmCIEXYZ* BlackPoint, krmProfile hProfile, krm
     if (krmIsMatrixShaper(hProfile))
         return BlackPointAsDarkerColorant(hProfile, krmINTENT_RELATIVE_COLORIMETRIC, BlackPoint, dwFlags);
 
-    BlackPoint->X = krmPERCEPTUAL_BLACK_X;
-    BlackPoint->Y = krmPERCEPTUAL_BLACK_Y;
-    BlackPoint->Z = krmPERCEPTUAL_BLACK_Z;
+    *BlackPoint = krmPerceptualBlack;
     return true;
 }
 

@@ -178,7 +178,7 @@ krmStage* krmStageAllocClipNegatives(krmContext ContextID, krmUInt32Number nChan
 
 static void EvaluateCurves(const krmFloat32Number In[], krmFloat32Number Out[], const krmStage* mpe)
 {
-    const krmStageToneCurvesData* Data = (const krmStageToneCurvesData*)mpe->Data;
+    const krmStageCurvesData* Data = (const krmStageCurvesData*)mpe->Data;
     if (Data == nullptr || Data->TheCurves == nullptr) return;
 
     for (krmUInt32Number i = 0; i < Data->nCurves; i++) Out[i] = krmEvalToneCurveFloat(Data->TheCurves[i], In[i]);
@@ -186,7 +186,7 @@ static void EvaluateCurves(const krmFloat32Number In[], krmFloat32Number Out[], 
 
 static void CurveSetElemTypeFree(krmStage* mpe)
 {
-    krmStageToneCurvesData* Data = (krmStageToneCurvesData*)mpe->Data;
+    krmStageCurvesData* Data = (krmStageCurvesData*)mpe->Data;
     if (Data == nullptr) return;
 
     if (Data->TheCurves != nullptr) {
@@ -199,9 +199,9 @@ static void CurveSetElemTypeFree(krmStage* mpe)
 
 static void* CurveSetDup(krmStage* mpe)
 {
-    const krmStageToneCurvesData* Data = (const krmStageToneCurvesData*)mpe->Data;
+    const krmStageCurvesData* Data = (const krmStageCurvesData*)mpe->Data;
 
-    krmStageToneCurvesData* NewElem = (krmStageToneCurvesData*)krmMallocZero(mpe->ContextID, sizeof(*NewElem));
+    krmStageCurvesData* NewElem = (krmStageCurvesData*)krmMallocZero(mpe->ContextID, sizeof(*NewElem));
     if (NewElem == nullptr) return nullptr;
 
     NewElem->nCurves = Data->nCurves;
@@ -230,7 +230,7 @@ krmStage* krmStageAllocToneCurves(krmContext ContextID, krmUInt32Number nChans, 
                                                 CurveSetDup, CurveSetElemTypeFree, nullptr);
     if (NewMPE == nullptr) return nullptr;
 
-    krmStageToneCurvesData* NewElem = (krmStageToneCurvesData*)krmMallocZero(ContextID, sizeof(*NewElem));
+    krmStageCurvesData* NewElem = (krmStageCurvesData*)krmMallocZero(ContextID, sizeof(*NewElem));
     if (NewElem == nullptr) {
         krmStageFree(NewMPE);
         return nullptr;

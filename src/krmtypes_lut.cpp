@@ -189,7 +189,7 @@ Error:
 
 // A curve set's tables as 256 bytes per channel; no set gives the identity ramp.
 static krmBool Write8bitTables(krmContext ContextID, krmIOHandler* io, krmUInt32Number n,
-                               const krmStageToneCurvesData* Tables)
+                               const krmStageCurvesData* Tables)
 {
     for (krmUInt32Number i = 0; i < n; i++) {
         if (Tables == nullptr) {
@@ -215,9 +215,9 @@ static krmBool Write8bitTables(krmContext ContextID, krmIOHandler* io, krmUInt32
 // The stages of a lut8/lut16: [matrix] [curves] [clut] [curves], each only when present.
 typedef struct {
     const krmStageMatrixData* MatMPE;
-    const krmStageToneCurvesData* PreMPE;
+    const krmStageCurvesData* PreMPE;
     const krmStageCLutData* clut;
-    const krmStageToneCurvesData* PostMPE;
+    const krmStageCurvesData* PostMPE;
     krmBool Leftover;
     krmBool BadMatrix;
 } _LutParts;
@@ -233,7 +233,7 @@ static void SplitLut16(const krmPipeline* NewLUT, _LutParts* p)
         mpe = mpe->Next;
     }
     if (mpe != nullptr && mpe->Type == krmSigCurveSetElemType) {
-        p->PreMPE = (const krmStageToneCurvesData*)mpe->Data;
+        p->PreMPE = (const krmStageCurvesData*)mpe->Data;
         mpe = mpe->Next;
     }
     if (mpe != nullptr && mpe->Type == krmSigCLutElemType) {
@@ -241,7 +241,7 @@ static void SplitLut16(const krmPipeline* NewLUT, _LutParts* p)
         mpe = mpe->Next;
     }
     if (mpe != nullptr && mpe->Type == krmSigCurveSetElemType) {
-        p->PostMPE = (const krmStageToneCurvesData*)mpe->Data;
+        p->PostMPE = (const krmStageCurvesData*)mpe->Data;
         mpe = mpe->Next;
     }
     p->Leftover = (mpe != nullptr);
@@ -392,7 +392,7 @@ Error:
 
 // One table per curve, all of the set's entry count. A curve of another size is resampled to it,
 // since the format has a single entry count per set.
-static krmBool Write16bitTables(krmIOHandler* io, const krmStageToneCurvesData* Tables, krmUInt32Number nEntries)
+static krmBool Write16bitTables(krmIOHandler* io, const krmStageCurvesData* Tables, krmUInt32Number nEntries)
 {
     for (krmUInt32Number i = 0; i < Tables->nCurves; i++) {
         const krmToneCurve* c = Tables->TheCurves[i];
@@ -746,7 +746,7 @@ static krmBool WriteEmbeddedCurve(krmTagTypeHandler* self, krmIOHandler* io, con
 
 static krmBool WriteSetOfCurves(krmTagTypeHandler* self, krmIOHandler* io, const krmStage* mpe)
 {
-    const krmStageToneCurvesData* Data = (const krmStageToneCurvesData*)mpe->Data;
+    const krmStageCurvesData* Data = (const krmStageCurvesData*)mpe->Data;
     for (krmUInt32Number i = 0; i < Data->nCurves; i++) {
         if (!WriteEmbeddedCurve(self, io, Data->TheCurves[i])) return false;
         if (!krmWriteAlignment(io)) return false;
@@ -1207,7 +1207,7 @@ static krmBool WriteSegmentedCurve(krmIOHandler* io, const krmToneCurve* g)
 static krmBool Type_MPEcurve_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Ptr, krmUInt32Number nItems)
 {
     const krmStage* mpe = (const krmStage*)Ptr;
-    const krmStageToneCurvesData* Curves = (const krmStageToneCurvesData*)mpe->Data;
+    const krmStageCurvesData* Curves = (const krmStageCurvesData*)mpe->Data;
     krmUInt32Number n = Curves->nCurves;
 
     krmUInt32Number BaseOffset = io->Tell(io) - 8;

@@ -449,7 +449,7 @@ TEST_F(LutTypesTest, AtoBWithOnlyBCurvesRoundTrips)
     krmPipeline* p = decode(ctx, b.b);
     ASSERT_NE(p, nullptr);
     EXPECT_EQ(stageTypes(p), std::vector<std::string>{"cvst"});
-    const krmStageToneCurvesData* d = (const krmStageToneCurvesData*)krmStageData(krmPipelineFirstStage(p));
+    const krmStageCurvesData* d = (const krmStageCurvesData*)krmStageData(krmPipelineFirstStage(p));
     EXPECT_NEAR(krmEvalToneCurveFloat(d->TheCurves[1], 0.5f), pow(0.5, 2.19921875), 1e-5);
 
     std::vector<uint8_t> again = encode(ctx, krmSig("mAB "), p);
@@ -598,7 +598,7 @@ TEST_F(LutTypesTest, SampledSegmentGetsItsStartingValue)
     krmPipeline* p = decode(ctx, mpetTag(1, 1, {segmentedCurveElement()}).b);
     ASSERT_NE(p, nullptr);
     ASSERT_EQ(stageTypes(p), std::vector<std::string>{"cvst"});
-    const krmStageToneCurvesData* d = (const krmStageToneCurvesData*)krmStageData(krmPipelineFirstStage(p));
+    const krmStageCurvesData* d = (const krmStageCurvesData*)krmStageData(krmPipelineFirstStage(p));
     const krmCurveSegment* seg = krmGetToneCurveSegment(d->TheCurves[0], 1);
     ASSERT_NE(seg, nullptr);
     EXPECT_EQ(seg->Type, 0);
