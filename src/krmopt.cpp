@@ -18,13 +18,11 @@ constexpr krmUInt32Number kPrelinEntries = 4096;
 // The ICC signature of a format's colour-space code, 0 for "any".
 krmColorSpaceSignature SignatureOfCode(krmUInt32Number code)
 {
-    static const char* const kNames[] = {nullptr, "GRAY", "RGB ", "GRAY", "RGB ", "CMY ", "CMYK", "YCbr",
-                                         "Luv ", "XYZ ", "Lab ", "LuvK", "HSV ", "HLS ", "Yxy "};
-    if (code < sizeof(kNames) / sizeof(kNames[0])) {
-        const char* n = kNames[code];
-        if (!n) return 0;
-        return krmSig(*reinterpret_cast<const char(*)[5]>(n));
-    }
+    static constexpr krmColorSpaceSignature kByCode[] = {
+        0,             krmSig("GRAY"), krmSig("RGB "), krmSig("GRAY"), krmSig("RGB "),
+        krmSig("CMY "), krmSig("CMYK"), krmSig("YCbr"), krmSig("Luv "), krmSig("XYZ "),
+        krmSig("Lab "), krmSig("LuvK"), krmSig("HSV "), krmSig("HLS "), krmSig("Yxy ")};
+    if (code < sizeof(kByCode) / sizeof(kByCode[0])) return kByCode[code];
     if (code >= krmPT_MCH1 && code <= krmPT_MCH15) {
         const krmUInt32Number n = code - 14;  // 1..15
         const char digit = char(n < 10 ? '0' + n : 'A' + n - 10);

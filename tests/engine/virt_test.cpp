@@ -30,9 +30,9 @@ std::vector<std::string> TagOrder(krmProfile h)
     return v;
 }
 
-std::string Text(krmProfile h, const char* tag)
+std::string Text(krmProfile h, const char (&tag)[5])
 {
-    const krmMLU* mlu = static_cast<const krmMLU*>(krmReadTag(h, krmSig(*reinterpret_cast<const char(*)[5]>(tag))));
+    const krmMLU* mlu = static_cast<const krmMLU*>(krmReadTag(h, krmSig(tag)));
     if (!mlu) return "<none>";
     char buf[256];
     krmMLUGetASCII(mlu, "en", "US", buf, sizeof buf);
