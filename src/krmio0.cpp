@@ -1240,11 +1240,26 @@ Error:
 krmBool krmSaveProfileToFile(krmProfile hProfile, const char* FileName)
 {
     krmContext ContextID = krmGetProfileContext(hProfile);
-    krmIOHandler* io = krmOpenIOHandlerFromFile(ContextID, FileName, "w");
-    if (io == nullptr) return false;
 
-    krmBool rc = krmSaveProfileToIOHandler(hProfile, io) != 0;
+    // Encode into memory first: the file may be the one the profile's unread tags come from,
+    // and opening it for writing truncates it.
+    krmUInt32Number size = 0;
+    if (!krmSaveProfileToMem(hProfile, nullptr, &size)) return false;
+    void* block = krmMalloc(ContextID, size);
+    if (block == nullptr) return false;
+    if (!krmSaveProfileToMem(hProfile, block, &size)) {
+        krmFree(ContextID, block);
+        return false;
+    }
+
+    krmIOHandler* io = krmOpenIOHandlerFromFile(ContextID, FileName, "w");
+    if (io == nullptr) {
+        krmFree(ContextID, block);
+        return false;
+    }
+    krmBool rc = io->Write(io, size, block);
     rc &= krmCloseIOHandler(io);
+    krmFree(ContextID, block);
     if (!rc) remove(FileName);  // leave no half-written file
     return rc;
 }

@@ -100,6 +100,9 @@ Bytes makeProfile(const std::vector<TagSpec>& tags, krmUInt32Number version = 0x
     put32(b, 36, krmSig("acsp"));
     put32(b, 40, krmSig("APPL"));
     put32(b, 64, 1);
+    put32(b, 68, 0x0000F6D6);  // D50
+    put32(b, 72, 0x00010000);
+    put32(b, 76, 0x0000D32D);
 
     put32(b, 128, (krmUInt32Number)tags.size());
     size_t at = 132 + 12 * tags.size();
@@ -1150,6 +1153,25 @@ TEST_F(ProfileTest, WriteModeSavesOnClose)
     krmSetProfileVersion(h, 4.5);
     EXPECT_FALSE(krmCloseProfile(h));
     EXPECT_EQ(fopen(bad.c_str(), "rb"), nullptr);
+    rmdir(dir.c_str());
+}
+
+// Regression: saving over the file a profile was read from truncated it before its unread tags
+// were copied, and the failed save then removed the file.
+TEST_F(ProfileTest, SavingOverTheSourceFileKeepsItsTags)
+{
+    std::string path = tempPath("same.icc");
+    Bytes original = makeProfile({{krmSig("Tst1"), tst1(5)}, {krmSig("Tst2"), tst1(6)}});
+    FILE* f = fopen(path.c_str(), "wb");
+    fwrite(original.data(), 1, original.size(), f);
+    fclose(f);
+
+    krmProfile h = krmOpenProfileFromFileInContext(ctx, path.c_str(), "r");
+    ASSERT_NE(h, nullptr);
+    EXPECT_TRUE(krmSaveProfileToFile(h, path.c_str()));
+    krmCloseProfile(h);
+    EXPECT_EQ(readFile(path), original);
+    remove(path.c_str());
     rmdir(dir.c_str());
 }
 
