@@ -33,7 +33,7 @@ MLUComponent::MLUComponent(krmProfile profile, krmTagSignature sig, QWidget* par
         char country[3] = {};
         if (krmMLUTranslationCodes(mlu, 0, language, country)) {
             const QString text = MLU_TableModel::translationText(mlu, language, country);
-            if (text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'))) {
+            if (text.contains(QLatin1Char('\n'))) {
                 build_text_box(text);
                 return;
             }
@@ -60,5 +60,12 @@ void MLUComponent::build_table(const krmMLU* mlu)
     table_->setFrameShadow(QFrame::Plain);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setModel(model_);
+    // Rows are as tight as the style allows; texts with several lines get the height they need.
+    for (int row = 0; row < model_->rowCount(); ++row) {
+        if (model_->index(row, MLU_TableModel::StringColumn).data().toString().contains(QLatin1Char('\n'))) {
+            table_->resizeRowsToContents();
+            break;
+        }
+    }
     layout()->addWidget(table_);
 }

@@ -87,7 +87,11 @@ QString MLU_TableModel::translationText(const krmMLU* mlu, const char language[3
     // The stored text may carry its own terminator (or padding zeros); nothing after it is text.
     const qsizetype end = text.indexOf(QChar(0));
     const QString trimmed = end >= 0 ? text.left(end) : text;
-    return is_empty_code(language) && is_empty_code(country) ? narrow_text(trimmed) : trimmed;
+    QString shown = is_empty_code(language) && is_empty_code(country) ? narrow_text(trimmed) : trimmed;
+    // Texts written on classic Mac OS end their lines with CR alone, which text widgets ignore.
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return shown;
 }
 
 bool MLU_TableModel::is_cell(const QModelIndex& index) const

@@ -23,7 +23,8 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
-    // The text stored under exactly these codes, as the engine returns it, made readable.
+    // The text stored under exactly these codes, as the engine returns it, made readable: 8-bit
+    // texts decoded, line breaks as LF.
     static QString translationText(const krmMLU* mlu, const char language[3], const char country[3]);
 
 private:

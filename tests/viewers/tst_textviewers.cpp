@@ -19,6 +19,7 @@
 #include <QTableView>
 #include <QTest>
 #include <QTextBrowser>
+#include <QTextDocument>
 #include <QTextEdit>
 
 #include <vector>
@@ -127,7 +128,8 @@ void TestTextViewers::corpusTextTagsShowEveryTranslation()
                 QVERIFY(krmMLUTranslationCodes(mlu, i, language, country));
                 const QString shown = viewer.model()->index(int(i), 2).data().toString();
                 // The wide path of the model against the engine's own UTF-8 conversion.
-                const QString expected = utf8Text(mlu, language, country);
+                QString expected = utf8Text(mlu, language, country);
+                expected.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
                 if (isAscii(expected))
                     QCOMPARE(shown, expected);
                 QVERIFY2(!shown.isEmpty(), qPrintable(where));
@@ -174,7 +176,7 @@ void TestTextViewers::singleLineIsATableMultiLineIsATextBox()
         QVERIFY(viewer.textBox());
         QVERIFY(viewer.textBox()->isReadOnly());
         QCOMPARE(viewer.textBox()->lineWrapMode(), QTextEdit::NoWrap);
-        QCOMPARE(viewer.textBox()->toPlainText().split(QRegularExpression("[\r\n\u2029]")).size(), 2);
+        QCOMPARE(viewer.textBox()->document()->blockCount(), 2);
     }
 }
 
@@ -193,6 +195,8 @@ void TestTextViewers::severalTranslationsAreRows()
     QCOMPARE(rowTexts(*viewer.model(), 0), QStringList({"en", "US", "Line one\nLine two"}));
     QCOMPARE(rowTexts(*viewer.model(), 1), QStringList({"de", "DE", QString::fromUtf8("Größe €")}));
     QCOMPARE(rowTexts(*viewer.model(), 2), QStringList({"ja", "JP", QString::fromUtf8("表示")}));
+    // The two-line text is not cut to one line.
+    QVERIFY(viewer.tableView()->rowHeight(0) > viewer.tableView()->rowHeight(1));
 }
 
 void TestTextViewers::privateTextTagInPermissiveReading()
