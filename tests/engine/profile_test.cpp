@@ -78,14 +78,14 @@ Bytes tst1(krmUInt32Number value, krmUInt32Number type = krmSig("tst1"))
     return b;
 }
 
-struct TagSpec {
+struct TagLayout {
     krmTagSignature sig;
     Bytes data;
     int shareWith = -1;  // index of an earlier tag whose data block this entry points at
 };
 
 // A well-formed profile laid out as ICC.1:2010 7.1: header, directory, 4-byte aligned data.
-Bytes makeProfile(const std::vector<TagSpec>& tags, krmUInt32Number version = 0x04300000,
+Bytes makeProfile(const std::vector<TagLayout>& tags, krmUInt32Number version = 0x04300000,
                   krmColorSpaceSignature space = krmSig("RGB "))
 {
     Bytes b(128, 0);
@@ -568,11 +568,11 @@ TEST_F(ProfileTest, DroppedEntriesAreLeftOutAndReportedOnce)
 
 TEST_F(ProfileTest, HundredTagsOpen)
 {
-    std::vector<TagSpec> tags;
+    std::vector<TagLayout> tags;
     for (int i = 0; i < 100; i++) {
         char s[5];
         snprintf(s, sizeof(s), "P%03d", i);
-        TagSpec t;
+        TagLayout t;
         t.sig = ((krmUInt32Number)s[0] << 24) | ((krmUInt32Number)s[1] << 16) | ((krmUInt32Number)s[2] << 8) | s[3];
         t.data = tst1((krmUInt32Number)i);
         tags.push_back(t);
@@ -1094,9 +1094,9 @@ TEST_F(ProfileTest, SavingIntoATooSmallBlockFails)
 TEST_F(ProfileTest, MatrixShaperIsDecidedByTheDirectory)
 {
     auto profileWith = [&](krmColorSpaceSignature space, std::vector<const char*> sigs) {
-        std::vector<TagSpec> tags;
+        std::vector<TagLayout> tags;
         for (const char* s : sigs) {
-            TagSpec t;
+            TagLayout t;
             t.sig = ((krmUInt32Number)(krmUInt8Number)s[0] << 24) | ((krmUInt32Number)(krmUInt8Number)s[1] << 16) |
                     ((krmUInt32Number)(krmUInt8Number)s[2] << 8) | (krmUInt8Number)s[3];
             t.data = tst1(0, krmSig("junk"));  // never decoded
