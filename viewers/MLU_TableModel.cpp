@@ -2,19 +2,20 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
 
-// The text types of ICC version 2 ('text', the ASCII part of 'desc') hold 8-bit bytes, which the
-// engine stores under empty codes as sign-extended units: 0x80-0xFF arrive as 0xFF80-0xFFFF.
-// Such a text is turned back into its bytes and decoded as UTF-8 when it is valid UTF-8 (as
-// many newer tools write), else as Latin-1, so "©" does not show as a half-width letter.
 bool is_empty_code(const char code[3])
 {
     return code[0] == 0 && code[1] == 0;
 }
 
+// The text types of ICC version 2 ('text', the ASCII part of 'desc') hold 8-bit bytes, which the
+// engine stores under empty codes as sign-extended units: 0x80-0xFF arrive as 0xFF80-0xFFFF.
+// Such a text is turned back into its bytes and decoded as UTF-8 when it is valid UTF-8 (as
+// many newer tools write), else as Latin-1, so "©" does not show as a half-width letter.
 QString narrow_text(const QString& wide)
 {
     QByteArray bytes;
