@@ -943,6 +943,8 @@ krmUInt32Number krmStageOutputChannels(const krmStage* mpe);
 void* krmStageData(const krmStage* mpe);
 krmContext krmGetStageContextID(const krmStage* mpe);
 krmStage* krmStageNext(const krmStage* mpe);
+// Evaluates one stage on its own (input- and output-channel counts of values).
+void krmStageEvalFloat(const krmStage* mpe, const krmFloat32Number In[], krmFloat32Number Out[]);
 
 // Grids: node count (0 when a dimension is below 2 or the grid is too large), traversal.
 krmUInt32Number krmCubeSize(const krmUInt32Number Dims[], krmUInt32Number b);

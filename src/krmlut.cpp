@@ -143,6 +143,12 @@ krmStage* krmStageNext(const krmStage* mpe)
     return mpe->Next;
 }
 
+void krmStageEvalFloat(const krmStage* mpe, const krmFloat32Number In[], krmFloat32Number Out[])
+{
+    _krmAssert(mpe != nullptr);
+    if (mpe->EvalPtr) mpe->EvalPtr(In, Out, mpe);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Identity, clip negatives
 // ---------------------------------------------------------------------------------------------

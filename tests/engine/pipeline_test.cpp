@@ -242,7 +242,7 @@ TEST_F(PipelineTest, LabToXYZStageGivesD50AtWhite)
     EXPECT_EQ(krmStageType(s), (krmStageSignature)krmSig("x2l "));
     const krmFloat32Number in[3] = {1.0f, 128.0f / 255.0f, 128.0f / 255.0f};
     krmFloat32Number out[3];
-    s->EvalPtr(in, out, s);
+    krmStageEvalFloat(s, in, out);
     EXPECT_NEAR(out[0], 0.9642 / 1.999969482421875, 1e-6);
     EXPECT_NEAR(out[1], 1.0 / 1.999969482421875, 1e-6);
     EXPECT_NEAR(out[2], 0.8249 / 1.999969482421875, 1e-6);
@@ -292,7 +292,7 @@ TEST_F(PipelineTest, MatrixStageWithOffsetAndNonSquareShape)
     EXPECT_EQ(krmStageOutputChannels(s), 2u);
     const krmFloat32Number in[3] = {1, 0.5f, 0.25f};
     krmFloat32Number out[2];
-    s->EvalPtr(in, out, s);
+    krmStageEvalFloat(s, in, out);
     EXPECT_FLOAT_EQ(out[0], 1 + 1 + 0.75f + 0.5f);
     EXPECT_FLOAT_EQ(out[1], 4 + 2.5f + 1.5f - 0.5f);
     krmStageFree(s);
@@ -366,7 +366,7 @@ TEST_F(PipelineTest, FloatCLutInterpolatesDirectly)
     EXPECT_TRUE(((krmStageCLutData*)krmStageData(s))->HasFloatValues);
     const krmFloat32Number in[2] = {0.5f, 0.75f};
     krmFloat32Number out[1];
-    s->EvalPtr(in, out, s);
+    krmStageEvalFloat(s, in, out);
     EXPECT_NEAR(out[0], 0.5f * 1.0f + 0.75f * 0.5f, 1e-6);
     // 16-bit sampling does not apply to a float table.
     EXPECT_FALSE(krmStageSampleCLut16bit(s, swapSampler, nullptr, 0));
@@ -399,15 +399,15 @@ TEST_F(PipelineTest, NamedColourStageIndexesTheListAndReportsOutOfRange)
     EXPECT_EQ(krmStageOutputChannels(pcs), 3u);
 
     krmFloat32Number in[1] = {3.0f / 65535.0f}, out[3];
-    dev->EvalPtr(in, out, dev);
+    krmStageEvalFloat(dev, in, out);
     EXPECT_FLOAT_EQ(out[0], 300 / 65535.0f);
     EXPECT_FLOAT_EQ(out[1], 1.0f);
-    pcs->EvalPtr(in, out, pcs);
+    krmStageEvalFloat(pcs, in, out);
     EXPECT_FLOAT_EQ(out[0], 3000 / 65535.0f);
 
     in[0] = 1.0f;
     out[0] = out[1] = 7;
-    dev->EvalPtr(in, out, dev);
+    krmStageEvalFloat(dev, in, out);
     EXPECT_EQ(out[0], 0.0f);
     EXPECT_EQ(out[1], 0.0f);
     ASSERT_EQ(g_log.size(), 1u);
