@@ -421,6 +421,89 @@ bool OptimizeByResampling(krmPipeline** PtrLut, krmUInt32Number Intent, krmUInt3
 // Prelinearised CLUT for RGB
 // ---------------------------------------------------------------------------------------------
 
+// 8-bit RGB input: for each byte value of each channel, the linearised value's cell offset, the
+// offset of its upper neighbour and its fraction are looked up once; the tetrahedral step is the
+// 16-bit one of the CLUT (ICC.1:2010 interpolation as the engine does it). The data holds its own
+// copy of the node values, so a copied pipeline stays valid.
+struct Prelin8Data {
+    krmUInt32Number nOutputs;
+    krmUInt32Number Base[3][256];   // cell offset, in values
+    krmUInt32Number Upper[3][256];  // offset of the upper neighbour from the cell
+    krmInt32Number Rest[3][256];    // fraction, 0..65535
+    krmUInt32Number nValues;
+    krmUInt16Number Table[1];  // nValues node values
+};
+
+void Prelin8Eval16(const krmUInt16Number In[], krmUInt16Number Out[], const void* Data)
+{
+    const Prelin8Data* d = static_cast<const Prelin8Data*>(Data);
+    const krmUInt32Number r = In[0] >> 8, g = In[1] >> 8, b = In[2] >> 8;
+    const krmInt32Number rx = d->Rest[0][r], ry = d->Rest[1][g], rz = d->Rest[2][b];
+    const krmUInt32Number X1 = d->Upper[0][r], Y1 = d->Upper[1][g], Z1 = d->Upper[2][b];
+    const krmUInt16Number* base = d->Table + d->Base[0][r] + d->Base[1][g] + d->Base[2][b];
+
+    krmUInt32Number A, B;
+    krmInt32Number rp, rq, rs;
+    if (rx >= ry) {
+        if (ry >= rz)
+            A = X1, B = X1 + Y1, rp = rx, rq = ry, rs = rz;
+        else if (rz < rx)
+            A = X1, B = X1 + Z1, rp = rx, rq = rz, rs = ry;
+        else
+            A = Z1, B = X1 + Z1, rp = rz, rq = rx, rs = ry;
+    } else {
+        if (rx >= rz)
+            A = Y1, B = X1 + Y1, rp = ry, rq = rx, rs = rz;
+        else if (rz > ry)
+            A = Z1, B = Y1 + Z1, rp = rz, rq = ry, rs = rx;
+        else
+            A = Y1, B = Y1 + Z1, rp = ry, rq = rz, rs = rx;
+    }
+    const krmUInt32Number C = X1 + Y1 + Z1;
+    for (krmUInt32Number o = 0; o < d->nOutputs; o++) {
+        const int64_t c0 = base[o];
+        const int64_t c1 = int64_t(base[A + o]) - c0;
+        const int64_t c2 = int64_t(base[B + o]) - base[A + o];
+        const int64_t c3 = int64_t(base[C + o]) - base[B + o];
+        const int64_t t = c1 * rp + c2 * rq + c3 * rs + 0x8001;
+        Out[o] = krmUInt16Number(c0 + ((t + (t >> 16)) >> 16));
+    }
+}
+
+krmUInt32Number Prelin8Size(krmUInt32Number nValues)
+{
+    return krmUInt32Number(offsetof(Prelin8Data, Table) + nValues * sizeof(krmUInt16Number));
+}
+void FreePrelin8(krmContext ctx, void* data) { krmFree(ctx, data); }
+void* DupPrelin8(krmContext ctx, const void* data)
+{
+    return krmDupMem(ctx, data, Prelin8Size(static_cast<const Prelin8Data*>(data)->nValues));
+}
+
+// Only for a tetrahedral 16-bit CLUT of 3 inputs; otherwise the staged evaluator stays.
+void SetPrelin8Evaluator(krmPipeline* Lut, const krmStage* prelin, const krmStage* clut)
+{
+    const krmStageCLutData* grid = CLutOf(clut);
+    const krmInterpParams* p = grid->Params;
+    if (grid->HasFloatValues || p->nInputs != 3 || (p->dwFlags & krmInterpFlagTrilinear)) return;
+    Prelin8Data* d = static_cast<Prelin8Data*>(krmMalloc(Lut->ContextID, Prelin8Size(grid->nEntries)));
+    if (!d) return;
+    d->nOutputs = p->nOutputs;
+    d->nValues = grid->nEntries;
+    std::memcpy(d->Table, grid->Tab.T16, grid->nEntries * sizeof(krmUInt16Number));
+    for (int c = 0; c < 3; c++) {
+        const krmUInt32Number domain = p->Domain[c], stride = p->opta[2 - c];
+        for (int v = 0; v < 256; v++) {
+            const krmUInt16Number lin = krmEvalToneCurve16(CurvesOf(prelin)->TheCurves[c], krmUInt16Number(v * 257));
+            const krmUInt64Number f = krmToFixedDomain(krmUInt64Number(lin) * domain);
+            d->Base[c][v] = krmUInt32Number(f >> 16) * stride;
+            d->Rest[c][v] = krmInt32Number(f & 0xFFFF);
+            d->Upper[c][v] = (lin == 0xFFFF || domain == 0) ? 0 : stride;
+        }
+    }
+    _krmPipelineSetOptimizationParameters(Lut, Prelin8Eval16, d, FreePrelin8, DupPrelin8);
+}
+
 void SlopeLimiting(krmUInt16Number* table, krmUInt32Number n)
 {
     const krmUInt32Number atBegin = krmUInt32Number(std::floor(n * 0.02 + 0.5));
@@ -512,7 +595,9 @@ bool OptimizeByComputingLinearization(krmPipeline** PtrLut, krmUInt32Number Inte
         return false;
     }
 
+    // After the white patch, so that the 8-bit evaluator's copy of the nodes has it.
     SetStagedCLUTEvaluator(dest);
+    if (is8bitInput) SetPrelin8Evaluator(dest, prelin, clut);
     ReplacePipeline(PtrLut, dest);
     return true;
 }

@@ -435,3 +435,47 @@ TEST(OptimisedTransforms, AgreeWithLinkedPipelinesOverTheCorpus)
     RecordProperty("p99_16bit", p99);
     RecordProperty("max_16bit", maxWord);
 }
+
+// The 8-bit prelinearised evaluator (precomputed cells) gives what the staged curves-and-CLUT
+// evaluation of the same pipeline gives; the 16-bit transform builds that same pipeline.
+TEST(Linearisation, EightBitEvaluatorEqualsStagedEvaluation)
+{
+    // Through a Lab CLUT: neither joined curves nor a matrix-shaper, and a monotonic grey axis.
+    krmProfile s = krmCreate_sRGBProfile();
+    krmProfile lab = krmOpenProfileFromFile("/usr/share/color/icc/ghostscript/lab.icc", "r");
+    krmProfile adobe = krmOpenProfileFromFile("/usr/share/color/icc/colord/AdobeRGB1998.icc", "r");
+    ASSERT_NE(lab, nullptr);
+    ASSERT_NE(adobe, nullptr);
+    krmProfile chain[3] = {s, lab, adobe};
+    krmTransform t8 = krmCreateMultiprofileTransform(nullptr, chain, 3, krmFmtRGB8, krmFmtRGB8, 1, 0);
+    krmTransform t16 = krmCreateMultiprofileTransform(nullptr, chain, 3, krmFmtRGB16, krmFmtRGB16, 1,
+                                                      krmFlagCLUTPreLinearization);
+    ASSERT_NE(t8, nullptr);
+    ASSERT_NE(t16, nullptr);
+    ASSERT_TRUE(krmPipelineCheckAndRetrieveStages(t8->Lut, 2, int(krmSigCurveSetElemType), int(krmSigCLutElemType),
+                                                  nullptr, nullptr));
+    ASSERT_TRUE(krmPipelineCheckAndRetrieveStages(t16->Lut, 2, int(krmSigCurveSetElemType),
+                                                  int(krmSigCLutElemType), nullptr, nullptr));
+    EXPECT_NE(t8->Lut->Eval16Fn, t16->Lut->Eval16Fn);
+
+    krmPipeline* copy = krmPipelineDup(t8->Lut);
+    ASSERT_NE(copy, nullptr);
+    for (int r = 0; r < 256; r += 5)
+        for (int g = 0; g < 256; g += 3)
+            for (int b = 0; b < 256; b += 7) {
+                const krmUInt16Number in[3] = {krmUInt16Number(r * 257), krmUInt16Number(g * 257),
+                                               krmUInt16Number(b * 257)};
+                krmUInt16Number a[3], c[3], d[3];
+                krmPipelineEval16(in, a, t8->Lut);
+                krmPipelineEval16(in, c, t16->Lut);
+                krmPipelineEval16(in, d, copy);
+                ASSERT_EQ(std::vector<int>(a, a + 3), std::vector<int>(c, c + 3)) << r << " " << g << " " << b;
+                ASSERT_EQ(std::vector<int>(a, a + 3), std::vector<int>(d, d + 3));
+            }
+    krmPipelineFree(copy);
+    krmDeleteTransform(t8);
+    krmDeleteTransform(t16);
+    krmCloseProfile(adobe);
+    krmCloseProfile(lab);
+    krmCloseProfile(s);
+}
