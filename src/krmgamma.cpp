@@ -2,6 +2,7 @@
 // carrying a 16-bit table for fast evaluation. Also reversal, joining and the table tests.
 #include "krm_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -569,27 +570,87 @@ namespace {
 // The interval j (between entries j and j + 1, either order, bounds included) that holds In.
 // Ascending tables are searched from the top, so that flat stretches at the start lose to the
 // rising part; others from the bottom. -1 when none holds it.
-int GetInterval(krmFloat64Number In, const krmUInt16Number LutTable[], krmUInt32Number nEntries)
-{
-    if (nEntries < 2) return -1;
-    const int Domain = int(nEntries) - 1;
-
-    auto contains = [&](int i) {
-        const krmFloat64Number y0 = LutTable[i];
-        const krmFloat64Number y1 = LutTable[i + 1];
-        if (y1 >= y0) return In >= y0 && In <= y1;
-        return In >= y1 && In <= y0;
-    };
-
-    if (LutTable[0] < LutTable[Domain]) {
-        for (int i = Domain - 1; i >= 0; --i)
-            if (contains(i)) return i;
-    } else {
-        for (int i = 0; i < Domain; i++)
-            if (contains(i)) return i;
+//
+// Neighbouring intervals share an end, so the intervals from j to the top (or from the bottom to
+// j) together cover exactly the range between the smallest and the largest entry they touch. The
+// interval a top-down scan would meet first is therefore the highest j whose upper run still
+// covers In, found by bisection over running minima and maxima; this keeps reversing a table of
+// 32767 entries linear instead of quadratic. Bounds holds 2 x nEntries words, or is null to scan.
+class IntervalFinder {
+public:
+    IntervalFinder(const krmUInt16Number LutTable[], krmUInt32Number nEntries, krmUInt16Number* Bounds)
+        : Table(LutTable), n(nEntries), Lo(Bounds), Hi(Bounds ? Bounds + nEntries : nullptr)
+    {
+        FromTop = n >= 2 && Table[0] < Table[n - 1];
+        if (Lo == nullptr || n < 2) return;
+        // FromTop: Lo/Hi[k] span entries k..n-1; otherwise entries 0..k.
+        if (FromTop) {
+            Lo[n - 1] = Hi[n - 1] = Table[n - 1];
+            for (krmUInt32Number k = n - 1; k-- > 0;) {
+                Lo[k] = std::min(Lo[k + 1], Table[k]);
+                Hi[k] = std::max(Hi[k + 1], Table[k]);
+            }
+        } else {
+            Lo[0] = Hi[0] = Table[0];
+            for (krmUInt32Number k = 1; k < n; k++) {
+                Lo[k] = std::min(Lo[k - 1], Table[k]);
+                Hi[k] = std::max(Hi[k - 1], Table[k]);
+            }
+        }
     }
-    return -1;
-}
+
+    int Find(krmFloat64Number In) const
+    {
+        if (n < 2) return -1;
+        const int Domain = int(n) - 1;
+        if (Lo == nullptr) return Scan(In, Domain);
+        if (FromTop) {
+            // Intervals j..Domain-1 span entries j..Domain: highest j whose span holds In.
+            if (!Covers(0, In)) return -1;
+            int good = 0, bad = Domain;  // Covers(good) holds; j = Domain is no interval
+            while (bad - good > 1) {
+                const int mid = good + (bad - good) / 2;
+                if (Covers(mid, In)) good = mid; else bad = mid;
+            }
+            return good;
+        }
+        // Intervals 0..j span entries 0..j+1: lowest j whose span holds In.
+        if (!Covers(Domain, In)) return -1;
+        int bad = -1, good = Domain - 1;
+        while (good - bad > 1) {
+            const int mid = bad + (good - bad) / 2;
+            if (Covers(mid + 1, In)) good = mid; else bad = mid;
+        }
+        return good;
+    }
+
+private:
+    bool Covers(int k, krmFloat64Number In) const { return In >= Lo[k] && In <= Hi[k]; }
+
+    int Scan(krmFloat64Number In, int Domain) const
+    {
+        auto contains = [&](int i) {
+            const krmFloat64Number y0 = Table[i];
+            const krmFloat64Number y1 = Table[i + 1];
+            if (y1 >= y0) return In >= y0 && In <= y1;
+            return In >= y1 && In <= y0;
+        };
+        if (FromTop) {
+            for (int i = Domain - 1; i >= 0; --i)
+                if (contains(i)) return i;
+        } else {
+            for (int i = 0; i < Domain; i++)
+                if (contains(i)) return i;
+        }
+        return -1;
+    }
+
+    const krmUInt16Number* Table;
+    krmUInt32Number n;
+    krmUInt16Number* Lo;
+    krmUInt16Number* Hi;
+    bool FromTop = false;
+};
 
 }  // namespace
 
@@ -617,13 +678,19 @@ krmToneCurve* krmReverseToneCurveEx(krmUInt32Number nResultSamples, const krmTon
     const krmUInt16Number* Table = InCurve->Table16;
     const krmUInt32Number nEntries = InCurve->nEntries;
 
+    // Without memory for the running bounds the finder scans, with the same answers.
+    krmUInt16Number* Bounds =
+        nEntries >= 2 ? static_cast<krmUInt16Number*>(krmCalloc(ContextID, 2 * nEntries, sizeof(krmUInt16Number)))
+                      : nullptr;
+    const IntervalFinder Intervals(Table, nEntries, Bounds);
+
     // The line of the last interval found; reused where no interval holds y.
     krmFloat64Number a = 0, b = 0;
 
     for (krmUInt32Number i = 0; i < nResultSamples; i++) {
         const krmFloat64Number y = krmFloat64Number(i) * 65535.0 / (nResultSamples - 1);
 
-        const int j = GetInterval(y, Table, nEntries);
+        const int j = Intervals.Find(y);
         if (j >= 0) {
             const krmFloat64Number x1 = Table[j];
             const krmFloat64Number x2 = Table[j + 1];
@@ -642,6 +709,7 @@ krmToneCurve* krmReverseToneCurveEx(krmUInt32Number nResultSamples, const krmTon
         out->Table16[i] = krmQuickSaturateWord(a * y + b);
     }
 
+    krmFree(ContextID, Bounds);
     return out;
 }
 

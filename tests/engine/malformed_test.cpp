@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -253,5 +255,84 @@ INSTANTIATE_TEST_SUITE_P(Corpus, MalformedProfile, ::testing::ValuesIn(kCases),
                                      ch = '_';
                              return name;
                          });
+
+// ---------------------------------------------------------------------------------------------
+// Hostile curve tables: reversal stays exact and fast
+// ---------------------------------------------------------------------------------------------
+
+// Reversal by the plain interval scan: for each output the first interval holding y, searched
+// from the top for tables that rise overall and from the bottom otherwise; flat intervals give
+// their far end; outputs with no interval reuse the last line.
+std::vector<krmUInt16Number> reverseByScan(const std::vector<krmUInt16Number>& t, krmUInt32Number n)
+{
+    std::vector<krmUInt16Number> out(n);
+    const int domain = int(t.size()) - 1;
+    const bool fromTop = t.front() < t.back();
+    const bool descending = t.back() < t.front();
+    double a = 0, b = 0;
+    for (krmUInt32Number i = 0; i < n; i++) {
+        const double y = double(i) * 65535.0 / (n - 1);
+        int j = -1;
+        for (int k = 0; k < domain && j < 0; k++) {
+            const int at = fromTop ? domain - 1 - k : k;
+            const double lo = std::min(t[at], t[at + 1]), hi = std::max(t[at], t[at + 1]);
+            if (y >= lo && y <= hi)
+                j = at;
+        }
+        if (j >= 0) {
+            const double x1 = t[j], x2 = t[j + 1];
+            const double y1 = j * 65535.0 / domain, y2 = (j + 1) * 65535.0 / domain;
+            if (x1 == x2) {
+                out[i] = krmQuickSaturateWord(descending ? y1 : y2);
+                continue;
+            }
+            a = (y2 - y1) / (x2 - x1);
+            b = y2 - a * x2;
+        }
+        out[i] = krmQuickSaturateWord(a * y + b);
+    }
+    return out;
+}
+
+// A table of the largest size a 'curv' tag may hold used to take seconds to reverse (every
+// output scanned the whole table); zig-zags, plateaus and falling tables must still give
+// exactly what the plain scan gives.
+TEST(HostileCurves, ReversalMatchesPlainScan)
+{
+    unsigned seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) & 0xFFFFu;
+    };
+    std::vector<std::vector<krmUInt16Number>> tables;
+    std::vector<krmUInt16Number> rising(32767), zigzag(1000), falling(700), plateau(300), noisy(5000);
+    for (size_t i = 0; i < rising.size(); i++)
+        rising[i] = krmUInt16Number(i * 2);
+    for (size_t i = 0; i < zigzag.size(); i++)
+        zigzag[i] = krmUInt16Number(next());
+    for (size_t i = 0; i < falling.size(); i++)
+        falling[i] = krmUInt16Number(65535 - i * 90 + (next() % 200));
+    for (size_t i = 0; i < plateau.size(); i++)
+        plateau[i] = krmUInt16Number(i < 100 ? 0 : i < 200 ? 30000 : 65535);
+    for (size_t i = 0; i < noisy.size(); i++)
+        noisy[i] = krmUInt16Number(std::min<unsigned>(65535, i * 13 + next() % 3000));
+    tables = {rising, zigzag, falling, plateau, noisy, {7, 7}, {65535, 0, 65535}};
+
+    for (const auto& t : tables) {
+        SCOPED_TRACE(t.size());
+        krmToneCurve* curve = krmBuildTabulatedToneCurve16(nullptr, krmUInt32Number(t.size()), t.data());
+        ASSERT_NE(curve, nullptr);
+        // The plain scan is itself quadratic: keep the largest table to fewer outputs.
+        for (krmUInt32Number n : {2u, 257u, t.size() > 10000 ? 300u : 4096u}) {
+            krmToneCurve* reversed = krmReverseToneCurveEx(n, curve);
+            ASSERT_NE(reversed, nullptr);
+            const std::vector<krmUInt16Number> expected = reverseByScan(t, n);
+            ASSERT_EQ(reversed->nEntries, n);
+            EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reversed->Table16)) << "entries " << n;
+            krmFreeToneCurve(reversed);
+        }
+        krmFreeToneCurve(curve);
+    }
+}
 
 }  // namespace
