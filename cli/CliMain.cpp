@@ -1,0 +1,53 @@
+#include "cli/Commands.h"
+
+namespace {
+
+const char kUsage[] =
+    "Usage: prismet-cli COMMAND [OPTIONS] ...\n"
+    "\n"
+    "Inspects ICC colour profiles and converts colours with Prismet's colour engine.\n"
+    "\n"
+    "Commands:\n"
+    "  info PROFILE...       header fields and tag directory of each profile\n"
+    "  tag PROFILE SIG       the decoded content of one tag (--raw: its bytes)\n"
+    "  transform --profile A [--profile B ...]\n"
+    "                        converts colour values read from standard input or --values\n"
+    "  convert IN OUT --profile DST\n"
+    "                        converts a PNG, JPEG, BMP or TIFF image to a profile\n"
+    "\n"
+    "Every command accepts --help; info, tag and transform accept --json.\n"
+    "A PROFILE is a file path or a built-in name: *srgb, *lab, *lab2, *xyz.\n"
+    "\n"
+    "Exit status: 0 success, 1 a profile, tag or image cannot be read or converted,\n"
+    "2 bad usage.\n";
+
+} // namespace
+
+int runCli(const QStringList& args, CliIO& io)
+{
+    if (args.isEmpty()) {
+        io.err += kUsage;
+        return kExitUsage;
+    }
+    const QString command = args.first();
+    const QStringList rest = args.mid(1);
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+        io.out += kUsage;
+        return kExitOk;
+    }
+    if (command == QLatin1String("--version")) {
+        io.out += "prismet-cli 1.0.0\n";
+        return kExitOk;
+    }
+    if (command == QLatin1String("info"))
+        return runInfo(rest, io);
+    if (command == QLatin1String("tag"))
+        return runTag(rest, io);
+    if (command == QLatin1String("transform"))
+        return runTransform(rest, io);
+    if (command == QLatin1String("convert"))
+        return runConvert(rest, io);
+    io.error(QStringLiteral("unknown command '%1'").arg(command));
+    io.err += kUsage;
+    return kExitUsage;
+}

@@ -1,0 +1,391 @@
+#include "cli/CliSupport.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstring>
+#include <limits>
+
+void CliIO::error(const QString& message)
+{
+    err += "prismet-cli: " + message.toUtf8() + '\n';
+}
+
+void CliIO::note(const QString& message)
+{
+    err += "prismet-cli: note: " + message.toUtf8() + '\n';
+}
+
+// ---------------------------------------------------------------------------------------------
+// Options
+// ---------------------------------------------------------------------------------------------
+
+bool CliArgs::parse(const QStringList& args)
+{
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args[i];
+        if (optionsEnded || !arg.startsWith(QLatin1String("--"))) {
+            positionals_.append(arg);
+            continue;
+        }
+        if (arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        QString name = arg.mid(2);
+        QString value;
+        const qsizetype eq = name.indexOf(QLatin1Char('='));
+        const bool inlineValue = eq >= 0;
+        if (inlineValue) {
+            value = name.mid(eq + 1);
+            name = name.left(eq);
+        }
+        if (flags_.count(name)) {
+            if (inlineValue) {
+                error_ = QStringLiteral("option --%1 takes no value").arg(name);
+                return false;
+            }
+            given_[name].append(QString());
+        } else if (valued_.count(name)) {
+            if (!inlineValue) {
+                if (i + 1 >= args.size()) {
+                    error_ = QStringLiteral("option --%1 needs a value").arg(name);
+                    return false;
+                }
+                value = args[++i];
+            }
+            given_[name].append(value);
+        } else {
+            error_ = QStringLiteral("unknown option '%1'").arg(arg);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CliArgs::isSet(const QString& name) const
+{
+    return given_.count(name) != 0;
+}
+
+QString CliArgs::value(const QString& name) const
+{
+    const auto it = given_.find(name);
+    return it == given_.end() || it->second.isEmpty() ? QString() : it->second.last();
+}
+
+QStringList CliArgs::values(const QString& name) const
+{
+    const auto it = given_.find(name);
+    return it == given_.end() ? QStringList() : it->second;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Engine context
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+// A tag registration with no signature switches its context to permissive reading.
+krmPluginTag* permissivePlugin()
+{
+    static krmPluginTag plugin = [] {
+        krmPluginTag p;
+        std::memset(&p, 0, sizeof p);
+        p.base.Magic = krmPluginMagicNumber;
+        p.base.ExpectedVersion = 2190;
+        p.base.Type = krmPluginTagSig;
+        p.base.Next = nullptr;
+        p.Signature = 0;
+        return p;
+    }();
+    return &plugin;
+}
+
+} // namespace
+
+EngineSession::EngineSession(CliIO& io, bool permissive)
+    : io_(io)
+{
+    context_ = krmCreateContext(permissive ? permissivePlugin() : nullptr, this);
+    if (context_)
+        krmSetLogErrorHandlerInContext(context_, &EngineSession::handler);
+}
+
+EngineSession::~EngineSession()
+{
+    if (context_)
+        krmDeleteContext(context_);
+}
+
+void EngineSession::handler(krmContext ctx, krmUInt32Number code, const char* text)
+{
+    auto* self = static_cast<EngineSession*>(krmGetContextUserData(ctx));
+    if (!self)
+        return;
+    const QString message = QString::fromUtf8(text ? text : "");
+    self->messages_.append(message);
+    self->io_.error(QStringLiteral("engine: %1 (code %2)").arg(message).arg(code));
+}
+
+QString EngineSession::takeMessages()
+{
+    const QString joined = messages_.join(QStringLiteral("; "));
+    messages_.clear();
+    return joined;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Profiles
+// ---------------------------------------------------------------------------------------------
+
+LoadedProfile::~LoadedProfile()
+{
+    if (profile)
+        krmCloseProfile(profile);
+}
+
+namespace {
+
+struct BuiltinProfile {
+    const char* name;
+    const char* description;
+    krmProfile (*make)(krmContext);
+};
+
+krmProfile makeLab4(krmContext ctx) { return krmCreateLab4Profile(ctx, nullptr); }
+krmProfile makeLab2(krmContext ctx) { return krmCreateLab2Profile(ctx, nullptr); }
+krmProfile makeXYZ(krmContext ctx) { return krmCreateXYZProfile(ctx); }
+krmProfile makeSRGB(krmContext ctx) { return krmCreate_sRGBProfile(ctx); }
+
+// Built-ins the engine makes directly; names compare exactly, as in the inspector window.
+constexpr BuiltinProfile kBuiltins[] = {
+    {"*srgb", "the engine's sRGB profile (version 4)", makeSRGB},
+    {"*lab", "CIE L*a*b* identity, D50 (version 4 encoding)", makeLab4},
+    {"*lab2", "CIE L*a*b* identity, D50 (version 2 encoding)", makeLab2},
+    {"*xyz", "CIE XYZ identity", makeXYZ},
+};
+
+constexpr qint64 kMaxProfileBytes = 0x7FFFFFFF;  // the engine's memory limit (2 GiB)
+
+} // namespace
+
+QStringList builtinProfileNames()
+{
+    QStringList names;
+    for (const BuiltinProfile& b : kBuiltins)
+        names.append(QString::fromLatin1(b.name));
+    return names;
+}
+
+QString builtinProfileDescription(const QString& name)
+{
+    for (const BuiltinProfile& b : kBuiltins)
+        if (name == QLatin1String(b.name))
+            return QString::fromLatin1(b.description);
+    return QString();
+}
+
+bool readFileBytes(CliIO& io, const QString& path, QByteArray& bytes, const QString& what)
+{
+    QFileInfo info(path);
+    if (!info.exists()) {
+        io.error(QStringLiteral("cannot read %1 '%2': no such file").arg(what, path));
+        return false;
+    }
+    if (info.isDir()) {
+        io.error(QStringLiteral("cannot read %1 '%2': it is a folder").arg(what, path));
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        io.error(QStringLiteral("cannot read %1 '%2': %3").arg(what, path, file.errorString()));
+        return false;
+    }
+    if (file.size() > kMaxProfileBytes) {
+        io.error(QStringLiteral("cannot read %1 '%2': the file is too large").arg(what, path));
+        return false;
+    }
+    bytes = file.readAll();
+    return true;
+}
+
+std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString& name)
+{
+    CliIO& io = session.io();
+    auto loaded = std::make_unique<LoadedProfile>();
+    loaded->name = name;
+    krmContext ctx = session.context();
+
+    if (name.startsWith(QLatin1Char('*'))) {
+        const BuiltinProfile* builtin = nullptr;
+        for (const BuiltinProfile& b : kBuiltins)
+            if (name == QLatin1String(b.name))
+                builtin = &b;
+        if (!builtin) {
+            io.error(QStringLiteral("unknown built-in profile '%1' (known: %2)")
+                         .arg(name, builtinProfileNames().join(QStringLiteral(", "))));
+            return nullptr;
+        }
+        krmProfile made = builtin->make(ctx);
+        if (!made) {
+            io.error(QStringLiteral("the engine could not make the built-in profile '%1'").arg(name));
+            return nullptr;
+        }
+        // Serialise it so that it is shown exactly as it would be written.
+        krmUInt32Number size = 0;
+        bool ok = krmSaveProfileToMem(made, nullptr, &size) && size > 0;
+        if (ok) {
+            loaded->bytes.resize(size);
+            ok = krmSaveProfileToMem(made, loaded->bytes.data(), &size);
+        }
+        krmCloseProfile(made);
+        if (!ok) {
+            io.error(QStringLiteral("the engine could not serialise the built-in profile '%1'").arg(name));
+            return nullptr;
+        }
+    } else if (!readFileBytes(io, name, loaded->bytes, QStringLiteral("profile"))) {
+        return nullptr;
+    }
+
+    if (loaded->bytes.isEmpty()) {
+        io.error(QStringLiteral("cannot read profile '%1': the file is empty").arg(name));
+        return nullptr;
+    }
+    loaded->profile = krmOpenProfileFromMemInContext(ctx, loaded->bytes.constData(), krmUInt32Number(loaded->bytes.size()));
+    if (!loaded->profile) {
+        io.error(QStringLiteral("cannot read profile '%1'").arg(name));
+        return nullptr;
+    }
+    return loaded;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Small formatting and parsing helpers
+// ---------------------------------------------------------------------------------------------
+
+krmUInt32Number be32(const QByteArray& bytes, qsizetype offset)
+{
+    if (offset < 0 || offset + 4 > bytes.size())
+        return 0;
+    const auto* p = reinterpret_cast<const krmUInt8Number*>(bytes.constData() + offset);
+    return (krmUInt32Number(p[0]) << 24) | (krmUInt32Number(p[1]) << 16) | (krmUInt32Number(p[2]) << 8) | p[3];
+}
+
+krmUInt16Number be16(const QByteArray& bytes, qsizetype offset)
+{
+    if (offset < 0 || offset + 2 > bytes.size())
+        return 0;
+    const auto* p = reinterpret_cast<const krmUInt8Number*>(bytes.constData() + offset);
+    return krmUInt16Number((p[0] << 8) | p[1]);
+}
+
+QString hex32(krmUInt32Number value)
+{
+    return QStringLiteral("0x%1").arg(value, 8, 16, QLatin1Char('0'));
+}
+
+QString signatureString(krmUInt32Number value)
+{
+    QString s;
+    for (int shift = 24; shift >= 0; shift -= 8) {
+        const unsigned c = (value >> shift) & 0xFF;
+        if (c >= 0x20 && c < 0x7F && c != '\\')
+            s += QChar(c);
+        else
+            s += QStringLiteral("\\x%1").arg(c, 2, 16, QLatin1Char('0'));
+    }
+    return s;
+}
+
+bool parseSignature(const QString& text, krmUInt32Number& signature)
+{
+    if (text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive) && text.size() > 2 && text.size() <= 10) {
+        bool ok = false;
+        const qulonglong v = text.mid(2).toULongLong(&ok, 16);
+        if (!ok)
+            return false;
+        signature = krmUInt32Number(v);
+        return true;
+    }
+    if (text.isEmpty() || text.size() > 4)
+        return false;
+    krmUInt32Number v = 0;
+    for (int i = 0; i < 4; ++i) {
+        ushort c = i < text.size() ? text[i].unicode() : ushort(' ');
+        if (c < 0x20 || c >= 0x7F)
+            return false;
+        v = (v << 8) | c;
+    }
+    signature = v;
+    return true;
+}
+
+bool parseIntent(const QString& text, krmUInt32Number& intent)
+{
+    const QString t = text.trimmed().toLower();
+    static const std::pair<const char*, krmUInt32Number> kNames[] = {
+        {"perceptual", krmINTENT_PERCEPTUAL},
+        {"relative", krmINTENT_RELATIVE_COLORIMETRIC},
+        {"saturation", krmINTENT_SATURATION},
+        {"absolute", krmINTENT_ABSOLUTE_COLORIMETRIC},
+    };
+    for (const auto& [name, value] : kNames) {
+        if (t == QLatin1String(name)) {
+            intent = value;
+            return true;
+        }
+    }
+    bool ok = false;
+    const uint n = t.toUInt(&ok);
+    if (!ok || !(n <= 3 || (n >= 10 && n <= 15)))
+        return false;
+    intent = n;
+    return true;
+}
+
+QString intentName(krmUInt32Number intent)
+{
+    switch (intent) {
+    case 0: return QStringLiteral("Perceptual");
+    case 1: return QStringLiteral("Relative colorimetric");
+    case 2: return QStringLiteral("Saturation");
+    case 3: return QStringLiteral("Absolute colorimetric");
+    case 10: return QStringLiteral("Preserve K only, perceptual");
+    case 11: return QStringLiteral("Preserve K only, relative colorimetric");
+    case 12: return QStringLiteral("Preserve K only, saturation");
+    case 13: return QStringLiteral("Preserve K plane, perceptual");
+    case 14: return QStringLiteral("Preserve K plane, relative colorimetric");
+    case 15: return QStringLiteral("Preserve K plane, saturation");
+    default: return QStringLiteral("Unknown (%1)").arg(intent);
+    }
+}
+
+QByteArray hexDump(const QByteArray& bytes, krmUInt32Number baseOffset)
+{
+    QByteArray out;
+    for (qsizetype line = 0; line < bytes.size(); line += 16) {
+        char prefix[16];
+        std::snprintf(prefix, sizeof prefix, "%08x  ", unsigned(baseOffset + line));
+        out += prefix;
+        QByteArray ascii;
+        for (qsizetype i = 0; i < 16; ++i) {
+            if (line + i < bytes.size()) {
+                const unsigned char c = static_cast<unsigned char>(bytes[line + i]);
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%02x ", c);
+                out += hex;
+                ascii += (c >= 0x20 && c < 0x7F) ? char(c) : '.';
+            } else {
+                out += "   ";
+            }
+            if (i == 7)
+                out += ' ';
+        }
+        out += ' ';
+        out += ascii;
+        out += '\n';
+    }
+    return out;
+}

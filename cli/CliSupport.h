@@ -1,0 +1,123 @@
+#pragma once
+
+// What every subcommand shares: its input and output buffers, the exit codes, option parsing,
+// an engine context whose messages go to standard error, and opening profiles by path or by a
+// built-in name.
+
+#include <krm.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+
+// Exit status, documented in --help and the README.
+enum CliExit : int {
+    kExitOk = 0,
+    kExitUnreadable = 1,  // a profile, tag or image cannot be read or converted
+    kExitUsage = 2,       // bad arguments or malformed values
+};
+
+// Standard input, output and error of one run; the program prints the buffers when it ends,
+// tests read them.
+struct CliIO {
+    std::function<QByteArray()> readInput;
+    QByteArray out;
+    QByteArray err;
+
+    void error(const QString& message);  // "prismet-cli: message" on standard error
+    void note(const QString& message);   // "prismet-cli: note: message"
+};
+
+// Options of one subcommand: flags, options taking a value (possibly repeated) and positionals.
+// "--name=value" and "--name value" are both accepted; "--" ends the options.
+class CliArgs {
+public:
+    CliArgs(std::set<QString> flags, std::set<QString> valued) : flags_(std::move(flags)), valued_(std::move(valued)) {}
+
+    // False (with the message in errorText) on an unknown option or a missing value.
+    bool parse(const QStringList& args);
+    QString errorText() const { return error_; }
+
+    bool isSet(const QString& name) const;
+    QString value(const QString& name) const;  // the last one given, or empty
+    QStringList values(const QString& name) const;
+    const QStringList& positionals() const { return positionals_; }
+
+private:
+    std::set<QString> flags_;
+    std::set<QString> valued_;
+    std::map<QString, QStringList> given_;
+    QStringList positionals_;
+    QString error_;
+};
+
+// An engine context of its own for the run: its error handler writes to the run's standard
+// error, and tag reading is permissive (every tag of a known type decodes, whatever its
+// signature), as in the inspector window.
+class EngineSession {
+public:
+    explicit EngineSession(CliIO& io, bool permissive = true);
+    ~EngineSession();
+    EngineSession(const EngineSession&) = delete;
+    EngineSession& operator=(const EngineSession&) = delete;
+
+    krmContext context() const { return context_; }
+    CliIO& io() const { return io_; }
+    // Messages the engine reported since the last call, joined by "; ".
+    QString takeMessages();
+
+private:
+    static void handler(krmContext ctx, krmUInt32Number code, const char* text);
+
+    CliIO& io_;
+    krmContext context_ = nullptr;
+    QStringList messages_;
+};
+
+// An open profile together with the bytes it was read from (built-ins are serialised first, so
+// every profile has a header, offsets and raw tag bytes to show).
+struct LoadedProfile {
+    QString name;      // as given on the command line
+    QByteArray bytes;  // the profile's bytes
+    krmProfile profile = nullptr;
+
+    LoadedProfile() = default;
+    LoadedProfile(const LoadedProfile&) = delete;
+    LoadedProfile& operator=(const LoadedProfile&) = delete;
+    ~LoadedProfile();
+};
+
+// Names accepted for built-in profiles ("*srgb", "*lab", ...), in the order --help lists them.
+QStringList builtinProfileNames();
+QString builtinProfileDescription(const QString& name);
+
+// Opens a path or a built-in name; null after reporting the reason on standard error.
+std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString& name);
+
+// Reads a whole file; false with a message on standard error.
+bool readFileBytes(CliIO& io, const QString& path, QByteArray& bytes, const QString& what);
+
+// Big-endian fields of raw profile bytes.
+krmUInt32Number be32(const QByteArray& bytes, qsizetype offset);
+krmUInt16Number be16(const QByteArray& bytes, qsizetype offset);
+
+// "0x%08x", and a signature as its four characters with non-printable bytes escaped.
+QString hex32(krmUInt32Number value);
+QString signatureString(krmUInt32Number value);
+
+// A tag signature from the command line: four characters (shorter ones padded with blanks,
+// "bfd" is 'bfd '), or a number written 0x followed by up to eight hex digits. False when neither.
+bool parseSignature(const QString& text, krmUInt32Number& signature);
+
+// Rendering intent by number (0-3, 10-15) or name ("perceptual", "relative", "saturation",
+// "absolute"); false for anything else.
+bool parseIntent(const QString& text, krmUInt32Number& intent);
+QString intentName(krmUInt32Number intent);
+
+// Hex dump lines: offset, 16 bytes in hex, the printable characters.
+QByteArray hexDump(const QByteArray& bytes, krmUInt32Number baseOffset);

@@ -1,0 +1,70 @@
+#pragma once
+
+// An ordered tree of values: what every subcommand builds before printing it, as JSON (keys in
+// the order they were added, so the documented layout is also the printed one) or as indented
+// text for people.
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+class CliValue {
+public:
+    enum class Kind { Null, Bool, Integer, Number, String, Array, Object };
+
+    CliValue() = default;
+    CliValue(std::nullptr_t) {}
+    CliValue(bool b) : kind_(Kind::Bool), integer_(b ? 1 : 0) {}
+    CliValue(int v) : kind_(Kind::Integer), integer_(v) {}
+    CliValue(unsigned v) : kind_(Kind::Integer), integer_(v) {}
+    CliValue(long v) : kind_(Kind::Integer), integer_(v) {}
+    CliValue(unsigned long v) : kind_(Kind::Integer), integer_(std::int64_t(v)) {}
+    CliValue(long long v) : kind_(Kind::Integer), integer_(v) {}
+    CliValue(unsigned long long v) : kind_(Kind::Integer), integer_(std::int64_t(v)) {}
+    CliValue(double v) : kind_(Kind::Number), number_(v) {}
+    CliValue(const QString& s) : kind_(Kind::String), string_(s) {}
+    CliValue(const char* s) : kind_(Kind::String), string_(QString::fromUtf8(s)) {}
+
+    static CliValue array() { CliValue v; v.kind_ = Kind::Array; return v; }
+    static CliValue object() { CliValue v; v.kind_ = Kind::Object; return v; }
+
+    Kind kind() const { return kind_; }
+    bool isScalar() const { return kind_ != Kind::Array && kind_ != Kind::Object; }
+
+    // Objects: appends (or replaces) a member, keeping first-insertion order.
+    CliValue& set(const QString& key, CliValue value);
+    const CliValue* find(const QString& key) const;
+    // Arrays: appends an element.
+    CliValue& append(CliValue value);
+
+    std::size_t size() const { return kind_ == Kind::Array ? items_.size() : members_.size(); }
+    const std::vector<CliValue>& items() const { return items_; }
+    const std::vector<std::pair<QString, CliValue>>& members() const { return members_; }
+
+    // Compact-number JSON with two-space indentation; non-finite numbers become null.
+    QByteArray toJson() const;
+    // "key: value" lines, nested objects indented by two spaces, arrays of numbers on one line.
+    QByteArray toText() const;
+
+    // The scalar as people read it (numbers with up to 8 significant digits).
+    QString scalarText() const;
+
+private:
+    void writeJson(QByteArray& out, int indent) const;
+    void writeText(QByteArray& out, int indent) const;
+
+    Kind kind_ = Kind::Null;
+    std::int64_t integer_ = 0;
+    double number_ = 0.0;
+    QString string_;
+    std::vector<CliValue> items_;
+    std::vector<std::pair<QString, CliValue>> members_;
+};
+
+// Helpers for common shapes.
+CliValue numberArray(const double* values, std::size_t count);
+CliValue xyzValue(double X, double Y, double Z);

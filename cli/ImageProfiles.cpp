@@ -1,0 +1,286 @@
+#include "cli/ImageProfiles.h"
+
+#include <QtEndian>
+
+#include <array>
+#include <map>
+#include <vector>
+
+namespace {
+
+const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
+const QByteArray kIccMarker("ICC_PROFILE\0", 12);
+constexpr int kJpegIccChunk = 65519;  // 65535 - 2 (length) - 14 (marker, sequence, count)
+
+quint32 readBe32(const QByteArray& b, qsizetype at)
+{
+    return qFromBigEndian<quint32>(reinterpret_cast<const uchar*>(b.constData() + at));
+}
+
+quint16 readBe16(const QByteArray& b, qsizetype at)
+{
+    return qFromBigEndian<quint16>(reinterpret_cast<const uchar*>(b.constData() + at));
+}
+
+void appendBe32(QByteArray& b, quint32 v)
+{
+    uchar buf[4];
+    qToBigEndian(v, buf);
+    b.append(reinterpret_cast<const char*>(buf), 4);
+}
+
+quint32 crc32(const QByteArray& data)
+{
+    static const std::array<quint32, 256> table = [] {
+        std::array<quint32, 256> t{};
+        for (quint32 n = 0; n < 256; ++n) {
+            quint32 c = n;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[n] = c;
+        }
+        return t;
+    }();
+    quint32 c = 0xFFFFFFFFu;
+    for (const char ch : data)
+        c = table[(c ^ static_cast<uchar>(ch)) & 0xFF] ^ (c >> 8);
+    return c ^ 0xFFFFFFFFu;
+}
+
+// PNG chunks as (type, data), or false when the stream is cut or malformed.
+struct PngChunk {
+    QByteArray type;
+    QByteArray data;
+};
+
+bool pngChunks(const QByteArray& png, std::vector<PngChunk>& chunks)
+{
+    if (!png.startsWith(kPngSignature))
+        return false;
+    qsizetype at = kPngSignature.size();
+    while (at + 12 <= png.size()) {
+        const quint32 length = readBe32(png, at);
+        if (length > quint32(png.size() - at - 12))
+            return false;
+        chunks.push_back({png.mid(at + 4, 4), png.mid(at + 8, qsizetype(length))});
+        at += 12 + qsizetype(length);
+        if (chunks.back().type == "IEND")
+            return true;
+    }
+    return false;
+}
+
+QByteArray pngProfile(const QByteArray& png)
+{
+    std::vector<PngChunk> chunks;
+    pngChunks(png, chunks);
+    for (const PngChunk& c : chunks) {
+        if (c.type != "iCCP")
+            continue;
+        // Profile name (1-79 bytes), zero, compression method 0, zlib stream.
+        const qsizetype zero = c.data.indexOf('\0');
+        if (zero < 1 || zero + 2 > c.data.size() || c.data[zero + 1] != 0)
+            return QByteArray();
+        const QByteArray stream = c.data.mid(zero + 2);
+        // qUncompress wants the expected size first; it grows its buffer when the guess is short.
+        QByteArray framed;
+        appendBe32(framed, quint32(qMax<qsizetype>(stream.size() * 4, 1024)));
+        framed += stream;
+        return qUncompress(framed);
+    }
+    return QByteArray();
+}
+
+QByteArray jpegProfile(const QByteArray& jpeg)
+{
+    if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8)
+        return QByteArray();
+    std::map<int, QByteArray> parts;
+    int expected = 0;
+    qsizetype at = 2;
+    while (at + 4 <= jpeg.size()) {
+        if (uchar(jpeg[at]) != 0xFF)
+            break;
+        const uchar marker = uchar(jpeg[at + 1]);
+        if (marker == 0xFF) {  // fill byte
+            ++at;
+            continue;
+        }
+        if (marker == 0xDA || marker == 0xD9)  // start of scan, end of image
+            break;
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
+        const quint16 length = readBe16(jpeg, at + 2);
+        if (length < 2 || at + 2 + length > jpeg.size())
+            break;
+        if (marker == 0xE2 && length >= 16 && jpeg.mid(at + 4, 12) == kIccMarker) {
+            const int sequence = uchar(jpeg[at + 16]);
+            expected = uchar(jpeg[at + 17]);
+            parts[sequence] = jpeg.mid(at + 18, length - 16);
+        }
+        at += 2 + length;
+    }
+    if (parts.empty() || int(parts.size()) != expected)
+        return QByteArray();
+    QByteArray profile;
+    int next = 1;
+    for (const auto& [sequence, data] : parts) {
+        if (sequence != next++)
+            return QByteArray();
+        profile += data;
+    }
+    return profile;
+}
+
+QByteArray tiffProfile(const QByteArray& tiff)
+{
+    if (tiff.size() < 8)
+        return QByteArray();
+    const bool little = tiff.startsWith("II");
+    if (!little && !tiff.startsWith("MM"))
+        return QByteArray();
+    auto u16 = [&](qsizetype at) -> quint32 {
+        const auto* p = reinterpret_cast<const uchar*>(tiff.constData() + at);
+        return little ? qFromLittleEndian<quint16>(p) : qFromBigEndian<quint16>(p);
+    };
+    auto u32 = [&](qsizetype at) -> quint32 {
+        const auto* p = reinterpret_cast<const uchar*>(tiff.constData() + at);
+        return little ? qFromLittleEndian<quint32>(p) : qFromBigEndian<quint32>(p);
+    };
+    if (u16(2) != 42)
+        return QByteArray();
+    const qsizetype ifd = qsizetype(u32(4));
+    if (ifd < 8 || ifd + 2 > tiff.size())
+        return QByteArray();
+    const quint32 entries = u16(ifd);
+    for (quint32 i = 0; i < entries; ++i) {
+        const qsizetype e = ifd + 2 + qsizetype(i) * 12;
+        if (e + 12 > tiff.size())
+            return QByteArray();
+        if (u16(e) != 34675)  // ICC.1:2010 B.4, TIFF tag InterColorProfile
+            continue;
+        const quint32 count = u32(e + 4);
+        const quint32 offset = count <= 4 ? quint32(e + 8) : u32(e + 8);
+        if (offset > quint32(tiff.size()) || count > quint32(tiff.size()) - offset)
+            return QByteArray();
+        return tiff.mid(qsizetype(offset), qsizetype(count));
+    }
+    return QByteArray();
+}
+
+} // namespace
+
+ImageKind imageKindOf(const QByteArray& bytes)
+{
+    if (bytes.startsWith(kPngSignature))
+        return ImageKind::Png;
+    if (bytes.size() >= 3 && uchar(bytes[0]) == 0xFF && uchar(bytes[1]) == 0xD8 && uchar(bytes[2]) == 0xFF)
+        return ImageKind::Jpeg;
+    if (bytes.startsWith("BM"))
+        return ImageKind::Bmp;
+    if (bytes.startsWith(QByteArray("II*\0", 4)) || bytes.startsWith(QByteArray("MM\0*", 4)))
+        return ImageKind::Tiff;
+    return ImageKind::Unknown;
+}
+
+const char* qtFormatOf(ImageKind kind)
+{
+    switch (kind) {
+    case ImageKind::Png: return "png";
+    case ImageKind::Jpeg: return "jpeg";
+    case ImageKind::Bmp: return "bmp";
+    case ImageKind::Tiff: return "tiff";
+    default: return "";
+    }
+}
+
+QByteArray embeddedProfile(const QByteArray& file, ImageKind kind)
+{
+    switch (kind) {
+    case ImageKind::Png: return pngProfile(file);
+    case ImageKind::Jpeg: return jpegProfile(file);
+    case ImageKind::Tiff: return tiffProfile(file);
+    default: return QByteArray();
+    }
+}
+
+QByteArray embedProfilePng(const QByteArray& png, const QByteArray& profile)
+{
+    std::vector<PngChunk> chunks;
+    if (!pngChunks(png, chunks) || chunks.empty() || chunks.front().type != "IHDR")
+        return QByteArray();
+    // PNG 1.2 11.3.3: iCCP goes before PLTE and IDAT and replaces sRGB, gAMA and cHRM.
+    QByteArray payload("ICC profile");
+    payload += '\0';
+    payload += '\0';  // compression method: deflate
+    payload += qCompress(profile, 9).mid(4);  // drop qCompress's size prefix: a plain zlib stream
+
+    QByteArray out = kPngSignature;
+    auto writeChunk = [&out](const QByteArray& type, const QByteArray& data) {
+        appendBe32(out, quint32(data.size()));
+        out += type;
+        out += data;
+        appendBe32(out, crc32(type + data));
+    };
+    for (const PngChunk& c : chunks) {
+        if (c.type == "iCCP" || c.type == "sRGB" || c.type == "gAMA" || c.type == "cHRM")
+            continue;
+        writeChunk(c.type, c.data);
+        if (c.type == "IHDR")
+            writeChunk("iCCP", payload);
+    }
+    return out;
+}
+
+QByteArray embedProfileJpeg(const QByteArray& jpeg, const QByteArray& profile)
+{
+    if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8)
+        return QByteArray();
+    // Copy the leading segments without old ICC segments; the profile goes after JFIF/Exif.
+    QByteArray head("\xFF\xD8", 2);
+    qsizetype at = 2;
+    QByteArray segments;
+    bool inserted = false;
+    const int count = int((profile.size() + kJpegIccChunk - 1) / kJpegIccChunk);
+    if (count > 255)
+        return QByteArray();
+    auto iccSegments = [&] {
+        QByteArray s;
+        for (int i = 0; i < count; ++i) {
+            const QByteArray part = profile.mid(qsizetype(i) * kJpegIccChunk, kJpegIccChunk);
+            const int length = int(part.size()) + 16;
+            s += '\xFF';
+            s += '\xE2';
+            s += char(length >> 8);
+            s += char(length & 0xFF);
+            s += kIccMarker;
+            s += char(i + 1);
+            s += char(count);
+            s += part;
+        }
+        return s;
+    };
+    while (at + 4 <= jpeg.size() && uchar(jpeg[at]) == 0xFF) {
+        const uchar marker = uchar(jpeg[at + 1]);
+        if (marker < 0xE0 || marker > 0xEF)  // past the application segments
+            break;
+        const quint16 length = readBe16(jpeg, at + 2);
+        if (length < 2 || at + 2 + length > jpeg.size())
+            return QByteArray();
+        const QByteArray segment = jpeg.mid(at, 2 + length);
+        const bool isIcc = marker == 0xE2 && length >= 16 && jpeg.mid(at + 4, 12) == kIccMarker;
+        if (!isIcc) {
+            if (!inserted && marker != 0xE0 && marker != 0xE1) {
+                segments += iccSegments();
+                inserted = true;
+            }
+            segments += segment;
+        }
+        at += 2 + length;
+    }
+    if (!inserted)
+        segments += iccSegments();
+    return head + segments + jpeg.mid(at);
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+// ICC profiles inside image files: finding the embedded one and embedding one, byte for byte,
+// in PNG ('iCCP' chunk) and JPEG (APP2 "ICC_PROFILE" segments); TIFF is read here (tag 34675)
+// and written by Qt's TIFF writer.
+
+#include <QByteArray>
+
+enum class ImageKind { Unknown, Png, Jpeg, Bmp, Tiff };
+
+// From the first bytes of a file.
+ImageKind imageKindOf(const QByteArray& bytes);
+const char* qtFormatOf(ImageKind kind);  // "png", "jpeg", "bmp", "tiff"
+
+// The embedded profile's bytes, empty when there is none (or it is damaged).
+QByteArray embeddedProfile(const QByteArray& file, ImageKind kind);
+
+// The file with `profile` embedded, replacing any profile or colour-space chunk it had; empty
+// when the file is not a well-formed PNG or JPEG.
+QByteArray embedProfilePng(const QByteArray& png, const QByteArray& profile);
+QByteArray embedProfileJpeg(const QByteArray& jpeg, const QByteArray& profile);

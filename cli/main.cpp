@@ -1,0 +1,28 @@
+#include "cli/Commands.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char* argv[])
+{
+    // QCoreApplication is enough: images are read and written without a display.
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("prismet-cli"));
+
+    CliIO io;
+    io.readInput = [] {
+        QByteArray input;
+        char buffer[65536];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
+            input.append(buffer, qsizetype(n));
+        return input;
+    };
+    const int status = runCli(app.arguments().mid(1), io);
+    std::fwrite(io.out.constData(), 1, std::size_t(io.out.size()), stdout);
+    std::fflush(stdout);
+    std::fwrite(io.err.constData(), 1, std::size_t(io.err.size()), stderr);
+    std::fflush(stderr);
+    return status;
+}
