@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QOpenGLContext>
 #include <QOpenGLWidget>
 #include <QPointer>
 #include <QSettings>
@@ -123,6 +124,13 @@ Prismet::Prismet(QWidget* parent)
 
 Prismet::~Prismet()
 {
+    // Tearing down the widgets below moves the focus and the selection; the slots of a window
+    // being destroyed must not hear of it.
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(QGuiApplication::clipboard(), nullptr, this, nullptr);
+    disconnect(ui_->tagsListTabView, nullptr, this, nullptr);
+    ui_->tagTabbedViewer->blockSignals(true);
+
     clear_viewers();
     ui_->tagsListTabView->setProfile(nullptr);
     proofing_->setProfile(nullptr);
@@ -166,7 +174,13 @@ bool Prismet::isProfileDrop(const QList<QUrl>& urls)
 void Prismet::create_opengl_view()
 {
     // A hidden OpenGL view makes the window OpenGL-capable from the start, so the 3D views
-    // shown later do not recreate it.
+    // shown later do not recreate it. Platforms without OpenGL (offscreen rendering, some remote
+    // sessions) fail later, while painting, if a window holds one: there is none then.
+    QOpenGLContext probe;
+    if (!probe.create()) {
+        startupLog("OpenGL not available");
+        return;
+    }
     auto* view = new QOpenGLWidget(this);
     view->setObjectName("openglStartupView");
     view->hide();

@@ -8,6 +8,8 @@
 #include "app/PrismetApp.h"
 
 #include <QDir>
+#include <QOpenGLContext>
+#include <QOpenGLWidget>
 #include <QSettings>
 #include <QTest>
 
@@ -77,6 +79,9 @@ void TestStartup::profileOnTheCommandLineIsOpenedWithoutTheDialog()
     // `dark_always` was never stored: the dark scheme applies.
     QVERIFY(!appSettings()->contains("dark_always"));
     QVERIFY(is_dark_palette());
+    // The hidden OpenGL view exists exactly when the platform can give an OpenGL context.
+    QOpenGLContext probe;
+    QCOMPARE(window->findChild<QOpenGLWidget*>("openglStartupView") != nullptr, probe.create());
     // Without Shift or Control there is no start-up log window.
     for (QWidget* widget : QApplication::topLevelWidgets())
         QVERIFY(widget->windowTitle() != QStringLiteral("Prismet Startup Log") || !widget->isVisible());
