@@ -12,6 +12,8 @@ if [ "${1:-}" = "--sanitize" ]; then
   cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DPRISMET_BUILD_TESTS=ON -DPRISMET_SANITIZE=ON)
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  # Qt, fontconfig and X11 keep some memory until exit; only their internals are listed there.
+  export LSAN_OPTIONS=suppressions="$PWD/tools/lsan-qt.supp":print_suppressions=0
 fi
 tools/deps.sh test
 

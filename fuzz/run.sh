@@ -18,7 +18,7 @@ cd "$logs"
 status=0
 "$build_dir/${target}_fuzzer" "$work" "$root/fuzz/corpus/$target" \
   -jobs=1 -workers=1 -max_total_time="$seconds" -max_len=1048576 \
-  -malloc_limit_mb=256 -rss_limit_mb=1024 -timeout=30 \
+  -malloc_limit_mb=256 -rss_limit_mb=1024 -timeout=60 \
   -artifact_prefix="$artifacts/" -print_final_stats=1 || status=$?
 tail -n 25 "$logs/fuzz-0.log"
 exit $status
