@@ -129,6 +129,12 @@ void EngineSession::handler(krmContext ctx, krmUInt32Number code, const char* te
     self->io_.error(QStringLiteral("engine: %1 (code %2)").arg(message).arg(code));
 }
 
+void EngineSession::fail(const QString& message)
+{
+    messages_.append(message);
+    io_.error(message);
+}
+
 QString EngineSession::takeMessages()
 {
     const QString joined = messages_.join(QStringLiteral("; "));
@@ -187,24 +193,24 @@ QString builtinProfileDescription(const QString& name)
     return QString();
 }
 
-bool readFileBytes(CliIO& io, const QString& path, QByteArray& bytes, const QString& what)
+bool readFileBytes(const QString& path, QByteArray& bytes, const QString& what, QString& error)
 {
     QFileInfo info(path);
     if (!info.exists()) {
-        io.error(QStringLiteral("cannot read %1 '%2': no such file").arg(what, path));
+        error = QStringLiteral("cannot read %1 '%2': no such file").arg(what, path);
         return false;
     }
     if (info.isDir()) {
-        io.error(QStringLiteral("cannot read %1 '%2': it is a folder").arg(what, path));
+        error = QStringLiteral("cannot read %1 '%2': it is a folder").arg(what, path);
         return false;
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        io.error(QStringLiteral("cannot read %1 '%2': %3").arg(what, path, file.errorString()));
+        error = QStringLiteral("cannot read %1 '%2': %3").arg(what, path, file.errorString());
         return false;
     }
     if (file.size() > kMaxProfileBytes) {
-        io.error(QStringLiteral("cannot read %1 '%2': the file is too large").arg(what, path));
+        error = QStringLiteral("cannot read %1 '%2': the file is too large").arg(what, path);
         return false;
     }
     bytes = file.readAll();
@@ -213,7 +219,6 @@ bool readFileBytes(CliIO& io, const QString& path, QByteArray& bytes, const QStr
 
 std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString& name)
 {
-    CliIO& io = session.io();
     auto loaded = std::make_unique<LoadedProfile>();
     loaded->name = name;
     krmContext ctx = session.context();
@@ -224,13 +229,13 @@ std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString
             if (name == QLatin1String(b.name))
                 builtin = &b;
         if (!builtin) {
-            io.error(QStringLiteral("unknown built-in profile '%1' (known: %2)")
+            session.fail(QStringLiteral("unknown built-in profile '%1' (known: %2)")
                          .arg(name, builtinProfileNames().join(QStringLiteral(", "))));
             return nullptr;
         }
         krmProfile made = builtin->make(ctx);
         if (!made) {
-            io.error(QStringLiteral("the engine could not make the built-in profile '%1'").arg(name));
+            session.fail(QStringLiteral("the engine could not make the built-in profile '%1'").arg(name));
             return nullptr;
         }
         // Serialise it so that it is shown exactly as it would be written.
@@ -242,20 +247,24 @@ std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString
         }
         krmCloseProfile(made);
         if (!ok) {
-            io.error(QStringLiteral("the engine could not serialise the built-in profile '%1'").arg(name));
+            session.fail(QStringLiteral("the engine could not serialise the built-in profile '%1'").arg(name));
             return nullptr;
         }
-    } else if (!readFileBytes(io, name, loaded->bytes, QStringLiteral("profile"))) {
-        return nullptr;
+    } else {
+        QString error;
+        if (!readFileBytes(name, loaded->bytes, QStringLiteral("profile"), error)) {
+            session.fail(error);
+            return nullptr;
+        }
     }
 
     if (loaded->bytes.isEmpty()) {
-        io.error(QStringLiteral("cannot read profile '%1': the file is empty").arg(name));
+        session.fail(QStringLiteral("cannot read profile '%1': the file is empty").arg(name));
         return nullptr;
     }
     loaded->profile = krmOpenProfileFromMemInContext(ctx, loaded->bytes.constData(), krmUInt32Number(loaded->bytes.size()));
     if (!loaded->profile) {
-        io.error(QStringLiteral("cannot read profile '%1'").arg(name));
+        session.fail(QStringLiteral("cannot read profile '%1'").arg(name));
         return nullptr;
     }
     return loaded;

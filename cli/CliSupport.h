@@ -68,7 +68,9 @@ public:
 
     krmContext context() const { return context_; }
     CliIO& io() const { return io_; }
-    // Messages the engine reported since the last call, joined by "; ".
+    // Reports a failure of the tool itself on standard error and keeps it with the engine's.
+    void fail(const QString& message);
+    // Messages reported (by the engine or fail) since the last call, joined by "; ".
     QString takeMessages();
 
 private:
@@ -99,8 +101,8 @@ QString builtinProfileDescription(const QString& name);
 // Opens a path or a built-in name; null after reporting the reason on standard error.
 std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString& name);
 
-// Reads a whole file; false with a message on standard error.
-bool readFileBytes(CliIO& io, const QString& path, QByteArray& bytes, const QString& what);
+// Reads a whole file; false with the reason in `error` ("cannot read image 'x': no such file").
+bool readFileBytes(const QString& path, QByteArray& bytes, const QString& what, QString& error);
 
 // Big-endian fields of raw profile bytes.
 krmUInt32Number be32(const QByteArray& bytes, qsizetype offset);

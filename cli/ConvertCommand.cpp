@@ -137,8 +137,11 @@ int runConvert(const QStringList& args, CliIO& io)
 
     // The image.
     QByteArray fileBytes;
-    if (!readFileBytes(io, inPath, fileBytes, QStringLiteral("image")))
+    QString readError;
+    if (!readFileBytes(inPath, fileBytes, QStringLiteral("image"), readError)) {
+        io.error(readError);
         return kExitUnreadable;
+    }
     const ImageKind inKind = imageKindOf(fileBytes);
     if (inKind == ImageKind::Unknown) {
         io.error(QStringLiteral("cannot read image '%1': not a PNG, JPEG, BMP or TIFF file").arg(inPath));
