@@ -617,6 +617,11 @@ bool pushIncludeFile(IT8* it8, const char* name)
         std::strcpy(path + dirLen, name);
     }
 
+    // Never a network path: text inside a profile must not make the reader reach out to a
+    // server (and hand it the user's credentials on the way).
+    if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/'))
+        return synError(it8, "File %s not found", path);
+
     // Only regular files of a sane size: a device or a pipe must not stall the reader.
     struct stat st;
     if (stat(path, &st) != 0 || !S_ISREG(st.st_mode))

@@ -335,4 +335,30 @@ TEST(HostileCurves, ReversalMatchesPlainScan)
     }
 }
 
+// ---------------------------------------------------------------------------------------------
+// Hostile CGATS text
+// ---------------------------------------------------------------------------------------------
+
+std::vector<std::string> g_texts;
+
+void recordText(krmContext, krmUInt32Number, const char* text)
+{
+    g_texts.push_back(text);
+}
+
+// A 'targ' tag is text from the profile's author: its includes must never name a network share.
+TEST(HostileText, IncludeOfNetworkPathIsRefused)
+{
+    krmContext ctx = krmCreateContext(nullptr, nullptr);
+    krmSetLogErrorHandlerInContext(ctx, recordText);
+    for (const char* path : {"\\\\server\\share\\target.txt", "//server/share/target.txt"}) {
+        g_texts.clear();
+        const std::string text = std::string("CGATS.17\n.INCLUDE \"") + path + "\"\n";
+        EXPECT_EQ(krmIT8LoadFromMem(ctx, text.data(), krmUInt32Number(text.size())), nullptr);
+        ASSERT_EQ(g_texts.size(), 1u);
+        EXPECT_NE(g_texts[0].find("not found"), std::string::npos) << g_texts[0];
+    }
+    krmDeleteContext(ctx);
+}
+
 }  // namespace
