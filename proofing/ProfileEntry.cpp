@@ -9,18 +9,19 @@
 namespace {
 
 // Permissive reading (the global context) decodes a tag of any known type whatever its
-// signature: only these stored types decode into a localized text object.
-bool holds_text(krmProfile profile, krmTagSignature sig)
-{
-    const krmTagTypeSignature type = krmGetTagStoredType(profile, sig);
-    return type == krmSig("text") || type == krmSig("desc") || type == krmSig("mluc");
-}
-
+// signature: only these stored types decode into a localized text object. The stored type is
+// known once the tag has been read.
 const krmMLU* read_text_tag(krmProfile profile, krmTagSignature sig)
 {
-    if (!krmIsTag(profile, sig) || !holds_text(profile, sig))
+    if (!krmIsTag(profile, sig))
         return nullptr;
-    return static_cast<const krmMLU*>(krmReadTag(profile, sig));
+    const void* data = krmReadTag(profile, sig);
+    if (!data)
+        return nullptr;
+    const krmTagTypeSignature type = krmGetTagStoredType(profile, sig);
+    if (type != krmSig("text") && type != krmSig("desc") && type != krmSig("mluc"))
+        return nullptr;
+    return static_cast<const krmMLU*>(data);
 }
 
 QString localized_text(krmProfile profile, krmTagSignature sig, const char* language, const char* country)
@@ -63,10 +64,10 @@ bool is_tool_made(krmProfile profile)
 bool has_real_named_colors(krmProfile profile)
 {
     const krmTagSignature sig = krmSig("ncl2");
-    if (!krmIsTag(profile, sig) || krmGetTagStoredType(profile, sig) != krmSig("ncl2"))
+    if (!krmIsTag(profile, sig))
         return false;
     const auto* list = static_cast<const krmNamedColorList*>(krmReadTag(profile, sig));
-    if (!list)
+    if (!list || krmGetTagStoredType(profile, sig) != krmSig("ncl2"))
         return false;
     const krmUInt32Number count = krmNamedColorCount(list);
     for (krmUInt32Number i = 0; i < count; ++i) {

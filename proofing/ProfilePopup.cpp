@@ -172,7 +172,7 @@ void ProfilePopup::accept_index(int entryIndex)
     accept();
 }
 
-bool ProfilePopup::handle_key(QKeyEvent* event)
+bool ProfilePopup::handle_key(QObject* target, QKeyEvent* event)
 {
     switch (event->key()) {
     case Qt::Key_Up:
@@ -203,7 +203,7 @@ bool ProfilePopup::handle_key(QKeyEvent* event)
     const QString text = event->text();
     const bool printable = !text.isEmpty() && text.at(0).isPrint() &&
                            !(event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
-    if (!printable || search_->hasFocus())
+    if (!printable || target == search_)
         return false;
     search_->setFocus(Qt::OtherFocusReason);
     QKeyEvent copy(event->type(), event->key(), event->modifiers(), event->text(), event->isAutoRepeat(),
@@ -216,7 +216,7 @@ bool ProfilePopup::eventFilter(QObject* watched, QEvent* event)
 {
     switch (event->type()) {
     case QEvent::KeyPress:
-        if (handle_key(static_cast<QKeyEvent*>(event)))
+        if (handle_key(watched, static_cast<QKeyEvent*>(event)))
             return true;
         break;
     case QEvent::MouseButtonPress:

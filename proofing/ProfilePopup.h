@@ -40,7 +40,7 @@ private:
     void move_current(int delta);
     void accept_index(int entryIndex);
     void search_changed(const QString& text);
-    bool handle_key(QKeyEvent* event);
+    bool handle_key(QObject* target, QKeyEvent* event);
 
     ICCProfileSelector* selector_;
     QListWidget* list_ = nullptr;
