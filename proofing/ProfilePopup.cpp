@@ -37,6 +37,7 @@ void ProfilePopup::build_ui()
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setIconSize(QSize(24, 24));
     list_->setUniformItemSizes(true);
+    list_->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     list_->setItemDelegate(new ProfileHighlightDelegate(this));
 
     filter_ = new QComboBox(this);

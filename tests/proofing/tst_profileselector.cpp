@@ -2,6 +2,7 @@
 // with broken files, choosing (setProfile, selectProfile, restoreState, saveState), browsing,
 // drag and drop, and the popup with its filter, search, keys and highlighted matches.
 
+#include "app/ColorScheme.h"
 #include "app/SystemColorDirectory.h"
 #include "proofing/BuiltinProfiles.h"
 #include "proofing/ICCProfileSelector.h"
@@ -1103,6 +1104,11 @@ void TestProfileSelector::popupPlacement()
 void TestProfileSelector::popupScreenshot()
 {
     const QByteArray out = qgetenv("PRISMET_SCREENSHOT_DIR");
+    const bool dark = qEnvironmentVariableIsSet("PRISMET_SCREENSHOT_DARK");
+    if (dark) {
+        QApplication::setStyle(QStringLiteral("Fusion"));
+        QApplication::setPalette(dark_fusion_palette());
+    }
     QWidget window;
     window.setWindowTitle(QStringLiteral("Selector"));
     auto* selector = new ICCProfileSelector(&window);
@@ -1120,8 +1126,9 @@ void TestProfileSelector::popupScreenshot()
         const QImage shot = popup->grab().toImage();
         QVERIFY(!shot.isNull());
         if (!out.isEmpty()) {
-            shot.save(QFile::decodeName(out) + QStringLiteral("/selector-popup.png"));
-            window.grab().save(QFile::decodeName(out) + QStringLiteral("/selector-combo.png"));
+            const QString suffix = dark ? QStringLiteral("-dark.png") : QStringLiteral(".png");
+            shot.save(QFile::decodeName(out) + QStringLiteral("/selector-popup") + suffix);
+            window.grab().save(QFile::decodeName(out) + QStringLiteral("/selector-combo") + suffix);
             popup->list()->setFocus();
         }
     }));
