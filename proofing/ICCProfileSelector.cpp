@@ -13,7 +13,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QHash>
 #include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
@@ -187,12 +186,7 @@ void ICCProfileSelector::setPrompt(const QString& text, int width)
 QIcon ICCProfileSelector::entryIcon(const ProfileEntry& entry)
 {
     init_selector_resources();
-    static QHash<QString, QIcon> cache;
-    const QString name = entry.iconName();
-    auto it = cache.find(name);
-    if (it == cache.end())
-        it = cache.insert(name, QIcon(name));
-    return *it;
+    return QIcon(entry.iconName());
 }
 
 QString ICCProfileSelector::currentProfile() const
