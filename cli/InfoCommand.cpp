@@ -85,8 +85,9 @@ CliValue headerField(const HeaderField& f, const QByteArray& h)
         field.set(QStringLiteral("name"), QStringLiteral("%1 bytes").arg(v));
         break;
     case FieldKind::Signature:
-        field.set(QStringLiteral("value"), signatureString(v));
-        field.set(QStringLiteral("name"), f.name(v));
+        // An empty (all-zero) signature has no characters to show.
+        field.set(QStringLiteral("value"), v ? CliValue(signatureString(v)) : CliValue());
+        field.set(QStringLiteral("name"), v ? f.name(v) : QStringLiteral("none"));
         break;
     case FieldKind::Version: {
         // Byte 0 major, byte 1 minor (high nibble) and bug-fix level (low nibble).
@@ -199,7 +200,7 @@ QByteArray profileText(const CliValue& v)
         const CliValue& field = *header.find(QString::fromLatin1(f.key));
         const CliValue* value = field.find(QStringLiteral("value"));
         QString shown = field.find(QStringLiteral("name"))->scalarText();
-        if (f.kind == FieldKind::Signature)
+        if (f.kind == FieldKind::Signature && value->kind() != CliValue::Kind::Null)
             shown = QStringLiteral("'%1'  %2").arg(value->scalarText(), shown);
         else if (f.kind == FieldKind::Illuminant)
             shown = QStringLiteral("X %1 Y %2 Z %3  %4")

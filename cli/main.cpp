@@ -4,11 +4,24 @@
 
 #include <cstdio>
 
+namespace {
+
+// Each command reports through an engine context of its own; anything the engine reports in
+// the global context still reaches standard error.
+void globalEngineMessage(krmContext, krmUInt32Number code, const char* text)
+{
+    std::fprintf(stderr, "prismet-cli: engine: %s (code %u)\n", text ? text : "", unsigned(code));
+}
+
+} // namespace
+
 int main(int argc, char* argv[])
 {
     // QCoreApplication is enough: images are read and written without a display.
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("prismet-cli"));
+
+    krmSetLogErrorHandler(globalEngineMessage);
 
     CliIO io;
     io.readInput = [] {

@@ -230,10 +230,24 @@ void TestCli::unreadableInputsExitOne_data()
     QTest::newRow("image not an image") << QStringList{QStringLiteral("convert"), text, tmp_.filePath(QStringLiteral("o.png")),
                                                        QStringLiteral("--profile"), srgb}
                                         << QStringLiteral("not a PNG, JPEG, BMP or TIFF");
-    QTest::newRow("CMYK destination") << QStringList{QStringLiteral("convert"), QStringLiteral(PRISMET_TEST_DATA "/../cli/missing.png"),
-                                                     tmp_.filePath(QStringLiteral("o.png")), QStringLiteral("--profile"),
-                                                     kGhostscript + QStringLiteral("ps_cmyk.icc")}
-                                      << QStringLiteral("cannot read image");
+    QTest::newRow("missing image") << QStringList{QStringLiteral("convert"), tmp_.filePath(QStringLiteral("none.png")),
+                                                  tmp_.filePath(QStringLiteral("o.png")), QStringLiteral("--profile"), srgb}
+                                   << QStringLiteral("cannot read image");
+    const QString small = tmp_.filePath(QStringLiteral("small.png"));
+    QImage colour(2, 2, QImage::Format_RGB888);
+    colour.fill(QColor(200, 10, 10));
+    colour.save(small);
+    QTest::newRow("CMYK destination") << QStringList{QStringLiteral("convert"), small, tmp_.filePath(QStringLiteral("o.png")),
+                                                     QStringLiteral("--profile"), kGhostscript + QStringLiteral("ps_cmyk.icc")}
+                                      << QStringLiteral("gives CMYK pixels");
+    QTest::newRow("CMYK source profile") << QStringList{QStringLiteral("convert"), small, tmp_.filePath(QStringLiteral("o.png")),
+                                                        QStringLiteral("--profile"), srgb, QStringLiteral("--src-profile"),
+                                                        kGhostscript + QStringLiteral("ps_cmyk.icc")}
+                                         << QStringLiteral("the source profile is for CMYK");
+    QTest::newRow("gray source, colour image") << QStringList{QStringLiteral("convert"), small, tmp_.filePath(QStringLiteral("o.png")),
+                                                              QStringLiteral("--profile"), srgb, QStringLiteral("--src-profile"),
+                                                              kGhostscript + QStringLiteral("sgray.icc")}
+                                               << QStringLiteral("has colour pixels");
 }
 
 void TestCli::unreadableInputsExitOne()
@@ -352,6 +366,14 @@ void TestCli::infoJsonMatchesHeaderBytes()
         QCOMPARE(header[QStringLiteral("size")][QStringLiteral("value")].toInteger(), qint64(be32At(bytes, 0)));
         QCOMPARE(header[QStringLiteral("class")][QStringLiteral("value")].toString(), QString::fromLatin1(bytes.mid(12, 4)));
         QCOMPARE(header[QStringLiteral("magic")][QStringLiteral("value")].toString(), QStringLiteral("acsp"));
+        // An all-zero signature has no characters: null, named "none".
+        const QJsonObject manufacturer = header[QStringLiteral("manufacturer")].toObject();
+        if (be32At(bytes, 48) == 0) {
+            QVERIFY(manufacturer[QStringLiteral("value")].isNull());
+            QCOMPARE(manufacturer[QStringLiteral("name")].toString(), QStringLiteral("none"));
+        } else {
+            QCOMPARE(manufacturer[QStringLiteral("value")].toString().size(), 4);
+        }
         QCOMPARE(header[QStringLiteral("version")][QStringLiteral("value")].toString(),
                  QStringLiteral("%1.%2.%3").arg(uchar(bytes[8])).arg(uchar(bytes[9]) >> 4).arg(uchar(bytes[9]) & 0xF));
         const QJsonObject illuminant = header[QStringLiteral("illuminant")][QStringLiteral("value")].toObject();
