@@ -221,10 +221,12 @@ QByteArray profileText(const CliValue& v)
     for (const CliValue& tag : tags.items()) {
         auto text = [&](const char* key) { return tag.find(QString::fromLatin1(key))->scalarText(); };
         const CliValue* link = tag.find(QStringLiteral("linkedTo"));
-        out += QStringLiteral("  %1 %2 %3 %4 %5 %6 %7\n")
-                   .arg(padRight(text("index"), 3), padRight(text("signature"), 6), padRight(text("name"), 34),
-                        padRight(text("type"), 6), text("offset").rightJustified(9), text("size").rightJustified(9),
-                        link->kind() == CliValue::Kind::Null ? QString() : QStringLiteral("-> ") + link->scalarText());
+        const QString row = QStringLiteral("  %1 %2 %3 %4 %5 %6 %7")
+                                .arg(padRight(text("index"), 3), padRight(text("signature"), 6), padRight(text("name"), 34),
+                                     padRight(text("type"), 6), text("offset").rightJustified(9),
+                                     text("size").rightJustified(9),
+                                     link->kind() == CliValue::Kind::Null ? QString() : QStringLiteral("-> ") + link->scalarText());
+        out += row.trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
     }
     return out.toUtf8();
 }
