@@ -166,6 +166,10 @@ int _krmSearchTag(_krmICCPROFILE* Icc, krmTagSignature sig, krmBool lFollowLinks
 // Appends an empty directory entry; false with "Too many tags" when full.
 krmBool _krmNewTag(_krmICCPROFILE* Icc, krmTagSignature sig, int* NewPos);
 krmUInt32Number _krmMaxProfileVersion(krmContext ctx);
+// krmReadTag for the engine's own use of a tag's content: null unless the tag holds a type its
+// descriptor lists, with at least the descriptor's element count. Permissive reading hands out
+// whatever type a tag stores; code that casts the object must not meet a foreign one.
+void* _krmReadTagAsDescribed(krmProfile hProfile, krmTagSignature sig);
 // ==== END CONTEXT-AND-CONTAINER ====
 
 // ==== MATHS ====

@@ -1417,6 +1417,22 @@ krmTagTypeSignature krmGetTagStoredType(krmProfile hProfile, krmTagSignature sig
     return t;
 }
 
+void* _krmReadTagAsDescribed(krmProfile hProfile, krmTagSignature sig)
+{
+    void* Obj = krmReadTag(hProfile, sig);
+    if (Obj == nullptr) return nullptr;
+    _krmICCPROFILE* Icc = (_krmICCPROFILE*)hProfile;
+    const krmTagDescriptor* TagDescriptor = _krmGetTagDescriptor(Icc->ContextID, sig);
+    if (TagDescriptor == nullptr) return nullptr;
+    if (!krmLockMutex(Icc->ContextID, Icc->UsrMutex)) return nullptr;
+    const int n = _krmSearchTag(Icc, sig, true);
+    const bool ok = n >= 0 && Icc->TagPtrs[n] == Obj && Icc->TagTypeHandlers[n] != nullptr &&
+                    _krmIsTypeSupported(TagDescriptor, Icc->TagTypeHandlers[n]->Signature) &&
+                    Icc->TagElemCount[n] >= TagDescriptor->ElemCount;
+    krmUnlockMutex(Icc->ContextID, Icc->UsrMutex);
+    return ok ? Obj : nullptr;
+}
+
 krmBool krmIsMatrixShaper(krmProfile hProfile)
 {
     if (hProfile == nullptr) return false;

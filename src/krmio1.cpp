@@ -59,7 +59,7 @@ static krmBool IsV2Display(krmProfile hProfile)
 krmBool krmReadMediaWhitePoint(krmCIEXYZ* Dest, krmProfile hProfile)
 {
     _krmAssert(Dest != nullptr);
-    const krmCIEXYZ* Tag = (const krmCIEXYZ*)krmReadTag(hProfile, krmSig("wtpt"));
+    const krmCIEXYZ* Tag = (const krmCIEXYZ*)_krmReadTagAsDescribed(hProfile, krmSig("wtpt"));
 
     if (Tag == nullptr || IsV2Display(hProfile)) {
         *Dest = *krmD50_XYZ();
@@ -72,7 +72,7 @@ krmBool krmReadMediaWhitePoint(krmCIEXYZ* Dest, krmProfile hProfile)
 krmBool krmReadCHAD(krmMAT3* Dest, krmProfile hProfile)
 {
     _krmAssert(Dest != nullptr);
-    const krmFloat64Number* Tag = (const krmFloat64Number*)krmReadTag(hProfile, krmSig("chad"));
+    const krmFloat64Number* Tag = (const krmFloat64Number*)_krmReadTagAsDescribed(hProfile, krmSig("chad"));
 
     if (Tag != nullptr) {
         for (int i = 0; i < 3; i++)
@@ -84,7 +84,7 @@ krmBool krmReadCHAD(krmMAT3* Dest, krmProfile hProfile)
 
     // Version 2 display profiles: adapt from the display white they store.
     if (IsV2Display(hProfile)) {
-        const krmCIEXYZ* White = (const krmCIEXYZ*)krmReadTag(hProfile, krmSig("wtpt"));
+        const krmCIEXYZ* White = (const krmCIEXYZ*)_krmReadTagAsDescribed(hProfile, krmSig("wtpt"));
         if (White == nullptr) return true;
         return krmAdaptationMatrix(Dest, nullptr, White, krmD50_XYZ());
     }
@@ -134,7 +134,7 @@ static krmBool NormalizeFloatOut(krmPipeline* Lut, krmColorSpaceSignature Space)
 static krmPipeline* ReadFloatTag(krmProfile hProfile, krmTagSignature tag, krmColorSpaceSignature SpaceIn,
                                  krmColorSpaceSignature SpaceOut)
 {
-    const krmPipeline* Tag = (const krmPipeline*)krmReadTag(hProfile, tag);
+    const krmPipeline* Tag = (const krmPipeline*)_krmReadTagAsDescribed(hProfile, tag);
     if (Tag == nullptr) return nullptr;
 
     krmPipeline* Pipeline = krmPipelineDup(Tag);
@@ -161,7 +161,7 @@ static krmTagSignature Pick16(krmProfile hProfile, const krmTagSignature Table[]
 static krmPipeline* BuildGrayInputMatrixPipeline(krmProfile hProfile)
 {
     krmContext ContextID = krmGetProfileContext(hProfile);
-    const krmToneCurve* GrayTRC = (const krmToneCurve*)krmReadTag(hProfile, krmSig("kTRC"));
+    const krmToneCurve* GrayTRC = (const krmToneCurve*)_krmReadTagAsDescribed(hProfile, krmSig("kTRC"));
     if (GrayTRC == nullptr) return nullptr;
 
     krmPipeline* Lut = krmPipelineAlloc(ContextID, 1, 3);
@@ -196,9 +196,9 @@ Error:
 // Colorant matrix with the colorants as columns (row 0 holds the three X values).
 static krmBool ReadICCMatrixRGB2XYZ(krmMAT3* r, krmProfile hProfile)
 {
-    const krmCIEXYZ* PtrRed = (const krmCIEXYZ*)krmReadTag(hProfile, krmSig("rXYZ"));
-    const krmCIEXYZ* PtrGreen = (const krmCIEXYZ*)krmReadTag(hProfile, krmSig("gXYZ"));
-    const krmCIEXYZ* PtrBlue = (const krmCIEXYZ*)krmReadTag(hProfile, krmSig("bXYZ"));
+    const krmCIEXYZ* PtrRed = (const krmCIEXYZ*)_krmReadTagAsDescribed(hProfile, krmSig("rXYZ"));
+    const krmCIEXYZ* PtrGreen = (const krmCIEXYZ*)_krmReadTagAsDescribed(hProfile, krmSig("gXYZ"));
+    const krmCIEXYZ* PtrBlue = (const krmCIEXYZ*)_krmReadTagAsDescribed(hProfile, krmSig("bXYZ"));
     if (PtrRed == nullptr || PtrGreen == nullptr || PtrBlue == nullptr) return false;
 
     krmVEC3init(&r->v[0], PtrRed->X, PtrGreen->X, PtrBlue->X);
@@ -209,9 +209,9 @@ static krmBool ReadICCMatrixRGB2XYZ(krmMAT3* r, krmProfile hProfile)
 
 static krmBool ReadRGBCurves(krmProfile hProfile, krmToneCurve* Shapes[3])
 {
-    Shapes[0] = (krmToneCurve*)krmReadTag(hProfile, krmSig("rTRC"));
-    Shapes[1] = (krmToneCurve*)krmReadTag(hProfile, krmSig("gTRC"));
-    Shapes[2] = (krmToneCurve*)krmReadTag(hProfile, krmSig("bTRC"));
+    Shapes[0] = (krmToneCurve*)_krmReadTagAsDescribed(hProfile, krmSig("rTRC"));
+    Shapes[1] = (krmToneCurve*)_krmReadTagAsDescribed(hProfile, krmSig("gTRC"));
+    Shapes[2] = (krmToneCurve*)_krmReadTagAsDescribed(hProfile, krmSig("bTRC"));
     return Shapes[0] != nullptr && Shapes[1] != nullptr && Shapes[2] != nullptr;
 }
 
@@ -250,7 +250,7 @@ Error:
 static krmPipeline* BuildNamedColorPipeline(krmProfile hProfile, krmBool UsePCS)
 {
     krmContext ContextID = krmGetProfileContext(hProfile);
-    const krmNamedColorList* nc = (const krmNamedColorList*)krmReadTag(hProfile, krmSig("ncl2"));
+    const krmNamedColorList* nc = (const krmNamedColorList*)_krmReadTagAsDescribed(hProfile, krmSig("ncl2"));
     if (nc == nullptr) return nullptr;
 
     krmPipeline* Lut = krmPipelineAlloc(ContextID, 0, 0);
@@ -281,7 +281,7 @@ krmPipeline* krmReadInputLUT(krmProfile hProfile, krmUInt32Number Intent)
 
         krmTagSignature tag16 = Pick16(hProfile, Device2PCS16, Intent);
         if (krmIsTag(hProfile, tag16)) {
-            const krmPipeline* Tag = (const krmPipeline*)krmReadTag(hProfile, tag16);
+            const krmPipeline* Tag = (const krmPipeline*)_krmReadTagAsDescribed(hProfile, tag16);
             if (Tag == nullptr) return nullptr;
             krmPipeline* Lut = krmPipelineDup(Tag);
             if (Lut == nullptr) return nullptr;
@@ -312,7 +312,7 @@ krmPipeline* krmReadInputLUT(krmProfile hProfile, krmUInt32Number Intent)
 static krmPipeline* BuildGrayOutputPipeline(krmProfile hProfile)
 {
     krmContext ContextID = krmGetProfileContext(hProfile);
-    const krmToneCurve* GrayTRC = (const krmToneCurve*)krmReadTag(hProfile, krmSig("kTRC"));
+    const krmToneCurve* GrayTRC = (const krmToneCurve*)_krmReadTagAsDescribed(hProfile, krmSig("kTRC"));
     if (GrayTRC == nullptr) return nullptr;
 
     krmToneCurve* RevGrayTRC = krmReverseToneCurve(GrayTRC);
@@ -391,7 +391,7 @@ krmPipeline* krmReadOutputLUT(krmProfile hProfile, krmUInt32Number Intent)
 
         krmTagSignature tag16 = Pick16(hProfile, PCS2Device16, Intent);
         if (krmIsTag(hProfile, tag16)) {
-            const krmPipeline* Tag = (const krmPipeline*)krmReadTag(hProfile, tag16);
+            const krmPipeline* Tag = (const krmPipeline*)_krmReadTagAsDescribed(hProfile, tag16);
             if (Tag == nullptr) return nullptr;
             krmPipeline* Lut = krmPipelineDup(Tag);
             if (Lut == nullptr) return nullptr;
@@ -436,14 +436,14 @@ krmPipeline* krmReadDevicelinkLUT(krmProfile hProfile, krmUInt32Number Intent)
 
     // Only D2B0: taken as it is stored.
     if (krmIsTag(hProfile, Device2PCSFloat[0])) {
-        const krmPipeline* Tag = (const krmPipeline*)krmReadTag(hProfile, Device2PCSFloat[0]);
+        const krmPipeline* Tag = (const krmPipeline*)_krmReadTagAsDescribed(hProfile, Device2PCSFloat[0]);
         return Tag ? krmPipelineDup(Tag) : nullptr;
     }
 
     krmTagSignature tag16 = Pick16(hProfile, Device2PCS16, Intent);
     if (!krmIsTag(hProfile, tag16)) return nullptr;
 
-    const krmPipeline* Tag = (const krmPipeline*)krmReadTag(hProfile, tag16);
+    const krmPipeline* Tag = (const krmPipeline*)_krmReadTagAsDescribed(hProfile, tag16);
     if (Tag == nullptr) return nullptr;
     krmPipeline* Lut = krmPipelineDup(Tag);
     if (Lut == nullptr) return nullptr;

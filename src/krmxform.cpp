@@ -245,7 +245,7 @@ bool GetXFormColorSpaces(krmUInt32Number nProfiles, krmProfile hProfiles[], krmC
 krmCIEXYZ WhitePointOf(krmProfile h)
 {
     krmCIEXYZ wp = *krmD50_XYZ();
-    const krmCIEXYZ* tag = static_cast<const krmCIEXYZ*>(krmReadTag(h, krmSig("wtpt")));
+    const krmCIEXYZ* tag = static_cast<const krmCIEXYZ*>(_krmReadTagAsDescribed(h, krmSig("wtpt")));
     if (tag) wp = *tag;
     while (wp.X > 2.0 && wp.Y > 2.0 && wp.Z > 2.0) {
         wp.X /= 10.0;
@@ -266,7 +266,7 @@ krmSequence* CompileProfileSequence(krmContext ContextID, krmUInt32Number nProfi
         ps->deviceModel = krmGetProfileModel(h);
         ps->attributes = krmGetProfileAttributes(h);
         krmGetProfileID(h, ps->ProfileID);
-        const krmSignature* tech = static_cast<const krmSignature*>(krmReadTag(h, krmSig("tech")));
+        const krmSignature* tech = static_cast<const krmSignature*>(_krmReadTagAsDescribed(h, krmSig("tech")));
         ps->technology = tech ? *tech : 0;
 
         const struct {
@@ -274,7 +274,7 @@ krmSequence* CompileProfileSequence(krmContext ContextID, krmUInt32Number nProfi
             krmMLU** dest;
         } texts[] = {{krmSig("dmnd"), &ps->Manufacturer}, {krmSig("dmdd"), &ps->Model}, {krmSig("desc"), &ps->Description}};
         for (const auto& t : texts) {
-            const krmMLU* mlu = static_cast<const krmMLU*>(krmReadTag(h, t.sig));
+            const krmMLU* mlu = static_cast<const krmMLU*>(_krmReadTagAsDescribed(h, t.sig));
             if (!mlu) continue;
             *t.dest = krmMLUDup(mlu);
             if (!*t.dest) {
@@ -583,11 +583,11 @@ krmTransform krmCreateExtendedTransform(krmContext ContextID, krmUInt32Number nP
     }
 
     // Colorant tables: the first profile's, and the last one's (its output table for a link).
-    if (const krmNamedColorList* in = static_cast<const krmNamedColorList*>(krmReadTag(hProfiles[0], krmSig("clrt"))))
+    if (const krmNamedColorList* in = static_cast<const krmNamedColorList*>(_krmReadTagAsDescribed(hProfiles[0], krmSig("clrt"))))
         p->InputColorant = krmDupNamedColorList(in);
     krmProfile last = hProfiles[nProfiles - 1];
     const krmTagSignature outTag = krmGetProfileClass(last) == krmSig("link") ? krmSig("clot") : krmSig("clrt");
-    if (const krmNamedColorList* out = static_cast<const krmNamedColorList*>(krmReadTag(last, outTag)))
+    if (const krmNamedColorList* out = static_cast<const krmNamedColorList*>(_krmReadTagAsDescribed(last, outTag)))
         p->OutputColorant = krmDupNamedColorList(out);
 
     if (dwFlags & krmFlagKeepSequence) p->Sequence = CompileProfileSequence(ContextID, nProfiles, hProfiles);

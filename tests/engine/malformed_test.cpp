@@ -144,6 +144,8 @@ const Case kCases[] = {
     {"dict-offset-outside.icc", "'dict' name and value offsets far past the tag", 0, krmErrCorruptionDetected},
     {"vcgt-table-huge.icc", "'vcgt' table of 3 x 65535 words in a 16-byte tag", 0, krmErrCorruptionDetected},
     {"bfd-count-huge.icc", "'bfd ' curve counts of 0x7FFFFFFF", 0, krmErrCorruptionDetected},
+    {"foreign-types.icc", "A2B0 stored as 'XYZ ', rXYZ as 'curv', 'chad' of 8 numbers: permissive reading decodes them", 10,
+     kNoCode},
 };
 
 std::vector<krmUInt8Number> readFile(const std::string& path)
@@ -171,7 +173,8 @@ int readAllTags(krmProfile p)
     return decoded;
 }
 
-class MalformedProfile : public ::testing::TestWithParam<Case> {
+// Two contexts over the counting memory functions, one strict and one permissive.
+class MalformedFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -186,8 +189,6 @@ protected:
         ASSERT_NE(permissive, nullptr);
         krmSetLogErrorHandlerInContext(strict, recordCode);
         krmSetLogErrorHandlerInContext(permissive, recordCode);
-        bytes = readFile(std::string(PRISMET_TEST_DATA) + "/malformed/" + GetParam().file);
-        ASSERT_FALSE(bytes.empty()) << GetParam().file;
     }
 
     void TearDown() override
@@ -201,6 +202,17 @@ protected:
 
     krmContext strict = nullptr;
     krmContext permissive = nullptr;
+};
+
+class MalformedProfile : public MalformedFile, public ::testing::WithParamInterface<Case> {
+protected:
+    void SetUp() override
+    {
+        MalformedFile::SetUp();
+        bytes = readFile(std::string(PRISMET_TEST_DATA) + "/malformed/" + GetParam().file);
+        ASSERT_FALSE(bytes.empty()) << GetParam().file;
+    }
+
     std::vector<krmUInt8Number> bytes;
 };
 
@@ -244,6 +256,27 @@ TEST_P(MalformedProfile, OpensAndReadsAsExpected)
     ASSERT_NE(s, nullptr);
     EXPECT_LE(readAllTags(s), c.decoded);
     krmCloseProfile(s);
+}
+
+// Permissive reading (the application's) hands out a tag of any type it stores. Linking must
+// not take an 'XYZ ' stored under A2B0 for a pipeline, a curve under rXYZ for a colorant, or an
+// 8-number 'chad' for a matrix: every transform through such a profile fails cleanly.
+TEST_F(MalformedFile, TransformsRefuseTagsOfForeignTypes)
+{
+    const std::vector<krmUInt8Number> bytes = readFile(std::string(PRISMET_TEST_DATA) + "/malformed/foreign-types.icc");
+    krmProfile p = krmOpenProfileFromMemInContext(permissive, bytes.data(), krmUInt32Number(bytes.size()));
+    ASSERT_NE(p, nullptr);
+    krmProfile srgb = krmCreate_sRGBProfile(permissive);
+    krmProfile lab = krmCreateLab4Profile(permissive, nullptr);
+    for (krmUInt32Number intent = 0; intent < 4; intent++) {
+        SCOPED_TRACE(intent);
+        EXPECT_EQ(krmCreateTransformWithContext(permissive, p, krmFmtRGB16, srgb, krmFmtRGB16, intent, 0), nullptr);
+        EXPECT_EQ(krmCreateTransformWithContext(permissive, srgb, krmFmtRGB16, p, krmFmtRGB16, intent, 0), nullptr);
+        EXPECT_EQ(krmCreateTransformWithContext(permissive, p, krmFmtRGB16, lab, krmFmtLabDouble, intent, 0), nullptr);
+    }
+    krmCloseProfile(lab);
+    krmCloseProfile(srgb);
+    krmCloseProfile(p);
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, MalformedProfile, ::testing::ValuesIn(kCases),

@@ -305,6 +305,15 @@ def _():
     return profile([("bfd ", data)], cls="prtr", space="CMYK", pcs="Lab ", version=0x02100000)
 
 
+@case("foreign-types.icc")
+def _():
+    # Tags holding types their signatures never hold: a pipeline tag stored as 'XYZ ', a colorant
+    # stored as a curve, and an adaptation matrix of 8 numbers instead of 9.
+    return profile([("A2B0", xyz()), ("B2A0", xyz()), ("rXYZ", curv([0, 65535])), ("gXYZ", xyz()),
+                    ("bXYZ", xyz()), ("rTRC", xyz()), ("gTRC", curv([0, 65535])), ("bTRC", curv([0, 65535])),
+                    ("wtpt", curv([0, 65535])), ("chad", sig("sf32") + be32(0) + s15(1.0) * 8)])
+
+
 def main():
     for name, make in CASES.items():
         with open(os.path.join(HERE, name), "wb") as f:
