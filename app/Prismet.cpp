@@ -234,7 +234,9 @@ void Prismet::restore_layout()
 
 void Prismet::changeEvent(QEvent* event)
 {
-    if (event->type() == QEvent::ApplicationPaletteChange && ui_)
+    // A new application palette arrives here as PaletteChange: QWidget turns the application-wide
+    // event into it before changeEvent is called.
+    if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) && ui_)
         ui_->tagsListTabView->refreshColors();
     QMainWindow::changeEvent(event);
 }

@@ -1,122 +1,725 @@
 #include "overview/TagViewers.h"
 
+#include "app/PrismetApp.h"
 #include "overview/Signatures.h"
+#include "viewers/CommentComponent.h"
+#include "viewers/GenericTagComponent.h"
+#include "viewers/MLUComponent.h"
+#include "viewers/PendingViewer.h"
 
-#include <QByteArray>
+#include <QException>
+#include <QLabel>
+#include <QLayout>
+#include <QSettings>
+
 #include <algorithm>
-#include <QFontDatabase>
-#include <QPlainTextEdit>
+#include <cmath>
+#include <initializer_list>
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
-// Larger tags are shown up to this many bytes; a text box of millions of lines helps nobody.
-const krmUInt32Number kMaxDumpBytes = 1024 * 1024;
+// ---------------------------------------------------------------------------------------------
+// Signatures
 
-struct TagBytes {
-    QByteArray bytes;
-    krmUInt32Number offset = 0;
-    krmUInt32Number size = 0;
-    QString problem;  // why the bytes could not be read, empty on success
-};
-
-TagBytes read_tag_bytes(krmProfile profile, krmTagSignature sig)
+// Each byte of `value` lies between the corresponding bytes of `low` and `high`, so ("A2B0",
+// "A2B2") accepts A2B0, A2B1, A2B2 and ("1CLR", "9CLR") the colour counts 1 to 9.
+bool in_range(krmUInt32Number value, const char (&low)[5], const char (&high)[5])
 {
-    TagBytes result;
-    const krmInt32Number count = profile ? krmGetTagCount(profile) : 0;
-    krmInt32Number index = 0;
-    while (index < count && krmGetTagSignature(profile, krmUInt32Number(index)) != sig)
-        ++index;
-    if (index >= count) {
-        result.problem = QObject::tr("The profile has no tag '%1'.").arg(signatureText(sig));
-        return result;
+    for (int i = 0; i < 4; ++i) {
+        const auto byte = krmUInt8Number(value >> (24 - 8 * i));
+        if (byte < krmUInt8Number(low[i]) || byte > krmUInt8Number(high[i]))
+            return false;
     }
-    if (!krmGetTagOffsetAndSize(profile, krmUInt32Number(index), &result.offset, &result.size)) {
-        result.problem = QObject::tr("The tag directory entry of '%1' cannot be read.").arg(signatureText(sig));
-        return result;
-    }
-
-    krmIOHandler* io = krmGetProfileIOHandler(profile);
-    if (!io) {
-        result.problem = QObject::tr("The profile's bytes are not available.");
-        return result;
-    }
-    // The directory may point anywhere; only bytes inside the file are read.
-    if (result.offset >= io->ReportedSize || result.size > io->ReportedSize - result.offset) {
-        result.problem = QObject::tr("The tag lies outside the file: offset %1, size %2, file size %3.")
-                             .arg(result.offset)
-                             .arg(result.size)
-                             .arg(io->ReportedSize);
-        return result;
-    }
-    const krmUInt32Number wanted = std::min(result.size, kMaxDumpBytes);
-    result.bytes.resize(qsizetype(wanted));
-    if (wanted > 0 && (!io->Seek(io, result.offset) || io->Read(io, result.bytes.data(), wanted, 1) != 1)) {
-        result.bytes.clear();
-        result.problem = QObject::tr("The tag's bytes cannot be read.");
-    }
-    return result;
+    return true;
 }
 
-QString raw_text(krmProfile profile, krmTagSignature sig)
+bool is_one_of(krmUInt32Number value, std::initializer_list<krmUInt32Number> list)
 {
-    if (!profile)
-        return QObject::tr("No profile is open.");
-    if (sig == kMatrixShaperSignature)
-        return QObject::tr("This profile is a matrix-shaper: its colorant tags (rXYZ, gXYZ, bXYZ) and tone "
-                           "curves (rTRC, gTRC, bTRC or kTRC) together convert device colours to the PCS. "
-                           "Select one of those tags to see its bytes.");
+    return std::find(list.begin(), list.end(), value) != list.end();
+}
 
-    const TagBytes tag = read_tag_bytes(profile, sig);
-    if (!tag.problem.isEmpty())
-        return tag.problem;
+bool is_a2b(krmTagSignature sig) { return in_range(sig, "A2B0", "A2B2"); }
+bool is_b2a(krmTagSignature sig) { return in_range(sig, "B2A0", "B2A2"); }
 
-    QString text = QObject::tr("Tag '%1': %2 bytes at offset %3 (0x%4)")
-                       .arg(signatureText(sig))
-                       .arg(tag.size)
-                       .arg(tag.offset)
-                       .arg(tag.offset, 0, 16);
-    if (tag.size > krmUInt32Number(tag.bytes.size()))
-        text += QObject::tr(", first %1 bytes shown").arg(tag.bytes.size());
-    text += QStringLiteral("\n\n");
-    text += hexDumpText(tag.bytes, tag.offset);
+// LUT tags and the virtual matrix-shaper row, the ones the analyses work on.
+bool is_analysed_lut(krmTagSignature sig)
+{
+    return is_a2b(sig) || is_b2a(sig) || in_range(sig, "D2B0", "D2B3") || in_range(sig, "B2D0", "B2D3")
+           || sig == MatrixShaperTag;
+}
+
+bool is_lut_tag(krmTagSignature sig)
+{
+    return is_analysed_lut(sig) || sig == krmSig("gamt") || in_range(sig, "pre0", "pre2") || sig == krmSig("MHC2");
+}
+
+// Printers with four or more colorants: the spaces the ink analyses understand.
+bool is_ink_space(krmColorSpaceSignature space)
+{
+    return space == krmSig("CMYK") || in_range(space, "4CLR", "9CLR") || in_range(space, "ACLR", "FCLR")
+           || in_range(space, "MCH4", "MCH9") || in_range(space, "MCHA", "MCHF");
+}
+
+bool is_ink_printer(krmProfile profile)
+{
+    return krmGetProfileClass(profile) == krmSig("prtr") && is_ink_space(krmGetProfileColorSpace(profile));
+}
+
+const krmTagTypeSignature kXYZType2 = 0x17A505B8;   // read as 'XYZ '
+const krmTagTypeSignature kCurveType2 = 0x9478EE00;  // read as 'curv'
+
+bool is_pipeline_type(krmTagTypeSignature type)
+{
+    return is_one_of(type, {krmSig("mft1"), krmSig("mft2"), krmSig("mAB "), krmSig("mBA "), krmSig("mpet")});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reading tags
+
+// Permissive reading decodes a tag with whatever known type it was stored in, so the object's
+// type is checked before it is looked at. A viewer that cannot use the tag throws.
+const void* read_tag_of_type(krmProfile profile, krmTagSignature sig, std::initializer_list<krmTagTypeSignature> types)
+{
+    const void* data = profile ? krmReadTag(profile, sig) : nullptr;
+    if (!data || !is_one_of(krmGetTagStoredType(profile, sig), types))
+        throw QException();
+    return data;
+}
+
+struct PipelineFree {
+    void operator()(krmPipeline* pipeline) const { krmPipelineFree(pipeline); }
+};
+using PipelinePtr = std::unique_ptr<krmPipeline, PipelineFree>;
+
+// The stored size of the first directory entry with the signature, 0 when absent.
+krmUInt32Number stored_tag_size(krmProfile profile, krmTagSignature sig)
+{
+    const krmInt32Number count = krmGetTagCount(profile);
+    for (krmInt32Number i = 0; i < count; ++i) {
+        krmUInt32Number offset = 0;
+        krmUInt32Number size = 0;
+        if (krmGetTagSignature(profile, krmUInt32Number(i)) == sig)
+            return krmGetTagOffsetAndSize(profile, krmUInt32Number(i), &offset, &size) ? size : 0;
+    }
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Summaries of decoded content for the pages of viewers still to come
+
+QString number(double value, int decimals = 4)
+{
+    return QString::number(value, 'f', decimals);
+}
+
+QString describe_curve(const krmToneCurve* curve)
+{
+    if (!curve)
+        return QObject::tr("absent (identity)");
+    QString text;
+    if (const krmInt32Number type = krmGetToneCurveParametricType(curve))
+        text = QObject::tr("parametric, type %1").arg(type);
+    else
+        text = QObject::tr("%1 table entries").arg(krmGetToneCurveEstimatedTableEntries(curve));
+    const double gamma = krmEstimateGamma(curve, 0.01);
+    if (gamma > 0)
+        text += QObject::tr(", gamma about %1").arg(number(gamma, 2));
     return text;
+}
+
+QString describe_xyz(const krmCIEXYZ& xyz)
+{
+    return format_xyz(xyz.X, xyz.Y, xyz.Z);
+}
+
+HtmlRows stage_summary(const krmStage* stage)
+{
+    HtmlRows rows;
+    const krmUInt32Number inputs = krmStageInputChannels(stage);
+    const krmUInt32Number outputs = krmStageOutputChannels(stage);
+    rows.append({QObject::tr("Channels"), QStringLiteral("%1 \u2192 %2").arg(inputs).arg(outputs)});
+    const void* data = krmStageData(stage);
+    if (!data)
+        return rows;
+
+    switch (krmStageType(stage)) {
+    case krmSigCLutElemType: {
+        const auto* clut = static_cast<const krmStageCLutData*>(data);
+        if (clut->Params) {
+            QStringList grid;
+            for (krmUInt32Number i = 0; i < inputs && i < krmMAX_INPUT_DIMENSIONS; ++i)
+                grid << QString::number(clut->Params->nSamples[i]);
+            rows.append({QObject::tr("Grid points"), grid.join(QStringLiteral(" \u00d7 "))});
+        }
+        rows.append({QObject::tr("Node values"), QString::number(clut->nEntries)});
+        rows.append({QObject::tr("Precision"), clut->HasFloatValues ? QObject::tr("32-bit float") : QObject::tr("16-bit")});
+        break;
+    }
+    case krmSigCurveSetElemType: {
+        const auto* curves = static_cast<const krmStageCurvesData*>(data);
+        for (krmUInt32Number i = 0; i < curves->nCurves; ++i)
+            rows.append({QObject::tr("Curve %1").arg(i + 1), describe_curve(curves->TheCurves[i])});
+        break;
+    }
+    case krmSigMatrixElemType: {
+        const auto* matrix = static_cast<const krmStageMatrixData*>(data);
+        for (krmUInt32Number row = 0; row < outputs && matrix->Double; ++row) {
+            QStringList values;
+            for (krmUInt32Number column = 0; column < inputs; ++column)
+                values << number(matrix->Double[row * inputs + column]);
+            if (matrix->Offset)
+                values << QObject::tr("offset %1").arg(number(matrix->Offset[row]));
+            rows.append({QObject::tr("Row %1").arg(row + 1), values.join(QStringLiteral("  "))});
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    return rows;
+}
+
+HtmlRows pipeline_summary(const krmPipeline* pipeline)
+{
+    HtmlRows rows;
+    rows.append({QObject::tr("Channels"), QStringLiteral("%1 \u2192 %2")
+                                              .arg(krmPipelineInputChannels(pipeline))
+                                              .arg(krmPipelineOutputChannels(pipeline))});
+    int index = 1;
+    for (const krmStage* stage = krmPipelineFirstStage(pipeline); stage; stage = krmStageNext(stage), ++index) {
+        rows.append({QObject::tr("Stage %1").arg(index), QStringLiteral("%1 (%2 \u2192 %3)")
+                                                             .arg(stageTypeName(krmStageType(stage)))
+                                                             .arg(krmStageInputChannels(stage))
+                                                             .arg(krmStageOutputChannels(stage))});
+    }
+    return rows;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Building the tabs
+
+// Owns the tabs being built until they are handed out, so a viewer that throws leaves nothing
+// behind.
+class TabList
+{
+public:
+    explicit TabList(QWidget* parent) : parent_(parent) {}
+    ~TabList()
+    {
+        for (ViewerTab& tab : tabs_)
+            delete tab.widget;
+    }
+    TabList(const TabList&) = delete;
+    TabList& operator=(const TabList&) = delete;
+
+    QWidget* parent() const { return parent_; }
+    void add(const QString& title, QWidget* widget) { tabs_.append(ViewerTab{title, widget}); }
+    void pending(const QString& viewerClass, const QString& title, const QString& purpose, const HtmlRows& summary = {})
+    {
+        add(title, new PendingViewer(viewerClass, title, purpose, summary, parent_));
+    }
+    QList<ViewerTab> release() { return std::exchange(tabs_, {}); }
+
+private:
+    QWidget* parent_;
+    QList<ViewerTab> tabs_;
+};
+
+QWidget* make_raw_viewer(krmProfile profile, krmTagSignature sig, QWidget* parent)
+{
+    auto* raw = new GenericTagComponent(profile, sig, parent);
+    if (raw->hexViewer() || raw->noteLabel())
+        return raw;
+    // Nothing to dump: say why rather than show a blank page.
+    QString reason;
+    if (sig == MatrixShaperTag)
+        reason = QObject::tr("The matrix-shaper row stands for the colorant and tone curve tags together and has "
+                             "no bytes of its own.");
+    else if (!profile || !krmIsTag(profile, sig))
+        reason = QObject::tr("The profile has no tag '%1'.").arg(signatureText(sig));
+    else
+        reason = QObject::tr("The tag '%1' holds no bytes.").arg(signatureText(sig));
+    auto* label = new QLabel(reason, raw);
+    label->setObjectName(QStringLiteral("rawEmptyNote"));
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignCenter);
+    raw->layout()->addWidget(label);
+    return raw;
+}
+
+void add_xyz_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const void* data = read_tag_of_type(profile, sig, {krmSig("XYZ "), kXYZType2, krmSig("chrm")});
+    HtmlRows summary;
+    if (krmGetTagStoredType(profile, sig) == krmSig("chrm")) {
+        const auto* primaries = static_cast<const krmCIExyYTRIPLE*>(data);
+        const auto xy = [](const krmCIExyY& p) { return QStringLiteral("x: %1 y: %2").arg(number(p.x)).arg(number(p.y)); };
+        summary = {{QObject::tr("Red"), xy(primaries->Red)},
+                   {QObject::tr("Green"), xy(primaries->Green)},
+                   {QObject::tr("Blue"), xy(primaries->Blue)}};
+    } else {
+        summary = {{QObject::tr("Value"), describe_xyz(*static_cast<const krmCIEXYZ*>(data))}};
+    }
+    tabs.pending(QStringLiteral("XYZComponent"), QObject::tr("XYZ"),
+                 QObject::tr("This tab will plot the tag's values on chromaticity diagrams."), summary);
+}
+
+void add_single_xyz_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* xyz = static_cast<const krmCIEXYZ*>(read_tag_of_type(profile, sig, {krmSig("XYZ "), kXYZType2}));
+    tabs.pending(QStringLiteral("SingleXYZTagComponent"), QObject::tr("XYZ"),
+                 QObject::tr("This tab will show the tag's single XYZ value in a card."),
+                 {{QObject::tr("Value"), describe_xyz(*xyz)}});
+}
+
+void add_curves_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const void* data = read_tag_of_type(
+        profile, sig, {krmSig("curv"), krmSig("para"), kCurveType2, krmSig("vcgt"), krmSig("bfd ")});
+    const krmTagTypeSignature type = krmGetTagStoredType(profile, sig);
+    HtmlRows summary;
+    if (type == krmSig("vcgt")) {
+        const auto* vcgt = static_cast<const krmVcgtCurves*>(data);
+        summary = {{QObject::tr("Red"), describe_curve(vcgt->Curves[0])},
+                   {QObject::tr("Green"), describe_curve(vcgt->Curves[1])},
+                   {QObject::tr("Blue"), describe_curve(vcgt->Curves[2])}};
+    } else if (type == krmSig("bfd ")) {
+        const auto* ucrbg = static_cast<const krmUcrBg*>(data);
+        summary = {{QObject::tr("Under-colour removal"), describe_curve(ucrbg->Ucr)},
+                   {QObject::tr("Black generation"), describe_curve(ucrbg->Bg)}};
+    } else {
+        summary = {{QObject::tr("Curve"), describe_curve(static_cast<const krmToneCurve*>(data))}};
+    }
+    tabs.pending(QStringLiteral("CurvesComponent"), QObject::tr("Curves"),
+                 QObject::tr("This tab will draw the tag's tone curves with their formulas."), summary);
+}
+
+void add_mhc2_luminance_tab(TabList& tabs, krmProfile profile)
+{
+    const auto* mhc2 = static_cast<const krmMHC2*>(read_tag_of_type(profile, krmSig("MHC2"), {krmSig("MHC2")}));
+    const HtmlRows rows = {{QObject::tr("Minimum"), QStringLiteral("%1").arg(mhc2->MinLuminance, 0, 'f', 3)},
+                           {QObject::tr("Peak"), QStringLiteral("%1").arg(mhc2->PeakLuminance, 0, 'f', 3)}};
+    tabs.add(QObject::tr("Luminance"), new CommentComponent(QObject::tr("Luminance"), rows, tabs.parent()));
+}
+
+void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const PipelinePtr pipeline(tag_pipeline(profile, sig));
+    if (!pipeline)
+        throw QException();
+
+    tabs.pending(QStringLiteral("PipelineComponent"), QObject::tr("Pipeline"),
+                 QObject::tr("This tab will draw the tag's pipeline as a graph of its stages, probed with live "
+                             "values."),
+                 pipeline_summary(pipeline.get()));
+
+    // Tab k is the tab of stage k: the pipeline graph brings a stage forward by that index.
+    int index = 0;
+    for (const krmStage* stage = krmPipelineFirstStage(pipeline.get()); stage; stage = krmStageNext(stage), ++index) {
+        const QString title = QObject::tr("Stage %1").arg(index + 1);
+        switch (krmStageType(stage)) {
+        case krmSigCLutElemType:
+            tabs.pending(QStringLiteral("CLutComponent"), title,
+                         QObject::tr("This tab will show slices and the node cloud of the stage's colour look-up "
+                                     "table."),
+                         stage_summary(stage));
+            break;
+        case krmSigCurveSetElemType:
+            tabs.pending(QStringLiteral("CurvesComponent"), title,
+                         QObject::tr("This tab will draw the stage's tone curves with their formulas."),
+                         stage_summary(stage));
+            break;
+        case krmSigMatrixElemType:
+            tabs.pending(QStringLiteral("MatrixComponent"), title,
+                         QObject::tr("This tab will show the stage's matrix and offsets."), stage_summary(stage));
+            break;
+        default:
+            tabs.add(title, new CommentComponent(stageTypeName(krmStageType(stage)), {}, tabs.parent()));
+            break;
+        }
+    }
+
+    if (sig == krmSig("MHC2"))
+        add_mhc2_luminance_tab(tabs, profile);
+    if (is_gamut_available(profile, sig))
+        tabs.pending(QStringLiteral("GamutHullTagComponent"), QObject::tr("Gamut"),
+                     QObject::tr("This tab will show the gamut of the tag as a 3D hull in CIE L*a*b*."));
+    if (is_separation_available(profile, sig))
+        tabs.pending(QStringLiteral("GCRCurvesTagComponent"), QObject::tr("Ink separation"),
+                     QObject::tr("This tab will draw the ink amounts the tag chooses along the neutral axis."));
+    if (is_roundtrip_available(profile, sig))
+        tabs.pending(QStringLiteral("RoundtripTagComponent"), QObject::tr("Roundtrip"),
+                     QObject::tr("This tab will map the colour difference (\u0394E00 and \u0394E76) of a roundtrip "
+                                 "through this tag and its opposite."));
+    if (is_dot_gain_available(profile, sig))
+        tabs.pending(QStringLiteral("TVICurvesTagComponent"), QObject::tr("Dot gain"),
+                     QObject::tr("This tab will draw the dot gain (tone value increase) of each ink."));
+}
+
+void add_enumerated_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto value = *static_cast<const krmSignature*>(read_tag_of_type(profile, sig, {krmSig("sig ")}));
+    HtmlRows summary = {{QObject::tr("Signature"), QStringLiteral("'%1'").arg(signatureText(value))}};
+    if (sig == krmSig("tech"))
+        summary.append({QObject::tr("Technology"), technologyName(value)});
+    tabs.pending(QStringLiteral("EnumeratedTagComponent"), QObject::tr("Data"),
+                 QObject::tr("This tab will show the tag's value with its meaning."), summary);
+}
+
+void add_sequence_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* sequence = static_cast<const krmSequence*>(read_tag_of_type(profile, sig, {krmSig("pseq"), krmSig("psid")}));
+    tabs.pending(QStringLiteral("ProfileSeqComponent"), QObject::tr("Sequence"),
+                 QObject::tr("This tab will list the profiles of the sequence with their descriptions."),
+                 {{QObject::tr("Profiles"), QString::number(sequence->n)}});
+}
+
+void add_named_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* list = static_cast<const krmNamedColorList*>(read_tag_of_type(profile, sig, {krmSig("clrt"), krmSig("ncl2")}));
+    const HtmlRows summary = {{QObject::tr("Colours"), QString::number(krmNamedColorCount(list))},
+                              {QObject::tr("Device channels"), QString::number(krmNamedColorColorantCount(list))}};
+    tabs.pending(QStringLiteral("NamedColorComponent"), QObject::tr("Named"),
+                 QObject::tr("This tab will list the named colours with their swatches and values."), summary);
+    tabs.pending(QStringLiteral("XYZComponent"), QObject::tr("Chromaticity"),
+                 QObject::tr("This tab will plot the named colours on chromaticity diagrams."), summary);
+    tabs.pending(QStringLiteral("NamedColorGamutComponent"), QObject::tr("Gamut"),
+                 QObject::tr("This tab will show the named colours in CIE L*a*b* space."), summary);
+}
+
+void add_chad_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* values = static_cast<const double*>(read_tag_of_type(profile, sig, {krmSig("sf32")}));
+    // Permissive reading does not insist on nine values: count what the stored size holds.
+    const krmUInt32Number size = stored_tag_size(profile, sig);
+    if (size < 8 + 9 * 4)
+        throw QException();
+    HtmlRows summary;
+    for (int row = 0; row < 3; ++row)
+        summary.append({QObject::tr("Row %1").arg(row + 1),
+                        QStringLiteral("%1  %2  %3").arg(number(values[row * 3]), number(values[row * 3 + 1]),
+                                                         number(values[row * 3 + 2]))});
+    tabs.pending(QStringLiteral("ChadTagComponent"), tagName(sig),
+                 QObject::tr("This tab will show the adaptation matrix with the white points it maps."), summary);
+}
+
+void add_viewing_conditions_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* view = static_cast<const krmViewingConditions*>(read_tag_of_type(profile, sig, {krmSig("view")}));
+    tabs.pending(QStringLiteral("ViewingConditionsTagComponent"), QObject::tr("Viewing Conditions"),
+                 QObject::tr("This tab will show the viewing conditions in a card."),
+                 {{QObject::tr("Illuminant"), describe_xyz(view->IlluminantXYZ)},
+                  {QObject::tr("Surround"), describe_xyz(view->SurroundXYZ)},
+                  {QObject::tr("Illuminant type"), illuminantTypeName(view->IlluminantType)}});
+}
+
+void add_measurement_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* meas = static_cast<const krmMeasurement*>(read_tag_of_type(profile, sig, {krmSig("meas")}));
+    tabs.pending(QStringLiteral("MeasurementTagComponent"), QObject::tr("Measurement"),
+                 QObject::tr("This tab will show the measurement conditions in a card."),
+                 {{QObject::tr("Observer"), observerName(meas->Observer)},
+                  {QObject::tr("Backing"), describe_xyz(meas->Backing)},
+                  {QObject::tr("Geometry"), geometryName(meas->Geometry)},
+                  {QObject::tr("Flare"), number(meas->Flare)},
+                  {QObject::tr("Illuminant"), illuminantTypeName(meas->IlluminantType)}});
+}
+
+void add_colorant_order_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* order = static_cast<const krmColorantOrder*>(read_tag_of_type(profile, sig, {krmSig("clro")}));
+    QStringList numbers;
+    for (krmUInt8Number value : order->Order) {
+        if (value != 0xFF)
+            numbers << QString::number(value);
+    }
+    tabs.pending(QStringLiteral("ColorantOrderTagComponent"), QObject::tr("Order"),
+                 QObject::tr("This tab will list the colorants in the order they are laid down."),
+                 {{QObject::tr("Order"), numbers.join(QStringLiteral(", "))}});
+}
+
+void add_date_time_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* when = static_cast<const krmDateTime*>(read_tag_of_type(profile, sig, {krmSig("dtim")}));
+    const QString text = QStringLiteral("%1-%2-%3 %4:%5:%6 UTC")
+                             .arg(when->tm_year + 1900)
+                             .arg(when->tm_mon + 1, 2, 10, QChar('0'))
+                             .arg(when->tm_mday, 2, 10, QChar('0'))
+                             .arg(when->tm_hour, 2, 10, QChar('0'))
+                             .arg(when->tm_min, 2, 10, QChar('0'))
+                             .arg(when->tm_sec, 2, 10, QChar('0'));
+    tabs.pending(QStringLiteral("DateTimeTagComponent"), QObject::tr("Date Time"),
+                 QObject::tr("This tab will show the stored date and time in the system's format."),
+                 {{QObject::tr("Stored"), text}});
+}
+
+void add_data_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* data = static_cast<const krmICCData*>(read_tag_of_type(profile, sig, {krmSig("data")}));
+    tabs.pending(QStringLiteral("DataTagComponent"), QObject::tr("Data"),
+                 QObject::tr("This tab will show the tag's data as text or bytes."),
+                 {{QObject::tr("Kind"), data->flag == 0 ? QObject::tr("ASCII text") : QObject::tr("binary")},
+                  {QObject::tr("Bytes"), QString::number(data->len)}});
+}
+
+void add_screening_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* screening = static_cast<const krmScreening*>(read_tag_of_type(profile, sig, {krmSig("scrn")}));
+    tabs.pending(QStringLiteral("ScreeningTagComponent"), QObject::tr("Screening"),
+                 QObject::tr("This tab will list the screen frequency, angle and spot shape of each channel."),
+                 {{QObject::tr("Channels"), QString::number(screening->nChannels)}});
+}
+
+void add_meta_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* dict = static_cast<const krmDict*>(read_tag_of_type(profile, sig, {krmSig("dict")}));
+    int entries = 0;
+    for (const krmDICTentry* entry = krmDictGetEntryList(dict); entry; entry = krmDictNextEntry(entry))
+        ++entries;
+    tabs.pending(QStringLiteral("MetaTagComponent"), QObject::tr("Meta"),
+                 QObject::tr("This tab will list the metadata names and values."),
+                 {{QObject::tr("Entries"), QString::number(entries)}});
+}
+
+void add_cicp_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    const auto* cicp = static_cast<const krmVideoSignal*>(read_tag_of_type(profile, sig, {krmSig("cicp")}));
+    tabs.pending(QStringLiteral("CICPTagComponent"), QObject::tr("CICP"),
+                 QObject::tr("This tab will explain the video code points with their names."),
+                 {{QObject::tr("Colour primaries"), QString::number(cicp->ColourPrimaries)},
+                  {QObject::tr("Transfer characteristics"), QString::number(cicp->TransferCharacteristics)},
+                  {QObject::tr("Matrix coefficients"), QString::number(cicp->MatrixCoefficients)},
+                  {QObject::tr("Full range"), QString::number(cicp->VideoFullRangeFlag)}});
+}
+
+void add_mlu_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    tabs.add(QObject::tr("MLU"), new MLUComponent(profile, sig, tabs.parent()));
+}
+
+void add_raw_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
+{
+    tabs.add(QObject::tr("Raw"), make_raw_viewer(profile, sig, tabs.parent()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The dispatch table
+
+using AddTabs = void (*)(TabList&, krmProfile, krmTagSignature);
+
+struct SignatureRule {
+    std::initializer_list<krmTagSignature> signatures;
+    AddTabs add;
+};
+
+// Checked in order; the LUT tags (with their ranges and the virtual row) come between rules 4 and
+// 6 and are tested apart.
+const SignatureRule kRulesBeforeLut[] = {
+    {{krmSig("cprt"), krmSig("crdi"), krmSig("desc"), krmSig("dmdd"), krmSig("dmnd"), krmSig("dscm"), krmSig("targ"),
+      krmSig("vued")},
+     add_mlu_tab},
+    {{krmSig("bXYZ"), krmSig("bkpt"), krmSig("chrm"), krmSig("gXYZ"), krmSig("rXYZ"), krmSig("wtpt")}, add_xyz_tabs},
+    {{krmSig("lumi")}, add_single_xyz_tab},
+    {{krmSig("bTRC"), krmSig("bfd "), krmSig("gTRC"), krmSig("kTRC"), krmSig("rTRC"), krmSig("vcgt")}, add_curves_tab},
+};
+
+const SignatureRule kRulesAfterLut[] = {
+    {{krmSig("ciis"), krmSig("rig0"), krmSig("rig2"), krmSig("tech")}, add_enumerated_tab},
+    {{krmSig("pseq"), krmSig("psid")}, add_sequence_tab},
+    {{krmSig("clot"), krmSig("clrt"), krmSig("ncl2")}, add_named_tabs},
+    {{krmSig("arts"), krmSig("chad")}, add_chad_tab},
+    {{krmSig("view")}, add_viewing_conditions_tab},
+    {{krmSig("meas")}, add_measurement_tab},
+    {{krmSig("clro")}, add_colorant_order_tab},
+    {{krmSig("calt"), krmSig("dtim")}, add_date_time_tab},
+    {{krmSig("psd0"), krmSig("psd1"), krmSig("psd2"), krmSig("psd3"), krmSig("ps2i"), krmSig("ps2s")}, add_data_tab},
+    {{krmSig("scrn")}, add_screening_tab},
+    {{krmSig("meta")}, add_meta_tab},
+    {{krmSig("cicp")}, add_cicp_tab},
+};
+
+// Tags no rule names are shown by what their stored type is.
+struct TypeRule {
+    std::initializer_list<krmTagTypeSignature> types;
+    AddTabs add;
+};
+
+const TypeRule kTypeRules[] = {
+    {{krmSig("text"), krmSig("desc"), krmSig("mluc")}, add_mlu_tab},
+    {{krmSig("XYZ ")}, add_xyz_tabs},
+    {{krmSig("curv"), krmSig("para"), krmSig("vcgt")}, add_curves_tab},
+    {{krmSig("mft1"), krmSig("mft2"), krmSig("mAB "), krmSig("mBA "), krmSig("mpet")}, add_lut_tabs},
+    {{krmSig("pseq")}, add_sequence_tab},
+    {{krmSig("ncl2")}, add_named_tabs},
+};
+
+AddTabs choose_tabs(krmProfile profile, krmTagSignature sig)
+{
+    for (const SignatureRule& rule : kRulesBeforeLut) {
+        if (is_one_of(sig, rule.signatures))
+            return rule.add;
+    }
+    if (is_lut_tag(sig))
+        return add_lut_tabs;
+    for (const SignatureRule& rule : kRulesAfterLut) {
+        if (is_one_of(sig, rule.signatures))
+            return rule.add;
+    }
+    const krmTagTypeSignature type = stored_tag_type(profile, sig);
+    for (const TypeRule& rule : kTypeRules) {
+        if (is_one_of(type, rule.types))
+            return rule.add;
+    }
+    return add_raw_tab;
+}
+
+// 'MHC2' calibration as a 3 -> 3 pipeline: the matrix (stored scaled by 65535/32768) followed by
+// one tabulated curve per channel.
+krmPipeline* mhc2_pipeline(krmProfile profile)
+{
+    const void* data = krmReadTag(profile, krmSig("MHC2"));
+    if (!data || krmGetTagStoredType(profile, krmSig("MHC2")) != krmSig("MHC2"))
+        return nullptr;
+    const auto* mhc2 = static_cast<const krmMHC2*>(data);
+    const krmContext context = krmGetProfileContext(profile);
+
+    const double scale = 65535.0 / 32768.0;
+    double matrix[9];
+    double offset[3];
+    for (int row = 0; row < 3; ++row) {
+        for (int column = 0; column < 3; ++column)
+            matrix[row * 3 + column] = mhc2->XYZ2XYZmatrix[row][column] / scale;
+        offset[row] = mhc2->XYZ2XYZmatrix[row][3] / scale;
+    }
+
+    PipelinePtr pipeline(krmPipelineAlloc(context, 3, 3));
+    if (!pipeline)
+        throw QException();
+    krmStage* matrixStage = krmStageAllocMatrix(context, 3, 3, matrix, offset);
+    if (!matrixStage || !krmPipelineInsertStage(pipeline.get(), krmAT_END, matrixStage))
+        throw QException();
+
+    const krmFloat64Number* arrays[3] = {mhc2->RedCurve, mhc2->GreenCurve, mhc2->BlueCurve};
+    krmToneCurve* curves[3] = {};
+    bool built = mhc2->CurveEntries > 0;
+    for (int channel = 0; channel < 3 && built; ++channel) {
+        if (!arrays[channel]) {
+            built = false;
+            break;
+        }
+        std::vector<krmUInt16Number> table(mhc2->CurveEntries);
+        for (krmUInt32Number i = 0; i < mhc2->CurveEntries; ++i) {
+            // Entries outside 0..1 (or not numbers) would not fit 16 bits: they are clamped.
+            const double scaled = std::round(arrays[channel][i] * 65535.0);
+            table[i] = krmUInt16Number(std::isnan(scaled) ? 0.0 : std::clamp(scaled, 0.0, 65535.0));
+        }
+        curves[channel] = krmBuildTabulatedToneCurve16(context, mhc2->CurveEntries, table.data());
+        built = curves[channel] != nullptr;
+    }
+    krmStage* curveStage = built ? krmStageAllocToneCurves(context, 3, curves) : nullptr;
+    for (krmToneCurve* curve : curves) {
+        if (curve)
+            krmFreeToneCurve(curve);
+    }
+    if (!curveStage || !krmPipelineInsertStage(pipeline.get(), krmAT_END, curveStage))
+        throw QException();
+    return pipeline.release();
 }
 
 }  // namespace
 
-QString hexDumpText(const QByteArray& bytes, quint32 base)
+// ---------------------------------------------------------------------------------------------
+
+krmTagTypeSignature stored_tag_type(krmProfile profile, krmTagSignature sig)
 {
-    static const char digits[] = "0123456789abcdef";
-    QString text;
-    text.reserve(bytes.size() / 16 * 80 + 80);
-    for (qsizetype line = 0; line < bytes.size(); line += 16) {
-        text += QStringLiteral("%1  ").arg(quint64(base) + quint64(line), 8, 16, QChar('0'));
-        QString ascii;
-        for (qsizetype i = line; i < line + 16; ++i) {
-            if (i < bytes.size()) {
-                const auto b = static_cast<unsigned char>(bytes[i]);
-                text += QChar::fromLatin1(digits[b >> 4]);
-                text += QChar::fromLatin1(digits[b & 0xF]);
-                text += QChar(' ');
-                ascii += (b >= 0x20 && b < 0x7F) ? QChar::fromLatin1(char(b)) : QChar('.');
-            } else {
-                text += QStringLiteral("   ");
-            }
-            if (i == line + 7)
-                text += QChar(' ');
-        }
-        text += QStringLiteral(" ") + ascii + QChar('\n');
+    if (!profile)
+        return 0;
+    const krmInt32Number count = krmGetTagCount(profile);
+    for (krmInt32Number i = 0; i < count; ++i) {
+        if (krmGetTagSignature(profile, krmUInt32Number(i)) != sig)
+            continue;
+        krmUInt32Number offset = 0;
+        krmUInt32Number size = 0;
+        krmIOHandler* io = krmGetProfileIOHandler(profile);
+        if (!krmGetTagOffsetAndSize(profile, krmUInt32Number(i), &offset, &size) || !io || !io->Seek(io, offset))
+            return 0;
+        return krmReadTypeBase(io);
     }
-    return text;
+    return 0;
+}
+
+bool is_gamut_available(krmProfile profile, krmTagSignature sig)
+{
+    if (!profile || !is_analysed_lut(sig))
+        return false;
+    const krmProfileClassSignature deviceClass = krmGetProfileClass(profile);
+    if (!is_one_of(deviceClass, {krmSig("scnr"), krmSig("mntr"), krmSig("prtr"), krmSig("spac"), krmSig("abst")}))
+        return false;
+    const krmColorSpaceSignature space = krmGetProfileColorSpace(profile);
+    return is_one_of(space, {krmSig("RGB "), krmSig("Lab "), krmSig("CMY "), krmSig("CMYK")})
+           || in_range(space, "1CLR", "9CLR") || in_range(space, "ACLR", "FCLR") || in_range(space, "MCH1", "MCH9")
+           || in_range(space, "MCHA", "MCHF");
+}
+
+bool is_separation_available(krmProfile profile, krmTagSignature sig)
+{
+    return profile && is_b2a(sig) && is_ink_printer(profile);
+}
+
+bool is_roundtrip_available(krmProfile profile, krmTagSignature sig)
+{
+    if (!profile || !(is_a2b(sig) || is_b2a(sig)))
+        return false;
+    // 'A2Bn' and 'B2An' differ in their first and third characters only.
+    const krmTagSignature opposite = (sig & 0x00FF00FFu) | ((is_a2b(sig) ? krmSig("B2A0") : krmSig("A2B0")) & 0xFF00FF00u);
+    return krmIsTag(profile, opposite);
+}
+
+bool is_dot_gain_available(krmProfile profile, krmTagSignature sig)
+{
+    return profile && is_a2b(sig) && is_ink_printer(profile);
+}
+
+krmPipeline* tag_pipeline(krmProfile profile, krmTagSignature sig)
+{
+    if (!profile)
+        return nullptr;
+    if (sig == MatrixShaperTag)
+        return krmReadInputLUT(profile, 0xFFFFFFFFu);
+    if (sig == krmSig("MHC2"))
+        return mhc2_pipeline(profile);
+    const void* data = krmReadTag(profile, sig);
+    if (!data || !is_pipeline_type(krmGetTagStoredType(profile, sig)))
+        return nullptr;
+    return krmPipelineDup(static_cast<const krmPipeline*>(data));
+}
+
+QList<ViewerTab> dispatchTagViewers(krmProfile profile, krmTagSignature sig, QWidget* parent)
+{
+    TabList tabs(parent);
+    choose_tabs(profile, sig)(tabs, profile, sig);
+    return tabs.release();
 }
 
 QList<ViewerTab> createTagViewers(krmProfile profile, krmTagSignature sig, QWidget* parent)
 {
-    auto* view = new QPlainTextEdit(parent);
-    view->setObjectName("rawTagView");
-    view->setReadOnly(true);
-    view->setLineWrapMode(QPlainTextEdit::NoWrap);
-    view->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    view->setPlainText(raw_text(profile, sig));
-    return {ViewerTab{QObject::tr("Raw"), view}};
+    QList<ViewerTab> tabs;
+    try {
+        tabs = dispatchTagViewers(profile, sig, parent);
+    } catch (const std::exception&) {
+        // QException and its family say a viewer cannot show the tag; anything else thrown while
+        // building (memory) leaves the same way out. The bytes can always be shown.
+        return {ViewerTab{QObject::tr("Raw"), make_raw_viewer(profile, sig, parent)}};
+    }
+    if (tabs.isEmpty())
+        return {ViewerTab{QObject::tr("Raw"), make_raw_viewer(profile, sig, parent)}};
+
+    const QSettings* settings = appSettings();
+    const bool rawDump = settings && settings->value(QStringLiteral("raw_dump"), false).toBool();
+    if (rawDump && sig != MatrixShaperTag && tabs.first().title != QObject::tr("Raw"))
+        tabs.append(ViewerTab{QObject::tr("Raw"), make_raw_viewer(profile, sig, parent)});
+    return tabs;
 }

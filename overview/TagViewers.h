@@ -14,11 +14,29 @@ struct ViewerTab {
 };
 
 // The virtual row of the tags table that stands for a matrix-shaper profile's tags.
-constexpr krmTagSignature kMatrixShaperSignature = 0x7FFFFFF0;
+constexpr krmTagSignature MatrixShaperTag = 0x7FFFFFF0;
 
-// The viewer tabs for one tag of the profile; never empty. The widgets are created with `parent`.
+// The viewer tabs for one tag of the profile, never empty: the dispatch's tabs, or the raw dump
+// alone when a viewer cannot show the tag; with the `raw_dump` preference a "Raw" tab follows.
+// The widgets are created with `parent`.
 QList<ViewerTab> createTagViewers(krmProfile profile, krmTagSignature sig, QWidget* parent);
 
-// A hexadecimal dump of `bytes`: offset, sixteen bytes in hex and their printable characters,
-// one line per sixteen bytes. `base` is the offset printed for the first byte.
-QString hexDumpText(const QByteArray& bytes, quint32 base = 0);
+// The tabs chosen for the tag by its signature, else by its stored type, else the raw dump.
+// Throws QException when a viewer cannot show the tag; the tabs built so far are then deleted.
+QList<ViewerTab> dispatchTagViewers(krmProfile profile, krmTagSignature sig, QWidget* parent);
+
+// The pipeline of a LUT-like tag, owned by the caller: the matrix-shaper model for the virtual
+// tag, the calibration of 'MHC2' as matrix and curves, otherwise a copy of the decoded pipeline.
+// Null when the tag does not decode to a pipeline; throws QException when the 'MHC2' stages cannot
+// be built.
+krmPipeline* tag_pipeline(krmProfile profile, krmTagSignature sig);
+
+// The type signature stored at the start of the first directory entry with this signature;
+// 0 when the tag is absent or its data cannot be reached.
+krmTagTypeSignature stored_tag_type(krmProfile profile, krmTagSignature sig);
+
+// Which analysis tabs apply to a LUT tag of the profile.
+bool is_gamut_available(krmProfile profile, krmTagSignature sig);
+bool is_separation_available(krmProfile profile, krmTagSignature sig);
+bool is_roundtrip_available(krmProfile profile, krmTagSignature sig);
+bool is_dot_gain_available(krmProfile profile, krmTagSignature sig);
