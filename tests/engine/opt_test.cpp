@@ -100,17 +100,20 @@ struct Diffs {
     std::vector<std::pair<std::string, int>> pairMax;  // per transform, white excluded
 };
 
-// 8-bit pairs whose replacement evaluator cannot stay within 2 steps, with the bound each keeps.
+// 8-bit pairs that the prescribed replacement evaluators cannot keep within 2 steps, with the
+// bound each keeps. The causes are pinned down by the two tests after the corpus comparison.
 int KnownEightBitBound(const std::string& label)
 {
     static const std::pair<const char*, int> kKnown[] = {
-        {"BruceRGB.icc|out", 3},      // 1.14 fixed-point matrix-shaper: cancelling terms near black
-        {"SMPTE-C-RGB.icc|out", 3},   // the same
-        {"esrgb.icc|out", 8},         // output TRC table saturates below 1.0; its inverse jumps at the top
-        {"default_cmyk.icc|out", 4},  // 33-point RGB -> CMYK grid against the profile's own CLUT
-        {"ps_cmyk.icc|in", 12},       // 17-point CMYK grid
-        {"lab.icc|in", 19},           // 33-point Lab grid across the sRGB gamut boundary
-        {"ps_gray.icc|in", 10},       // 33-point grey grid against the steep sRGB encoding near black
+        // 1.14 coefficients round small terms away (0.7 of a unit); one unit at black is 3 steps through gamma 2.2
+        {"BruceRGB.icc|out", 3},
+        {"SMPTE-C-RGB.icc|out", 3},   // the same: blue of sRGB red is 0.37 units, rounds to 0, truth is 2 steps
+        // TRC table flat at 65535 from 0.874 on: its reverse jumps to 1.0 within the last 1/4095 of linear light
+        {"esrgb.icc|out", 8},
+        {"default_cmyk.icc|out", 4},  // 33-point RGB grid: an ideal grid of that size is 3.6 steps off the profile
+        {"ps_cmyk.icc|in", 12},       // 17-point CMYK grid: red collapses from 83 to 0 between adjacent K nodes
+        {"lab.icc|in", 19},           // 33-point Lab grid: nodes clipped at the sRGB gamut edge (truth -24 .. 377)
+        {"ps_gray.icc|in", 10},       // 33-point grey grid: 8 steps of grey per cell against the steep sRGB shadows
     };
     for (const auto& k : kKnown) {
         const std::string key = k.first;
@@ -432,8 +435,160 @@ TEST(OptimisedTransforms, AgreeWithLinkedPipelinesOverTheCorpus)
     std::cout << "16-bit optimised vs unoptimised over " << pairs << " transforms: 99th percentile " << p99
               << ", maximum " << maxWord << " (away from white " << words.maxAwayFromWhite << ", " << words.worst
               << ")\n";
+    EXPECT_LE(p99, 4);
     RecordProperty("p99_16bit", p99);
     RecordProperty("max_16bit", maxWord);
+}
+
+// Every resampled CLUT the corpus produces gives, to within one step, what an ideal grid of the
+// same size gives: nodes sampled from the linked pipeline and interpolated in single precision.
+// Whatever the corpus comparison still allows beyond 2 steps for these transforms is then owed to
+// the grid size alone, not to sampling, interpolation, clipping or the formatters.
+TEST(OptimisedTransforms, ResampledGridsEqualTheirIdealGrid)
+{
+    krmProfile srgb = krmCreate_sRGBProfile();
+    int checked = 0;
+    for (const std::string& path : CorpusFiles()) {
+        krmProfile p = krmOpenProfileFromFile(path.c_str(), "r");
+        ASSERT_NE(p, nullptr) << path;
+        if (krmGetProfileClass(p) == krmSig("nmcl")) {
+            krmCloseProfile(p);
+            continue;
+        }
+        for (krmUInt32Number intent : {0u, 1u})
+            for (bool toProfile : {false, true}) {
+                krmProfile in = toProfile ? srgb : p, out = toProfile ? p : srgb;
+                const std::string label = std::filesystem::path(path).filename().string() + " intent " +
+                                          std::to_string(intent) + (toProfile ? " out" : " in");
+                const krmColorSpaceSignature inSpace = krmGetProfileColorSpace(in);
+                const krmColorSpaceSignature outSpace = krmGetProfileColorSpace(out);
+                const krmUInt32Number nIn = krmChannelsOf(inSpace), nOut = krmChannelsOf(outSpace);
+                const krmUInt32Number fin = FormatOf(inSpace, 1), fout = FormatOf(outSpace, 1);
+                krmTransform opt = krmCreateTransform(in, fin, out, fout, intent, 0);
+                krmTransform ref = krmCreateTransform(in, fin, out, fout, intent, krmFlagNoOptimize);
+                ASSERT_EQ(opt == nullptr, ref == nullptr) << label;
+                krmStage* clut = nullptr;
+                if (!opt || !krmPipelineCheckAndRetrieveStages(opt->Lut, 1, int(krmSigCLutElemType), &clut)) {
+                    if (opt) krmDeleteTransform(opt);
+                    if (ref) krmDeleteTransform(ref);
+                    continue;
+                }
+                const krmUInt32Number g = static_cast<krmStageCLutData*>(krmStageData(clut))->Params->nSamples[0];
+                EXPECT_EQ(g, krmReasonableGridpoints(inSpace, 0)) << label;
+
+                krmUInt32Number nodes = 1;
+                for (krmUInt32Number c = 0; c < nIn; c++) nodes *= g;
+                std::vector<krmFloat32Number> table(nodes * nOut);
+                for (krmUInt32Number k = 0; k < nodes; k++) {
+                    krmFloat32Number x[krmMAXCHANNELS], y[krmMAX_STAGE_CHANNELS];
+                    krmUInt32Number rest = k;
+                    for (krmUInt32Number c = nIn; c-- > 0; rest /= g)
+                        x[c] = krmFloat32Number((rest % g) / double(g - 1));
+                    krmPipelineEvalFloat(x, y, ref->Lut);
+                    for (krmUInt32Number o = 0; o < nOut; o++) table[k * nOut + o] = std::clamp(y[o], 0.0f, 1.0f);
+                }
+                krmStage* ideal = krmStageAllocCLutFloat(nullptr, g, nIn, nOut, table.data());
+                ASSERT_NE(ideal, nullptr);
+
+                const auto grid = Grid<krmUInt8Number>(nIn, nIn == 1 ? 256 : (nIn == 3 ? 17 : 9));
+                const krmUInt32Number n = krmUInt32Number(grid.size() / nIn);
+                std::vector<krmUInt8Number> a(n * nOut);
+                krmDoTransform(opt, grid.data(), a.data(), n);
+                int worst = 0;
+                for (krmUInt32Number i = 0; i < n; i++) {
+                    if (IsWhite(inSpace, &grid[i * nIn], nIn)) continue;  // the white fix-up may move its node
+                    krmFloat32Number x[krmMAXCHANNELS], y[krmMAX_STAGE_CHANNELS];
+                    for (krmUInt32Number c = 0; c < nIn; c++) x[c] = grid[i * nIn + c] / 255.0f;
+                    krmStageEvalFloat(ideal, x, y);
+                    for (krmUInt32Number o = 0; o < nOut; o++)
+                        worst = std::max(worst, std::abs(int(a[i * nOut + o]) - int(std::lround(y[o] * 255.0))));
+                }
+                EXPECT_LE(worst, 1) << label;
+                checked++;
+                krmStageFree(ideal);
+                krmDeleteTransform(opt);
+                krmDeleteTransform(ref);
+            }
+        krmCloseProfile(p);
+    }
+    krmCloseProfile(srgb);
+    EXPECT_GE(checked, 20);  // Lab, grey, CMYK and RGB-to-CMYK/grey grids of the corpus
+}
+
+// The integer matrix-shaper works in 1.14 fixed point between its curves. Each of its 8-bit outputs
+// must lie where the linked pipeline's own output curves put linear light that is off by at most
+// 2/16384: the input tables, the matrix coefficients and the final shift each round by half a unit
+// at most, and over the corpus their sum stays below one unit. This accounts for the whole of the
+// BruceRGB, SMPTE-C and esrgb exceptions above; a bias of two units fails it.
+TEST(MatrixShaper, DeviatesOnlyByFixedPointLinearLight)
+{
+    constexpr double kUnits = 2.0 / 16384;
+    krmProfile srgb = krmCreate_sRGBProfile();
+    int checked = 0;
+    for (const std::string& path : CorpusFiles()) {
+        krmProfile p = krmOpenProfileFromFile(path.c_str(), "r");
+        ASSERT_NE(p, nullptr) << path;
+        if (krmGetProfileColorSpace(p) != krmSig("RGB ") || krmGetProfileClass(p) == krmSig("nmcl")) {
+            krmCloseProfile(p);
+            continue;
+        }
+        for (bool toProfile : {false, true}) {
+            krmProfile in = toProfile ? srgb : p, out = toProfile ? p : srgb;
+            const std::string label = std::filesystem::path(path).filename().string() + (toProfile ? " out" : " in");
+            krmTransform opt = krmCreateTransform(in, krmFmtRGB8, out, krmFmtRGB8, 0, 0);
+            krmTransform ref = krmCreateTransform(in, krmFmtRGB8, out, krmFmtRGB8, 0, krmFlagNoOptimize);
+            ASSERT_NE(opt, nullptr) << label;
+            ASSERT_NE(ref, nullptr) << label;
+            const bool integer = krmPipelineCheckAndRetrieveStages(opt->Lut, 3, int(krmSigCurveSetElemType),
+                                                                   int(krmSigMatrixElemType),
+                                                                   int(krmSigCurveSetElemType), nullptr, nullptr,
+                                                                   nullptr) &&
+                                 opt->Lut->Data != static_cast<void*>(opt->Lut);
+            const krmStage* last = krmPipelineLastStage(ref->Lut);
+            if (!integer || krmStageType(last) != krmSigCurveSetElemType) {
+                krmDeleteTransform(opt);
+                krmDeleteTransform(ref);
+                continue;
+            }
+            const auto* curves = static_cast<const krmStageCurvesData*>(krmStageData(last));
+
+            const auto grid = Grid<krmUInt8Number>(3, 35);
+            const krmUInt32Number n = krmUInt32Number(grid.size() / 3);
+            std::vector<krmUInt8Number> a(grid.size());
+            krmDoTransform(opt, grid.data(), a.data(), n);
+            int outside = 0;
+            for (krmUInt32Number i = 0; i < n; i++) {
+                // Linear light: every stage of the linked pipeline but its output curves.
+                krmFloat32Number v[krmMAX_STAGE_CHANNELS], w[krmMAX_STAGE_CHANNELS];
+                for (int c = 0; c < 3; c++) v[c] = grid[i * 3 + c] / 255.0f;
+                for (const krmStage* s = krmPipelineFirstStage(ref->Lut); s != last; s = krmStageNext(s)) {
+                    krmStageEvalFloat(s, v, w);
+                    std::copy(w, w + krmStageOutputChannels(s), v);
+                }
+                for (int c = 0; c < 3; c++) {
+                    auto at = [&](double x) {
+                        return 255.0 * krmEvalToneCurveFloat(curves->TheCurves[c],
+                                                             krmFloat32Number(std::clamp(x, 0.0, 1.0)));
+                    };
+                    const double lo = std::min(at(v[c] - kUnits), at(v[c] + kUnits));
+                    const double hi = std::max(at(v[c] - kUnits), at(v[c] + kUnits));
+                    const int got = a[i * 3 + c];
+                    if (got < std::floor(lo) || got > std::ceil(hi)) {
+                        if (outside++ < 3)
+                            ADD_FAILURE() << label << " pixel " << i << " channel " << c << ": " << got
+                                          << " outside [" << lo << ", " << hi << "]";
+                    }
+                }
+            }
+            EXPECT_EQ(outside, 0) << label;
+            checked++;
+            krmDeleteTransform(opt);
+            krmDeleteTransform(ref);
+        }
+        krmCloseProfile(p);
+    }
+    krmCloseProfile(srgb);
+    EXPECT_GE(checked, 40);
 }
 
 // The 8-bit prelinearised evaluator (precomputed cells) gives what the staged curves-and-CLUT
