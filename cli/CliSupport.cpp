@@ -135,6 +135,13 @@ void EngineSession::fail(const QString& message)
     io_.error(message);
 }
 
+QStringList EngineSession::takeMessageList()
+{
+    QStringList list;
+    list.swap(messages_);
+    return list;
+}
+
 QString EngineSession::takeMessages()
 {
     const QString joined = messages_.join(QStringLiteral("; "));

@@ -72,6 +72,7 @@ public:
     void fail(const QString& message);
     // Messages reported (by the engine or fail) since the last call, joined by "; ".
     QString takeMessages();
+    QStringList takeMessageList();
 
 private:
     static void handler(krmContext ctx, krmUInt32Number code, const char* text);

@@ -167,7 +167,7 @@ CliValue tagDirectory(const LoadedProfile& p)
     return tags;
 }
 
-CliValue describeProfile(const LoadedProfile& p)
+CliValue describeProfile(const LoadedProfile& p, const QStringList& warnings)
 {
     CliValue v = CliValue::object();
     v.set(QStringLiteral("file"), p.name);
@@ -181,6 +181,11 @@ CliValue describeProfile(const LoadedProfile& p)
     v.set(QStringLiteral("matrixShaper"), bool(krmIsMatrixShaper(p.profile)));
     v.set(QStringLiteral("tagCount"), be32(p.bytes, 128));
     v.set(QStringLiteral("tags"), tagDirectory(p));
+    // What the engine reported while opening a profile it still accepted.
+    CliValue list = CliValue::array();
+    for (const QString& w : warnings)
+        list.append(w);
+    v.set(QStringLiteral("warnings"), std::move(list));
     return v;
 }
 
@@ -267,8 +272,7 @@ int runInfo(const QStringList& args, CliIO& io)
             profiles.append(std::move(failed));
             continue;
         }
-        session.takeMessages();
-        CliValue described = describeProfile(*loaded);
+        CliValue described = describeProfile(*loaded, session.takeMessageList());
         if (!json) {
             if (!first)
                 io.out += '\n';
