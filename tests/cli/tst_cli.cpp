@@ -150,6 +150,7 @@ private slots:
     void convertKeepsAlphaAndDepth();
     void convertUsesEmbeddedSourceProfile();
     void embeddingRoundTrips();
+    void damagedImagesNeverCrash();
 
     // value tree
     void valueTreeJsonAndText();
@@ -934,6 +935,39 @@ void TestCli::embeddingRoundTrips()
     QVERIFY(embeddedProfile(embedProfilePng(png, small).left(60), ImageKind::Png).isEmpty());
     QVERIFY(embedProfilePng(png.left(20), small).isEmpty());
     QVERIFY(embeddedProfile(QByteArray("MM\0*\0\0\0\x08\0\x01\x86\x73\0\x07\x7f\xff\xff\xff\0\0\0\0", 22), ImageKind::Tiff).isEmpty());
+}
+
+void TestCli::damagedImagesNeverCrash()
+{
+    // Converted files (carrying a profile) cut at many lengths and with bytes overwritten.
+    QImage image(20, 20, QImage::Format_RGB888);
+    image.fill(QColor(10, 120, 240));
+    const QString in = tmp_.filePath(QStringLiteral("whole.png"));
+    QVERIFY(image.save(in));
+    const QString adobe = kColord + QStringLiteral("AdobeRGB1998.icc");
+    for (const QString& ext : {QStringLiteral("png"), QStringLiteral("jpg")}) {
+        const QString converted = tmp_.filePath(QStringLiteral("whole-adobe.") + ext);
+        QCOMPARE(cli({QStringLiteral("convert"), in, converted, QStringLiteral("--profile"), adobe}).status, 0);
+        const QByteArray bytes = fileBytes(converted);
+        QList<QByteArray> damaged;
+        for (qsizetype length = 4; length < bytes.size(); length += bytes.size() / 23 + 1)
+            damaged << bytes.left(length);
+        for (qsizetype at = 20; at < qMin<qsizetype>(bytes.size(), 700); at += 37) {
+            QByteArray b = bytes;
+            b[at] = char(~uchar(b[at]));
+            damaged << b;
+        }
+        for (const QByteArray& d : damaged) {
+            const QString file = tmp_.filePath(QStringLiteral("damaged.") + ext);
+            QFile f(file);
+            f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            f.write(d);
+            f.close();
+            const Run r = cli({QStringLiteral("convert"), file, tmp_.filePath(QStringLiteral("damaged-out.png")),
+                               QStringLiteral("--profile"), QStringLiteral("*srgb")});
+            QVERIFY2(r.status == 0 || r.status == 1, r.err.constData());
+        }
+    }
 }
 
 void TestCli::valueTreeJsonAndText()
