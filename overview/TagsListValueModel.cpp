@@ -171,6 +171,11 @@ QVariant TagsListValueModel::data(const QModelIndex& index, int role) const
     }
 }
 
+QVariant TagsListValueModel::headerData(int, Qt::Orientation, int) const
+{
+    return {};
+}
+
 void TagsListValueModel::setCurrentRow(int row)
 {
     QSet<int> changed = active_group_ >= 0 ? groups_[active_group_].rows : QSet<int>();
