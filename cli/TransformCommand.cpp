@@ -36,6 +36,8 @@ const char kTransformHelp[] =
     "16, device values are integers 0..255 or 0..65535 and L*a*b* and XYZ use the ICC 16-bit\n"
     "encodings (16 only).\n"
     "\n"
+    "A named-colour profile takes the colour's index (0, 1, ...).\n"
+    "\n"
     "Chains follow the engine's rules: e.g. L*a*b* -> CMYK -> L*a*b* is\n"
     "  --profile *lab --profile cmyk.icc --profile cmyk.icc --profile *lab\n";
 
@@ -207,6 +209,9 @@ int runTransform(const QStringList& args, CliIO& io)
 
     krmColorSpaceSignature entry = 0, exit = 0;
     chainSpaces(chain, entry, exit);
+    // A named-colour profile takes the colour's index (0, 1, ...), which is a whole number.
+    if (entry == krmSig("1CLR") && inEncoding == ValueEncoding::Float)
+        inEncoding = ValueEncoding::Bits16;
     QString formatError;
     const krmUInt32Number inFormat = valueFormat(entry, inEncoding, formatError);
     if (!inFormat)
@@ -243,9 +248,13 @@ int runTransform(const QStringList& args, CliIO& io)
     for (std::size_t c = 0; c < colors.size(); ++c)
         for (std::size_t k = 0; k < inChannels; ++k)
             storeSample(in, c * inChannels + k, inEncoding, colors[c].values[k]);
+    session.takeMessages();
     if (!colors.empty())
         krmDoTransform(transform, in.data(), out.data(), krmUInt32Number(colors.size()));
     krmDeleteTransform(transform);
+    // The engine complains during conversion only about values it cannot convert (a named
+    // colour index past the list): the results are printed, the status says they are not all good.
+    const int status = session.takeMessages().isEmpty() ? int(kExitOk) : int(kExitUnreadable);
 
     CliValue results = CliValue::array();
     for (std::size_t c = 0; c < colors.size(); ++c) {
@@ -290,5 +299,5 @@ int runTransform(const QStringList& args, CliIO& io)
         doc.set(QStringLiteral("results"), std::move(results));
         io.out += doc.toJson();
     }
-    return kExitOk;
+    return status;
 }

@@ -144,6 +144,7 @@ private slots:
     void transformLabCmykRoundTrip();
     void transformFormatsAndJson();
     void transformValueErrors();
+    void transformNamedColorIndex();
 
     // convert and embedded profiles
     void convertEmbedsProfileAndMatchesTransform();
@@ -787,6 +788,34 @@ void TestCli::transformValueErrors()
         // Nothing is printed when any colour is malformed.
         QVERIFY(r.out.isEmpty());
     }
+}
+
+void TestCli::transformNamedColorIndex()
+{
+    // The index of a named colour gives the colour's PCS value as the 'ncl2' tag lists it.
+    const QString crayons = kColord + QStringLiteral("Crayons.icc");
+    const QJsonArray colors = cli({QStringLiteral("tag"), QStringLiteral("--json"), crayons, QStringLiteral("ncl2")})
+                                  .json()[QStringLiteral("content")][QStringLiteral("colors")]
+                                  .toArray();
+    QVERIFY(colors.size() > 2);
+    const Run r = cli({QStringLiteral("transform"), QStringLiteral("--profile"), crayons, QStringLiteral("--profile"),
+                       QStringLiteral("*lab"), QStringLiteral("--json"), QStringLiteral("--values"), QStringLiteral("0;2")});
+    QCOMPARE(r.status, int(kExitOk));
+    const QJsonArray results = r.json()[QStringLiteral("results")].toArray();
+    for (int i = 0; i < 2; ++i) {
+        const QJsonArray lab = colors[i * 2][QStringLiteral("pcs")][QStringLiteral("Lab")].toArray();
+        const QJsonArray out = results[i][QStringLiteral("output")].toArray();
+        for (int k = 0; k < 3; ++k)
+            QVERIFY(std::fabs(lab[k].toDouble() - out[k].toDouble()) < 0.01);
+    }
+    // An index past the list: the engine's message and status 1.
+    const Run past = cli({QStringLiteral("transform"), QStringLiteral("--profile"), crayons, QStringLiteral("--values"),
+                          QString::number(colors.size())});
+    QCOMPARE(past.status, int(kExitUnreadable));
+    QVERIFY(past.err.contains("out of range"));
+    // Fractions are no index.
+    QCOMPARE(cli({QStringLiteral("transform"), QStringLiteral("--profile"), crayons, QStringLiteral("--values"), QStringLiteral("0.5")}).status,
+             int(kExitUsage));
 }
 
 void TestCli::convertEmbedsProfileAndMatchesTransform()
