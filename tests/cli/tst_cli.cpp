@@ -915,6 +915,13 @@ void TestCli::convertUsesEmbeddedSourceProfile()
     QVERIFY2(std::abs(c.red() - 200) <= 2 && std::abs(c.green() - 40) <= 2 && std::abs(c.blue() - 90) <= 2,
              qPrintable(c.name()));
 
+    // BMP has no place for a profile: converted all the same, with a note.
+    const QString bmp = tmp_.filePath(QStringLiteral("plain.bmp"));
+    const Run toBmp = cli({QStringLiteral("convert"), adobeFile, bmp, QStringLiteral("--profile"), QStringLiteral("*srgb")});
+    QCOMPARE(toBmp.status, int(kExitOk));
+    QVERIFY(toBmp.err.contains("BMP files carry no profile"));
+    QCOMPARE(QImage(bmp).pixelColor(0, 0), c);
+
     // A damaged embedded profile is an error, not a silent sRGB.
     QByteArray broken = fileBytes(adobeFile);
     const QByteArray bad = embedProfilePng(broken, QByteArray(300, 'x'));
