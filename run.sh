@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Prismet (Release) into build/ and starts it.
+# Installs what is missing, builds Prismet and prismet-cli (Release) into build/ and starts Prismet.
 # Usage: ./run.sh [profile]
 set -euo pipefail
 
@@ -22,6 +22,6 @@ fi
 
 tools/deps.sh run
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DPRISMET_BUILD_TESTS=OFF >/dev/null
-cmake --build build --target prismet
+cmake --build build --target prismet prismet-cli
 
 exec build/prismet "${args[@]}"
