@@ -17,6 +17,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -765,14 +766,26 @@ void TestProfileSelector::browsingChoosesAFile()
     QTimer timer;
     timer.setInterval(20);
     connect(&timer, &QTimer::timeout, [&] {
-        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (!dialog)
+        QWidget* modal = QApplication::activeModalWidget();
+        auto* dialog = qobject_cast<QFileDialog*>(modal);
+        if (!dialog) {
+            // A busy machine can make the file dialog warn before its folder model has loaded;
+            // dismiss that and let the next tick answer the file dialog again.
+            if (auto* box = qobject_cast<QDialog*>(modal))
+                box->reject();
             return;
+        }
         seenTitle = dialog->windowTitle();
         if (answer.isEmpty()) {
             dialog->reject();
         } else {
-            dialog->selectFile(answer);
+            // Answer as the user's choice without the dialog's own existence check, which
+            // waits on its asynchronous folder model and can stall on a loaded machine.
+            // Type the full path as a user would: the dialog's own selection follows its
+            // folder model, which loads asynchronously and can lag on a busy machine.
+            auto* edit = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            QVERIFY(edit);
+            edit->setText(answer);
             QMetaObject::invokeMethod(dialog, "accept");
         }
     });
