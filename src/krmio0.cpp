@@ -1020,11 +1020,19 @@ krmProfile krmOpenProfileFromStreamInContext(krmContext ContextID, FILE* ICCProf
 {
     _krmAssert(sAccess != nullptr);
 
+    // The profile owns the stream from this call on; closing its handler closes the stream, so
+    // a failure before the handler exists closes it too, and the caller never has to guess.
     _krmICCPROFILE* NewIcc = (_krmICCPROFILE*)krmCreateProfilePlaceholder(ContextID);
-    if (NewIcc == nullptr) return nullptr;
+    if (NewIcc == nullptr) {
+        fclose(ICCProfile);
+        return nullptr;
+    }
 
     NewIcc->IOhandler = krmOpenIOHandlerFromStream(ContextID, ICCProfile);
-    if (NewIcc->IOhandler == nullptr) goto Error;
+    if (NewIcc->IOhandler == nullptr) {
+        fclose(ICCProfile);
+        goto Error;
+    }
 
     if (*sAccess == 'w' || *sAccess == 'W') {
         NewIcc->IsWrite = true;

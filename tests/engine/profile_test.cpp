@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -1194,6 +1196,19 @@ TEST_F(ProfileTest, StreamsReadAndWrite)
     krmCloseProfile(back);
     remove(path.c_str());
     rmdir(dir.c_str());
+}
+
+// A stream whose size cannot be found (a pipe) is refused; the call closes it all the same, as
+// it does for every later failure, so a caller never leaks or double-closes it.
+TEST_F(ProfileTest, RefusedStreamIsClosedByTheCall)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    FILE* f = fdopen(fds[0], "rb");
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(krmOpenProfileFromStreamInContext(ctx, f, "r"), nullptr);
+    EXPECT_EQ(fcntl(fds[0], F_GETFD), -1);  // the read end is closed
+    close(fds[1]);
 }
 
 // =============================================================================================
