@@ -1,5 +1,6 @@
 // Byte streams (memory, null, file, stdio) and the big-endian number primitives.
 
+#include "support/error_log.h"
 #include "krm_internal.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +15,9 @@
 
 namespace {
 
-struct Logged {
-    krmUInt32Number code;
-    std::string text;
-};
-std::vector<Logged> g_log;
-
-void captureHandler(krmContext, krmUInt32Number code, const char* text)
-{
-    g_log.push_back({code, text});
-}
+using error_log::captureHandler;
+using error_log::g_log;
+using error_log::Logged;
 
 class IOTest : public ::testing::Test {
 protected:

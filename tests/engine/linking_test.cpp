@@ -2,6 +2,7 @@
 // corpus, absolute colorimetric and black point compensation rules, black point detection and
 // the black-preserving intents.
 
+#include "support/error_log.h"
 #include "krm_internal.h"
 #include "support/lut_support.h"
 
@@ -19,16 +20,9 @@ using lut_support::stageTypes;
 
 namespace {
 
-struct Logged {
-    krmUInt32Number code;
-    std::string text;
-};
-std::vector<Logged> g_log;
-
-void captureHandler(krmContext, krmUInt32Number code, const char* text)
-{
-    g_log.push_back({code, text});
-}
+using error_log::captureHandler;
+using error_log::g_log;
+using error_log::Logged;
 
 class LinkingTest : public ::testing::Test {
 protected:

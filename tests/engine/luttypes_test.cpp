@@ -1,6 +1,7 @@
 // LUT tag types: the stages decoded from every LUT tag of the corpus, encode/decode round trips,
 // the hand-made edge cases and the writers' refusals.
 
+#include "support/error_log.h"
 #include "krm_internal.h"
 #include "support/lut_support.h"
 
@@ -18,16 +19,9 @@ using lut_support::stageTypes;
 
 namespace {
 
-struct Logged {
-    krmUInt32Number code;
-    std::string text;
-};
-std::vector<Logged> g_log;
-
-void captureHandler(krmContext, krmUInt32Number code, const char* text)
-{
-    g_log.push_back({code, text});
-}
+using error_log::captureHandler;
+using error_log::g_log;
+using error_log::Logged;
 
 class LutTypesTest : public ::testing::Test {
 protected:

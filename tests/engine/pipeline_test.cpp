@@ -1,6 +1,7 @@
 // Pipelines and stages: construction limits, chain checks, stage arithmetic, grid traversal,
 // reverse evaluation, copies and allocation-free evaluation.
 
+#include "support/error_log.h"
 #include "krm_internal.h"
 
 #include <gtest/gtest.h>
@@ -14,16 +15,9 @@
 
 namespace {
 
-struct Logged {
-    krmUInt32Number code;
-    std::string text;
-};
-std::vector<Logged> g_log;
-
-void captureHandler(krmContext, krmUInt32Number code, const char* text)
-{
-    g_log.push_back({code, text});
-}
+using error_log::captureHandler;
+using error_log::g_log;
+using error_log::Logged;
 
 class PipelineTest : public ::testing::Test {
 protected:

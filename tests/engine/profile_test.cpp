@@ -1,6 +1,7 @@
 // The profile container: header and directory reading against raw bytes, malformed inputs,
 // tag reading and writing through test tag types, links, and saving (two passes, byte copies).
 
+#include "support/error_log.h"
 #include "krm_internal.h"
 
 #include <gtest/gtest.h>
@@ -23,16 +24,9 @@ typedef std::vector<krmUInt8Number> Bytes;
 // Capturing error handler
 // ---------------------------------------------------------------------------------------------
 
-struct Logged {
-    krmUInt32Number code;
-    std::string text;
-};
-std::vector<Logged> g_log;
-
-void captureHandler(krmContext, krmUInt32Number code, const char* text)
-{
-    g_log.push_back({code, text});
-}
+using error_log::captureHandler;
+using error_log::g_log;
+using error_log::Logged;
 
 // ---------------------------------------------------------------------------------------------
 // Raw bytes
