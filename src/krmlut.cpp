@@ -502,6 +502,19 @@ static krmStage* AllocCLut(krmContext ContextID, const krmUInt32Number clutPoint
     return NewMPE;
 }
 
+// The same number of grid points on every input, for the non-granular constructors.
+static krmBool UniformGrid(krmContext ContextID, krmUInt32Number nGridPoints, krmUInt32Number inputChan,
+                           krmUInt32Number Dimensions[krmMAX_INPUT_DIMENSIONS])
+{
+    if (inputChan > krmMAX_INPUT_DIMENSIONS) {
+        krmSignalError(ContextID, krmErrRange, "Too many input channels (%d channels, max=%d)", (int)inputChan,
+                       (int)krmMAX_INPUT_DIMENSIONS);
+        return false;
+    }
+    for (krmUInt32Number i = 0; i < inputChan; i++) Dimensions[i] = nGridPoints;
+    return true;
+}
+
 krmStage* krmStageAllocCLut16bitGranular(krmContext ContextID, const krmUInt32Number clutPoints[],
                                          krmUInt32Number inputChan, krmUInt32Number outputChan,
                                          const krmUInt16Number* Table)
@@ -513,13 +526,7 @@ krmStage* krmStageAllocCLut16bit(krmContext ContextID, krmUInt32Number nGridPoin
                                  krmUInt32Number outputChan, const krmUInt16Number* Table)
 {
     krmUInt32Number Dimensions[krmMAX_INPUT_DIMENSIONS];
-
-    if (inputChan > krmMAX_INPUT_DIMENSIONS) {
-        krmSignalError(ContextID, krmErrRange, "Too many input channels (%d channels, max=%d)", (int)inputChan,
-                       (int)krmMAX_INPUT_DIMENSIONS);
-        return nullptr;
-    }
-    for (krmUInt32Number i = 0; i < inputChan; i++) Dimensions[i] = nGridPoints;
+    if (!UniformGrid(ContextID, nGridPoints, inputChan, Dimensions)) return nullptr;
     return krmStageAllocCLut16bitGranular(ContextID, Dimensions, inputChan, outputChan, Table);
 }
 
@@ -534,13 +541,7 @@ krmStage* krmStageAllocCLutFloat(krmContext ContextID, krmUInt32Number nGridPoin
                                  krmUInt32Number outputChan, const krmFloat32Number* Table)
 {
     krmUInt32Number Dimensions[krmMAX_INPUT_DIMENSIONS];
-
-    if (inputChan > krmMAX_INPUT_DIMENSIONS) {
-        krmSignalError(ContextID, krmErrRange, "Too many input channels (%d channels, max=%d)", (int)inputChan,
-                       (int)krmMAX_INPUT_DIMENSIONS);
-        return nullptr;
-    }
-    for (krmUInt32Number i = 0; i < inputChan; i++) Dimensions[i] = nGridPoints;
+    if (!UniformGrid(ContextID, nGridPoints, inputChan, Dimensions)) return nullptr;
     return krmStageAllocCLutFloatGranular(ContextID, Dimensions, inputChan, outputChan, Table);
 }
 

@@ -621,31 +621,40 @@ static krmBool AppendPart(krmPipeline* NewLUT, krmStage* mpe)
     return krmPipelineInsertStage(NewLUT, krmAT_END, mpe);
 }
 
+// The common head of 'mAB ' and 'mBA ' (ICC.1:2010 10.12 and 10.13): channel counts and the
+// five element offsets, relative to the start of the tag.
+struct LutABHeader {
+    krmUInt8Number inputChan, outputChan;
+    krmUInt32Number BaseOffset;
+    krmUInt32Number offsetB, offsetMat, offsetM, offsetC, offsetA;
+};
+
+static krmBool ReadLutABHeader(krmIOHandler* io, LutABHeader* h)
+{
+    h->BaseOffset = io->Tell(io) - 8;
+    krmUInt16Number Reserved;
+    if (!krmReadUInt8(io, &h->inputChan) || !krmReadUInt8(io, &h->outputChan) || !krmReadUInt16(io, &Reserved))
+        return false;
+    if (!krmReadUInt32(io, &h->offsetB) || !krmReadUInt32(io, &h->offsetMat) || !krmReadUInt32(io, &h->offsetM) ||
+        !krmReadUInt32(io, &h->offsetC) || !krmReadUInt32(io, &h->offsetA))
+        return false;
+    if (h->inputChan == 0 || h->inputChan > MAX_INPUT_CHANNELS) return false;
+    if (h->outputChan == 0 || h->outputChan > MAX_INPUT_CHANNELS) return false;
+    return true;
+}
+
 void* _krmType_LUTA2B_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
                            krmUInt32Number SizeOfTag)
 {
-    krmUInt8Number inputChan, outputChan;
-    krmUInt32Number offsetB, offsetMat, offsetM, offsetC, offsetA;
-    krmPipeline* NewLUT = nullptr;
-
     *nItems = 0;
-    krmUInt32Number BaseOffset = io->Tell(io) - 8;
+    LutABHeader h;
+    if (!ReadLutABHeader(io, &h)) return nullptr;
+    const krmUInt8Number inputChan = h.inputChan, outputChan = h.outputChan;
+    const krmUInt32Number BaseOffset = h.BaseOffset;
+    const krmUInt32Number offsetB = h.offsetB, offsetMat = h.offsetMat, offsetM = h.offsetM;
+    const krmUInt32Number offsetC = h.offsetC, offsetA = h.offsetA;
 
-    if (!krmReadUInt8(io, &inputChan)) return nullptr;
-    if (!krmReadUInt8(io, &outputChan)) return nullptr;
-    krmUInt16Number Reserved;
-    if (!krmReadUInt16(io, &Reserved)) return nullptr;
-
-    if (!krmReadUInt32(io, &offsetB)) return nullptr;
-    if (!krmReadUInt32(io, &offsetMat)) return nullptr;
-    if (!krmReadUInt32(io, &offsetM)) return nullptr;
-    if (!krmReadUInt32(io, &offsetC)) return nullptr;
-    if (!krmReadUInt32(io, &offsetA)) return nullptr;
-
-    if (inputChan == 0 || inputChan > MAX_INPUT_CHANNELS) return nullptr;
-    if (outputChan == 0 || outputChan > MAX_INPUT_CHANNELS) return nullptr;
-
-    NewLUT = krmPipelineAlloc(self->ContextID, inputChan, outputChan);
+    krmPipeline* NewLUT = krmPipelineAlloc(self->ContextID, inputChan, outputChan);
     if (NewLUT == nullptr) return nullptr;
 
     if (offsetA != 0 && !AppendPart(NewLUT, ReadSetOfCurves(self, io, BaseOffset + offsetA, inputChan))) goto Error;
@@ -666,28 +675,15 @@ Error:
 void* _krmType_LUTB2A_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Number* nItems,
                            krmUInt32Number SizeOfTag)
 {
-    krmUInt8Number inputChan, outputChan;
-    krmUInt32Number offsetB, offsetMat, offsetM, offsetC, offsetA;
-    krmPipeline* NewLUT = nullptr;
-
     *nItems = 0;
-    krmUInt32Number BaseOffset = io->Tell(io) - 8;
+    LutABHeader h;
+    if (!ReadLutABHeader(io, &h)) return nullptr;
+    const krmUInt8Number inputChan = h.inputChan, outputChan = h.outputChan;
+    const krmUInt32Number BaseOffset = h.BaseOffset;
+    const krmUInt32Number offsetB = h.offsetB, offsetMat = h.offsetMat, offsetM = h.offsetM;
+    const krmUInt32Number offsetC = h.offsetC, offsetA = h.offsetA;
 
-    if (!krmReadUInt8(io, &inputChan)) return nullptr;
-    if (!krmReadUInt8(io, &outputChan)) return nullptr;
-    krmUInt16Number Reserved;
-    if (!krmReadUInt16(io, &Reserved)) return nullptr;
-
-    if (!krmReadUInt32(io, &offsetB)) return nullptr;
-    if (!krmReadUInt32(io, &offsetMat)) return nullptr;
-    if (!krmReadUInt32(io, &offsetM)) return nullptr;
-    if (!krmReadUInt32(io, &offsetC)) return nullptr;
-    if (!krmReadUInt32(io, &offsetA)) return nullptr;
-
-    if (inputChan == 0 || inputChan > MAX_INPUT_CHANNELS) return nullptr;
-    if (outputChan == 0 || outputChan > MAX_INPUT_CHANNELS) return nullptr;
-
-    NewLUT = krmPipelineAlloc(self->ContextID, inputChan, outputChan);
+    krmPipeline* NewLUT = krmPipelineAlloc(self->ContextID, inputChan, outputChan);
     if (NewLUT == nullptr) return nullptr;
 
     if (offsetB != 0 && !AppendPart(NewLUT, ReadSetOfCurves(self, io, BaseOffset + offsetB, inputChan))) goto Error;
