@@ -5,16 +5,6 @@
 #include <QApplication>
 #include <QSettings>
 
-bool is_dark_palette(const QPalette& palette)
-{
-    return palette.color(QPalette::Window).lightness() < 128;
-}
-
-bool is_dark_palette()
-{
-    return is_dark_palette(QGuiApplication::palette());
-}
-
 QPalette dark_fusion_palette()
 {
     const QColor window(53, 53, 53);

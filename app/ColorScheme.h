@@ -1,10 +1,8 @@
 #pragma once
 
-#include <QPalette>
+#include "viewers/ChannelVocabulary.h"  // is_dark_palette
 
-// True when the application palette is dark: its window colour has a lightness below 128.
-bool is_dark_palette();
-bool is_dark_palette(const QPalette& palette);
+#include <QPalette>
 
 // The dark palette used for the whole application (Fusion colours).
 QPalette dark_fusion_palette();

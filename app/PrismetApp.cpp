@@ -16,27 +16,11 @@ const QStringList ProfileExtensions = {QStringLiteral(".icc"), QStringLiteral(".
 
 namespace {
 
-const char* const kOrganisation = "Corvane";
-const char* const kApplication = "Corvane Prismet";
 const char* const kVersion = "2.0";
 
-QPointer<QSettings> g_settings;
 QPointer<DebugLogPanel> g_logPanel;
 
-QSettings* make_settings(QObject* parent)
-{
-    return new QSettings(QSettings::NativeFormat, QSettings::UserScope, QString::fromLatin1(kOrganisation),
-                         QString::fromLatin1(kApplication), parent);
-}
-
 }  // namespace
-
-QSettings* appSettings()
-{
-    if (!g_settings && QCoreApplication::instance())
-        g_settings = make_settings(QCoreApplication::instance());
-    return g_settings;
-}
 
 void startupLog(const QString& message)
 {
@@ -77,7 +61,7 @@ PrismetApp::PrismetApp(int& argc, char** argv)
 
     set_identity();
 
-    g_settings = make_settings(this);
+    settings_ = createAppSettings(this);
     startupLog("Settings created");
 
     setStyle(QStringLiteral("Fusion"));
@@ -101,7 +85,7 @@ PrismetApp::~PrismetApp()
     splash_ = nullptr;
     delete main_;
     main_ = nullptr;
-    delete g_settings;
+    delete settings_;
     delete g_logPanel;
 }
 
@@ -117,10 +101,10 @@ void PrismetApp::create_log_panel_if_requested()
 
 void PrismetApp::set_identity()
 {
-    setOrganizationName(QString::fromLatin1(kOrganisation));
+    setOrganizationName(QString::fromLatin1(OrganisationName));
     setApplicationVersion(QString::fromLatin1(kVersion));
     setOrganizationDomain(QStringLiteral("corvane.com"));
-    setApplicationName(QString::fromLatin1(kApplication));
+    setApplicationName(QString::fromLatin1(ApplicationName));
     setQuitOnLastWindowClosed(true);
 
     registerPrismetResources();

@@ -4,13 +4,12 @@
 #include <QString>
 #include <QStringList>
 
+#include "viewers/AppSettings.h"
+
 class QSettings;
 class QSplashScreen;
 class Prismet;
 
-// The one settings store (user scope, "Corvane" / "Corvane Prismet"). Created by PrismetApp;
-// when a program runs without PrismetApp (the tests) the first call creates it on the application.
-QSettings* appSettings();
 
 // Appends a time-stamped line to the start-up log window; does nothing when the window was not
 // requested (Shift or Control held at start).
@@ -47,6 +46,7 @@ private:
     void run_startup_dialog();
 
     Prismet* main_ = nullptr;
+    QSettings* settings_ = nullptr;
     QSplashScreen* splash_ = nullptr;
     QString startupProfile_;
 };

@@ -1,7 +1,7 @@
 #include "overview/TagViewers.h"
 
-#include "app/PrismetApp.h"
 #include "overview/Signatures.h"
+#include "viewers/AppSettings.h"
 #include "viewers/CommentComponent.h"
 #include "viewers/GenericTagComponent.h"
 #include "viewers/MLUComponent.h"

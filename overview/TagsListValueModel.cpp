@@ -1,8 +1,8 @@
 #include "overview/TagsListValueModel.h"
 
-#include "app/ColorScheme.h"
 #include "overview/Signatures.h"
 #include "overview/TagViewers.h"
+#include "viewers/ChannelVocabulary.h"
 
 #include <QApplication>
 #include <QBrush>
