@@ -10,23 +10,30 @@ const char kUsage[] =
     "Commands:\n"
     "  info PROFILE...       header fields and tag directory of each profile\n"
     "  tag PROFILE SIG       the decoded content of one tag (--raw: its bytes)\n"
+    "  dump PROFILE          the header, the directory and every tag decoded, for diffs\n"
     "  transform --profile A [--profile B ...]\n"
     "                        converts colour values read from standard input or --values\n"
     "  convert IN OUT --profile DST\n"
     "                        converts a PNG, JPEG, BMP or TIFF image to a profile\n"
     "\n"
-    "Every command accepts --help; info, tag and transform accept --json.\n"
-    "A PROFILE is a file path or a built-in name: *srgb, *lab, *lab2, *xyz.\n"
+    "Every command accepts --help; info, tag, dump and transform accept --json.\n"
+    "A PROFILE is a file path, - for standard input, a built-in name (*srgb, *lab, *lab2,\n"
+    "*xyz) or a PNG, JPEG or TIFF image (its embedded profile).\n"
     "\n"
-    "Exit status: 0 success, 1 a profile, tag or image cannot be read or converted,\n"
-    "2 bad usage.\n";
+    "Exit status: 0 success, 1 a profile, tag or image cannot be read or converted, or the\n"
+    "output cannot be written, 2 bad usage.\n";
+
+const char kTryHelp[] = "Try 'prismet-cli --help'.\n";
 
 } // namespace
 
 int runCli(const QStringList& args, CliIO& io)
 {
+    // Image plug-ins report through Qt's message log; keep their words on our standard error.
+    QtMessageRoute route(io);
     if (args.isEmpty()) {
-        io.err += kUsage;
+        io.error(QStringLiteral("no command given"));
+        io.err += kTryHelp;
         return kExitUsage;
     }
     const QString command = args.first();
@@ -47,7 +54,9 @@ int runCli(const QStringList& args, CliIO& io)
         return runTransform(rest, io);
     if (command == QLatin1String("convert"))
         return runConvert(rest, io);
+    if (command == QLatin1String("dump"))
+        return runDump(rest, io);
     io.error(QStringLiteral("unknown command '%1'").arg(command));
-    io.err += kUsage;
+    io.err += kTryHelp;
     return kExitUsage;
 }

@@ -1,8 +1,11 @@
 #include "cli/CliSupport.h"
 
+#include "cli/ImageProfiles.h"
+
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -11,9 +14,121 @@ void CliIO::error(const QString& message)
     err += "prismet-cli: " + message.toUtf8() + '\n';
 }
 
+void CliIO::warning(const QString& message)
+{
+    err += "prismet-cli: warning: " + message.toUtf8() + '\n';
+}
+
 void CliIO::note(const QString& message)
 {
     err += "prismet-cli: note: " + message.toUtf8() + '\n';
+}
+
+int writeStreams(const CliIO& io, int status, std::FILE* out, std::FILE* err)
+{
+    errno = 0;
+    const bool written = std::fwrite(io.out.constData(), 1, std::size_t(io.out.size()), out) == std::size_t(io.out.size());
+    const bool flushed = std::fflush(out) == 0;
+    const int writeErrno = errno;
+    std::fwrite(io.err.constData(), 1, std::size_t(io.err.size()), err);
+    if (!written || !flushed || std::ferror(out)) {
+        std::fprintf(err, "prismet-cli: cannot write to standard output: %s\n",
+                     writeErrno ? std::strerror(writeErrno) : "write error");
+        if (status == kExitOk)
+            status = kExitUnreadable;
+    }
+    std::fflush(err);
+    return status;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Qt's messages
+// ---------------------------------------------------------------------------------------------
+
+namespace {
+
+CliIO* g_messageIO = nullptr;
+QtMessageHandler g_previousHandler = nullptr;
+
+void routeQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (!g_messageIO)
+        return;
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        g_messageIO->error(message);
+    else
+        g_messageIO->note(message);
+}
+
+} // namespace
+
+QtMessageRoute::QtMessageRoute(CliIO& io)
+{
+    g_messageIO = &io;
+    g_previousHandler = qInstallMessageHandler(routeQtMessage);
+}
+
+QtMessageRoute::~QtMessageRoute()
+{
+    qInstallMessageHandler(g_previousHandler);
+    g_messageIO = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Command output
+// ---------------------------------------------------------------------------------------------
+
+CommandOutput::CommandOutput(CliIO& io, const char* command, std::initializer_list<const char*> keys)
+    : io_(io), command_(QString::fromLatin1(command)), doc_(CliValue::object())
+{
+    doc_.set(QStringLiteral("format"), kJsonFormat);
+    doc_.set(QStringLiteral("command"), command_);
+    doc_.set(QStringLiteral("error"), CliValue());
+    for (const char* key : keys)
+        doc_.set(QString::fromLatin1(key), CliValue());
+}
+
+void CommandOutput::set(const QString& key, CliValue value)
+{
+    doc_.set(key, std::move(value));
+}
+
+int CommandOutput::usage(const QString& message)
+{
+    io_.error(message);
+    io_.err += "Try 'prismet-cli " + command_.toUtf8() + " --help'.\n";
+    setError(message);
+    return finish(kExitUsage);
+}
+
+int CommandOutput::fail(const QString& message)
+{
+    io_.error(message);
+    setError(message);
+    return kExitUnreadable;
+}
+
+void CommandOutput::setError(const QString& message)
+{
+    doc_.set(QStringLiteral("error"), message);
+}
+
+int CommandOutput::finish(int status)
+{
+    if (json_)
+        io_.out += doc_.toJson();
+    return status;
+}
+
+bool wantsJson(const QStringList& args)
+{
+    for (const QString& arg : args) {
+        if (arg == QLatin1String("--"))
+            return false;
+        if (arg == QLatin1String("--json"))
+            return true;
+    }
+    return false;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -257,6 +372,12 @@ std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString
             session.fail(QStringLiteral("the engine could not serialise the built-in profile '%1'").arg(name));
             return nullptr;
         }
+    } else if (name == QLatin1String("-")) {
+        loaded->bytes = session.io().readInput ? session.io().readInput() : QByteArray();
+        if (loaded->bytes.isEmpty()) {
+            session.fail(QStringLiteral("cannot read a profile from standard input: it is empty"));
+            return nullptr;
+        }
     } else {
         QString error;
         if (!readFileBytes(name, loaded->bytes, QStringLiteral("profile"), error)) {
@@ -269,12 +390,68 @@ std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString
         session.fail(QStringLiteral("cannot read profile '%1': the file is empty").arg(name));
         return nullptr;
     }
+    // An image stands for the profile embedded in it.
+    const ImageKind kind = loaded->bytes.mid(36, 4) == "acsp" ? ImageKind::Unknown : imageKindOf(loaded->bytes);
+    if (kind != ImageKind::Unknown) {
+        loaded->image = embeddedProfilePlace(kind);
+        const QByteArray embedded = embeddedProfile(loaded->bytes, kind);
+        if (embedded.isEmpty()) {
+            session.fail(QStringLiteral("image '%1' has no readable embedded profile").arg(name));
+            return nullptr;
+        }
+        loaded->bytes = embedded;
+    }
     loaded->profile = krmOpenProfileFromMemInContext(ctx, loaded->bytes.constData(), krmUInt32Number(loaded->bytes.size()));
     if (!loaded->profile) {
         session.fail(QStringLiteral("cannot read profile '%1'").arg(name));
         return nullptr;
     }
     return loaded;
+}
+
+std::vector<DirectoryEntry> storedDirectory(const QByteArray& bytes)
+{
+    std::vector<DirectoryEntry> entries;
+    const qint64 fileSize = bytes.size();
+    // The engine reads tag data up to the smaller of the declared and the actual size.
+    const qint64 declared = be32(bytes, 0);
+    const krmUInt32Number count = be32(bytes, 128);
+    for (krmUInt32Number i = 0; i < count && 132 + 12 * qint64(i) + 12 <= fileSize; ++i) {
+        DirectoryEntry e;
+        e.index = int(i);
+        e.signature = be32(bytes, 132 + 12 * qsizetype(i));
+        e.offset = be32(bytes, 136 + 12 * qsizetype(i));
+        e.size = be32(bytes, 140 + 12 * qsizetype(i));
+        const qint64 end = qint64(e.offset) + qint64(e.size);
+        const QString sig = signatureString(e.signature);
+        if (e.offset == 0 || e.size == 0)
+            e.problem = QStringLiteral("'%1' has no data (offset %2, size %3)").arg(sig).arg(e.offset).arg(e.size);
+        else if (end > fileSize)
+            e.problem = QStringLiteral("'%1' points past the end of the file (offset %2, size %3, file %4)")
+                            .arg(sig).arg(e.offset).arg(e.size).arg(fileSize);
+        else if (end > declared)
+            e.problem = QStringLiteral("'%1' lies past the profile size in the header (offset %2, size %3, header %4)")
+                            .arg(sig).arg(e.offset).arg(e.size).arg(declared);
+        entries.push_back(e);
+    }
+    return entries;
+}
+
+const DirectoryEntry* findEntry(const std::vector<DirectoryEntry>& directory, krmUInt32Number signature)
+{
+    for (const DirectoryEntry& e : directory)
+        if (e.signature == signature)
+            return &e;
+    return nullptr;
+}
+
+QStringList sharedWith(const std::vector<DirectoryEntry>& directory, const DirectoryEntry& entry)
+{
+    QStringList list;
+    for (const DirectoryEntry& e : directory)
+        if (e.index != entry.index && e.offset == entry.offset && e.size == entry.size && entry.size != 0)
+            list << signatureString(e.signature);
+    return list;
 }
 
 // ---------------------------------------------------------------------------------------------

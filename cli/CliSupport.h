@@ -1,8 +1,10 @@
 #pragma once
 
 // What every subcommand shares: its input and output buffers, the exit codes, option parsing,
-// an engine context whose messages go to standard error, and opening profiles by path or by a
-// built-in name.
+// the JSON envelope and usage line, an engine context whose messages go to standard error, and
+// opening profiles by path, built-in name, standard input ("-") or an image's embedded profile.
+
+#include "cli/CliValue.h"
 
 #include <krm.h>
 
@@ -10,10 +12,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <set>
+#include <vector>
 
 // Exit status, documented in --help and the README.
 enum CliExit : int {
@@ -29,9 +34,56 @@ struct CliIO {
     QByteArray out;
     QByteArray err;
 
-    void error(const QString& message);  // "prismet-cli: message" on standard error
-    void note(const QString& message);   // "prismet-cli: note: message"
+    void error(const QString& message);    // "prismet-cli: message" on standard error
+    void warning(const QString& message);  // "prismet-cli: warning: message"
+    void note(const QString& message);     // "prismet-cli: note: message"
 };
+
+// Writes the run's buffers to the program's streams. A failed write to standard output (a full
+// disk, a closed pipe) is reported on standard error and turns a successful status into 1.
+int writeStreams(const CliIO& io, int status, std::FILE* out, std::FILE* err);
+
+// While it lives, Qt's own messages (image plug-ins, libpng) reach the run's standard error as
+// "prismet-cli: note: ..." instead of Qt's default output.
+class QtMessageRoute {
+public:
+    explicit QtMessageRoute(CliIO& io);
+    ~QtMessageRoute();
+    QtMessageRoute(const QtMessageRoute&) = delete;
+    QtMessageRoute& operator=(const QtMessageRoute&) = delete;
+};
+
+// The version of every --json layout (the "format" key); raised when a key changes meaning or
+// is removed, never when one is added.
+constexpr int kJsonFormat = 1;
+
+// One command's result. With --json, standard output holds exactly one JSON document whatever
+// happens: {"format": 1, "command": NAME, "error": null, KEY: null, ...} with every documented key
+// present from the start, filled in as the command goes. Usage errors print the message and one
+// "Try 'prismet-cli NAME --help'." line on standard error.
+class CommandOutput {
+public:
+    CommandOutput(CliIO& io, const char* command, std::initializer_list<const char*> keys);
+
+    CliIO& io() const { return io_; }
+    bool json() const { return json_; }
+    void setJson(bool json) { json_ = json; }
+    void set(const QString& key, CliValue value);
+
+    int usage(const QString& message);        // reports bad usage; returns kExitUsage
+    int fail(const QString& message);         // reports a failure on standard error; returns kExitUnreadable
+    void setError(const QString& message);    // the document's "error" (already reported elsewhere)
+    int finish(int status);                   // prints the document with --json; returns status
+
+private:
+    CliIO& io_;
+    QString command_;
+    CliValue doc_;
+    bool json_ = false;
+};
+
+// True when the arguments ask for --json (checked before parsing, so usage errors answer in JSON).
+bool wantsJson(const QStringList& args);
 
 // Options of one subcommand: flags, options taking a value (possibly repeated) and positionals.
 // "--name=value" and "--name value" are both accepted; "--" ends the options.
@@ -85,8 +137,9 @@ private:
 // An open profile together with the bytes it was read from (built-ins are serialised first, so
 // every profile has a header, offsets and raw tag bytes to show).
 struct LoadedProfile {
-    QString name;      // as given on the command line
+    QString name;      // as given on the command line ("-" for standard input)
     QByteArray bytes;  // the profile's bytes
+    QString image;     // for a profile embedded in an image: where it came from ("PNG iCCP chunk")
     krmProfile profile = nullptr;
 
     LoadedProfile() = default;
@@ -99,8 +152,24 @@ struct LoadedProfile {
 QStringList builtinProfileNames();
 QString builtinProfileDescription(const QString& name);
 
-// Opens a path or a built-in name; null after reporting the reason on standard error.
+// Opens a path, a built-in name, "-" (standard input) or an image's embedded profile; null after
+// reporting the reason on standard error.
 std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString& name);
+
+// One entry of the tag directory as stored (ICC.1:2010 7.3), including those the engine drops
+// because their data is missing or cut; `problem` then says why.
+struct DirectoryEntry {
+    int index = 0;
+    krmUInt32Number signature = 0;
+    krmUInt32Number offset = 0;
+    krmUInt32Number size = 0;
+    QString problem;  // empty when the data lies within the profile
+};
+std::vector<DirectoryEntry> storedDirectory(const QByteArray& bytes);
+// The stored entry of a signature, or null.
+const DirectoryEntry* findEntry(const std::vector<DirectoryEntry>& directory, krmUInt32Number signature);
+// The signatures of every other entry with the same offset and size, whatever their types.
+QStringList sharedWith(const std::vector<DirectoryEntry>& directory, const DirectoryEntry& entry);
 
 // Reads a whole file; false with the reason in `error` ("cannot read image 'x': no such file").
 bool readFileBytes(const QString& path, QByteArray& bytes, const QString& what, QString& error);
@@ -124,3 +193,5 @@ QString intentName(krmUInt32Number intent);
 
 // Hex dump lines: offset, 16 bytes in hex, the printable characters.
 QByteArray hexDump(const QByteArray& bytes, krmUInt32Number baseOffset);
+// Bytes shown of data the engine did not decode, unless --raw asks for all of them.
+constexpr qsizetype kHexPreviewBytes = 256;

@@ -190,6 +190,17 @@ void writeScalarRun(QByteArray& out, const std::vector<CliValue>& items, int ind
     }
 }
 
+// Text labels that differ from the JSON key; an empty label hides a key kept in JSON only under
+// an older name.
+QString textLabel(const QString& key)
+{
+    if (key == QLatin1String("iccFunctionType"))
+        return QStringLiteral("ICC function type");
+    if (key == QLatin1String("iccFunction"))
+        return QString();
+    return key;
+}
+
 void writeStringMember(QByteArray& out, const QString& text, int indent)
 {
     if (!text.contains(QLatin1Char('\n'))) {
@@ -212,8 +223,14 @@ void CliValue::writeText(QByteArray& out, int indent) const
 {
     if (kind_ == Kind::Object) {
         for (const auto& [key, value] : members_) {
+            // Keys that JSON keeps for stable layouts say nothing to people when empty.
+            if (value.kind() == Kind::Null)
+                continue;
+            const QString label = textLabel(key);
+            if (label.isEmpty())
+                continue;
             pad(out, indent);
-            out += key.toUtf8();
+            out += label.toUtf8();
             out += ':';
             if (value.kind() == Kind::String) {
                 writeStringMember(out, value.string_, indent);

@@ -34,6 +34,9 @@ public:
 
     Kind kind() const { return kind_; }
     bool isScalar() const { return kind_ != Kind::Array && kind_ != Kind::Object; }
+    bool isNull() const { return kind_ == Kind::Null; }
+    bool isTrue() const { return kind_ == Kind::Bool && integer_ != 0; }
+    std::int64_t integer() const { return integer_; }
 
     // Objects: appends (or replaces) a member, keeping first-insertion order.
     CliValue& set(const QString& key, CliValue value);

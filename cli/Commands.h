@@ -4,8 +4,15 @@
 // status (CliExit).
 
 #include "cli/CliSupport.h"
+#include "cli/CliValue.h"
 
 #include <QStringList>
+
+// A profile's header and directory as info prints them; dump starts with the same. Warnings
+// about the directory go to standard error too.
+CliValue describeProfile(const LoadedProfile& p, QStringList engineWarnings, CliIO& io);
+CliValue failedProfile(const QString& file, const QString& error);
+QByteArray profileText(const CliValue& profile);
 
 int runCli(const QStringList& args, CliIO& io);  // args without the program name
 
@@ -13,3 +20,4 @@ int runInfo(const QStringList& args, CliIO& io);
 int runTag(const QStringList& args, CliIO& io);
 int runTransform(const QStringList& args, CliIO& io);
 int runConvert(const QStringList& args, CliIO& io);
+int runDump(const QStringList& args, CliIO& io);

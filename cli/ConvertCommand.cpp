@@ -14,6 +14,7 @@ namespace {
 
 const char kConvertHelp[] =
     "Usage: prismet-cli convert IN OUT --profile DST [OPTIONS]\n"
+    "       prismet-cli convert IN -o OUT --profile DST [OPTIONS]\n"
     "\n"
     "Converts a PNG, JPEG, BMP or TIFF image to the destination profile and writes it in the\n"
     "format named by OUT's extension (.png, .jpg/.jpeg, .bmp, .tif/.tiff), embedding DST where\n"
@@ -26,6 +27,8 @@ const char kConvertHelp[] =
     "  --intent N          rendering intent 0-3 or its name (default 0, perceptual)\n"
     "  --bpc               black point compensation\n"
     "  --quality Q         JPEG quality 0-100 (default 95)\n"
+    "  -o, --output OUT    the output image; - writes it to standard output (PNG unless --format)\n"
+    "  --format F          png, jpeg, bmp or tiff instead of OUT's extension\n"
     "  --no-optimize       use the linked pipeline as it is, without optimisation\n"
     "  --help              this text\n";
 
@@ -97,24 +100,35 @@ int runConvert(const QStringList& args, CliIO& io)
 {
     CliArgs options({QStringLiteral("bpc"), QStringLiteral("no-optimize"), QStringLiteral("help")},
                     {QStringLiteral("profile"), QStringLiteral("src-profile"), QStringLiteral("intent"),
-                     QStringLiteral("quality")});
-    auto usage = [&](const QString& message) {
-        io.error(message);
-        io.err += "Try 'prismet-cli convert --help'.\n";
-        return int(kExitUsage);
-    };
-    if (!options.parse(args))
+                     QStringLiteral("quality"), QStringLiteral("output"), QStringLiteral("format")});
+    CommandOutput result(io, "convert", {});
+    auto usage = [&](const QString& message) { return result.usage(message); };
+    // "-o OUT" is the short form of "--output OUT".
+    QStringList expanded = args;
+    for (QString& arg : expanded) {
+        if (arg == QLatin1String("--"))
+            break;
+        if (arg == QLatin1String("-o"))
+            arg = QStringLiteral("--output");
+    }
+    if (!options.parse(expanded))
         return usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
         io.out += kConvertHelp;
         return kExitOk;
     }
-    if (options.positionals().size() != 2)
+    QStringList paths = options.positionals();
+    if (options.isSet(QStringLiteral("output")))
+        paths << options.value(QStringLiteral("output"));
+    if (paths.size() < 2)
         return usage(QStringLiteral("convert needs an input and an output image"));
+    if (paths.size() > 2)
+        return usage(QStringLiteral("convert takes one input and one output image; '%1' is one too many").arg(paths[2]));
     if (!options.isSet(QStringLiteral("profile")))
         return usage(QStringLiteral("convert needs a destination --profile"));
-    const QString inPath = options.positionals()[0];
-    const QString outPath = options.positionals()[1];
+    const QString inPath = paths[0];
+    const QString outPath = paths[1];
+    const bool toStdout = outPath == QLatin1String("-");
     krmUInt32Number intent = krmINTENT_PERCEPTUAL;
     if (options.isSet(QStringLiteral("intent")) &&
         (!parseIntent(options.value(QStringLiteral("intent")), intent) || intent > 3))
@@ -126,7 +140,13 @@ int runConvert(const QStringList& args, CliIO& io)
         if (!ok || quality < 0 || quality > 100)
             return usage(QStringLiteral("--quality takes a number from 0 to 100"));
     }
-    const ImageKind outKind = kindFromExtension(outPath);
+    // The format: --format, else OUT's extension; PNG on standard output.
+    ImageKind outKind = toStdout ? ImageKind::Png : kindFromExtension(outPath);
+    if (options.isSet(QStringLiteral("format"))) {
+        outKind = kindFromExtension(QStringLiteral("x.") + options.value(QStringLiteral("format")));
+        if (outKind == ImageKind::Unknown)
+            return usage(QStringLiteral("'%1' is not an image format (png, jpeg, bmp or tiff)").arg(options.value(QStringLiteral("format"))));
+    }
     if (outKind == ImageKind::Unknown)
         return usage(QStringLiteral("'%1': the output's extension must be .png, .jpg, .jpeg, .bmp, .tif or .tiff").arg(outPath));
     if (!qtCanWrite(outKind)) {
@@ -269,6 +289,12 @@ int runConvert(const QStringList& args, CliIO& io)
     else if (embeddedProfile(encoded, outKind) != destination->bytes)
         io.note(QStringLiteral("the image writer could not embed the destination profile in '%1'").arg(outPath));
 
+    if (toStdout) {
+        // Written (and checked) with the rest of standard output when the run ends.
+        io.out += encoded;
+        return kExitOk;
+    }
+    // The file appears only complete: a full disk or a closed folder leaves no half image behind.
     QSaveFile file(outPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(encoded) != encoded.size() || !file.commit()) {
         io.error(QStringLiteral("cannot write '%1': %2").arg(outPath, file.errorString()));

@@ -206,6 +206,16 @@ QByteArray embeddedProfile(const QByteArray& file, ImageKind kind)
     }
 }
 
+QString embeddedProfilePlace(ImageKind kind)
+{
+    switch (kind) {
+    case ImageKind::Png: return QStringLiteral("PNG iCCP chunk");
+    case ImageKind::Jpeg: return QStringLiteral("JPEG APP2 ICC_PROFILE segments");
+    case ImageKind::Tiff: return QStringLiteral("TIFF tag 34675");
+    default: return QString();
+    }
+}
+
 QByteArray embedProfilePng(const QByteArray& png, const QByteArray& profile)
 {
     std::vector<PngChunk> chunks;

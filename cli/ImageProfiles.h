@@ -5,6 +5,7 @@
 // and written by Qt's TIFF writer.
 
 #include <QByteArray>
+#include <QString>
 
 enum class ImageKind { Unknown, Png, Jpeg, Bmp, Tiff };
 
@@ -14,6 +15,8 @@ const char* qtFormatOf(ImageKind kind);  // "png", "jpeg", "bmp", "tiff"
 
 // The embedded profile's bytes, empty when there is none (or it is damaged).
 QByteArray embeddedProfile(const QByteArray& file, ImageKind kind);
+// Where a kind of image keeps its profile, for messages ("PNG iCCP chunk"); empty for BMP.
+QString embeddedProfilePlace(ImageKind kind);
 
 // The file with `profile` embedded, replacing any profile or colour-space chunk it had; empty
 // when the file is not a well-formed PNG or JPEG.

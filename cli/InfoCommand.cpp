@@ -2,6 +2,8 @@
 #include "cli/Commands.h"
 #include "overview/Signatures.h"
 
+#include <vector>
+
 #include <QDate>
 #include <QTime>
 
@@ -10,12 +12,15 @@ namespace {
 const char kInfoHelp[] =
     "Usage: prismet-cli info [--json] PROFILE...\n"
     "\n"
-    "Prints each profile's header fields (stored value and display name), its tag directory\n"
-    "(signature, name, stored type, offset, size, link) and whether it is a matrix-shaper.\n"
-    "A PROFILE is a file path or a built-in name (*srgb, *lab, *lab2, *xyz).\n"
+    "Prints each profile's header fields (stored value and display name) with the status of\n"
+    "its profile ID (absent, matches or differs), its tag directory (signature, name, stored\n"
+    "type, offset, size, link, other entries sharing the data) and whether it is a\n"
+    "matrix-shaper. Directory entries whose data is missing or cut are listed and warned about.\n"
+    "A PROFILE is a file path, - for standard input, a built-in name (*srgb, *lab, *lab2, *xyz)\n"
+    "or a PNG, JPEG or TIFF image, whose embedded profile is described.\n"
     "\n"
     "Options:\n"
-    "  --json   one JSON document: {\"profiles\": [...]} (layout in cli/README.md)\n"
+    "  --json   one JSON document: {\"format\": 1, ..., \"profiles\": [...]} (cli/README.md)\n"
     "  --help   this text\n"
     "\n"
     "Profiles that cannot be read are reported on standard error (and, with --json, as an\n"
@@ -139,38 +144,66 @@ CliValue headerField(const HeaderField& f, const QByteArray& h)
     return field;
 }
 
-CliValue tagDirectory(const LoadedProfile& p)
+CliValue stringList(const QStringList& list)
+{
+    CliValue v = CliValue::array();
+    for (const QString& s : list)
+        v.append(s);
+    return v;
+}
+
+// Every stored directory entry, also those whose data the engine could not reach.
+CliValue tagDirectory(const LoadedProfile& p, const std::vector<DirectoryEntry>& directory)
 {
     CliValue tags = CliValue::array();
-    const krmInt32Number count = krmGetTagCount(p.profile);
-    for (krmInt32Number i = 0; i < count; ++i) {
-        const krmTagSignature sig = krmGetTagSignature(p.profile, krmUInt32Number(i));
-        if (sig == 0)
-            continue;
-        krmUInt32Number offset = 0, size = 0;
-        krmGetTagOffsetAndSize(p.profile, krmUInt32Number(i), &offset, &size);
-        const krmUInt32Number type = size >= 4 ? be32(p.bytes, qsizetype(offset)) : 0;
-        const krmTagSignature link = krmTagLinkedTo(p.profile, sig);
+    for (const DirectoryEntry& e : directory) {
+        const bool readable = e.problem.isEmpty() && krmIsTag(p.profile, e.signature);
+        const krmTagSignature link = readable ? krmTagLinkedTo(p.profile, e.signature) : 0;
+        const bool typeStored = e.size >= 4 && qint64(e.offset) + 4 <= p.bytes.size();
 
         CliValue tag = CliValue::object();
-        tag.set(QStringLiteral("index"), i);
-        tag.set(QStringLiteral("signature"), signatureString(sig));
-        tag.set(QStringLiteral("raw"), hex32(sig));
-        tag.set(QStringLiteral("name"), tagName(sig));
-        tag.set(QStringLiteral("private"), isPrivateTag(sig));
-        tag.set(QStringLiteral("type"), signatureString(type));
-        tag.set(QStringLiteral("offset"), offset);
-        tag.set(QStringLiteral("size"), size);
+        tag.set(QStringLiteral("index"), e.index);
+        tag.set(QStringLiteral("signature"), signatureString(e.signature));
+        tag.set(QStringLiteral("raw"), hex32(e.signature));
+        tag.set(QStringLiteral("name"), tagName(e.signature));
+        tag.set(QStringLiteral("private"), isPrivateTag(e.signature));
+        tag.set(QStringLiteral("type"), typeStored ? CliValue(signatureString(be32(p.bytes, qsizetype(e.offset)))) : CliValue());
+        tag.set(QStringLiteral("offset"), e.offset);
+        tag.set(QStringLiteral("size"), e.size);
+        tag.set(QStringLiteral("readable"), readable);
         tag.set(QStringLiteral("linkedTo"), link ? CliValue(signatureString(link)) : CliValue());
+        tag.set(QStringLiteral("sharesDataWith"), stringList(sharedWith(directory, e)));
         tags.append(std::move(tag));
     }
     return tags;
 }
 
-CliValue describeProfile(const LoadedProfile& p, const QStringList& warnings)
+const char* const kProfileKeys[] = {"file", "error", "image", "fileSize", "header", "idStatus", "computedId",
+                                    "matrixShaper", "tagCount", "tags", "warnings"};
+
+CliValue emptyProfile(const QString& file)
 {
     CliValue v = CliValue::object();
-    v.set(QStringLiteral("file"), p.name);
+    for (const char* key : kProfileKeys)
+        v.set(QString::fromLatin1(key), CliValue());
+    v.set(QStringLiteral("file"), file);
+    v.set(QStringLiteral("warnings"), CliValue::array());
+    return v;
+}
+
+} // namespace
+
+CliValue failedProfile(const QString& file, const QString& error)
+{
+    CliValue v = emptyProfile(file);
+    v.set(QStringLiteral("error"), error);
+    return v;
+}
+
+CliValue describeProfile(const LoadedProfile& p, QStringList warnings, CliIO& io)
+{
+    CliValue v = emptyProfile(p.name);
+    v.set(QStringLiteral("image"), p.image.isEmpty() ? CliValue() : CliValue(p.image));
     v.set(QStringLiteral("fileSize"), qlonglong(p.bytes.size()));
     CliValue header = CliValue::object();
     QByteArray h = p.bytes.left(128);
@@ -178,27 +211,54 @@ CliValue describeProfile(const LoadedProfile& p, const QStringList& warnings)
     for (const HeaderField& f : kHeaderFields)
         header.set(QString::fromLatin1(f.key), headerField(f, h));
     v.set(QStringLiteral("header"), std::move(header));
+
+    QByteArray computed;
+    const ProfileIdStatus idStatus = profileIdStatus(p.bytes, &computed);
+    v.set(QStringLiteral("idStatus"), profileIdStatusText(idStatus));
+    v.set(QStringLiteral("computedId"), QStringLiteral("0x") + QString::fromLatin1(computed.toHex()));
+    if (idStatus == ProfileIdStatus::Differs) {
+        const QString w = QStringLiteral("the stored profile ID %1 differs from the computed %2")
+                              .arg(profileIdText(reinterpret_cast<const krmUInt8Number*>(h.constData() + 84)),
+                                   profileIdText(reinterpret_cast<const krmUInt8Number*>(computed.constData())));
+        io.warning(w);
+        warnings << w;
+    }
+
     v.set(QStringLiteral("matrixShaper"), bool(krmIsMatrixShaper(p.profile)));
     v.set(QStringLiteral("tagCount"), be32(p.bytes, 128));
-    v.set(QStringLiteral("tags"), tagDirectory(p));
-    // What the engine reported while opening a profile it still accepted.
-    CliValue list = CliValue::array();
-    for (const QString& w : warnings)
-        list.append(w);
-    v.set(QStringLiteral("warnings"), std::move(list));
+    const std::vector<DirectoryEntry> directory = storedDirectory(p.bytes);
+    v.set(QStringLiteral("tags"), tagDirectory(p, directory));
+    // One warning per entry whose data is missing or cut, beside what the engine reported.
+    for (const DirectoryEntry& e : directory) {
+        if (!e.problem.isEmpty()) {
+            io.warning(e.problem);
+            warnings << e.problem;
+        }
+    }
+    v.set(QStringLiteral("warnings"), stringList(warnings));
     return v;
 }
+
+namespace {
 
 QString padRight(const QString& s, int width)
 {
     return s.leftJustified(width, QLatin1Char(' '));
 }
 
+} // namespace
+
 QByteArray profileText(const CliValue& v)
 {
     QString out;
-    out += QStringLiteral("File: %1 (%2 bytes)\n").arg(v.find(QStringLiteral("file"))->scalarText(),
-                                                     v.find(QStringLiteral("fileSize"))->scalarText());
+    const CliValue* image = v.find(QStringLiteral("image"));
+    if (image->kind() == CliValue::Kind::Null)
+        out += QStringLiteral("File: %1 (%2 bytes)\n").arg(v.find(QStringLiteral("file"))->scalarText(),
+                                                         v.find(QStringLiteral("fileSize"))->scalarText());
+    else
+        out += QStringLiteral("File: %1 (profile of %2 bytes from its %3)\n")
+                   .arg(v.find(QStringLiteral("file"))->scalarText(), v.find(QStringLiteral("fileSize"))->scalarText(),
+                        image->scalarText());
     out += QStringLiteral("Header:\n");
     const CliValue& header = *v.find(QStringLiteral("header"));
     for (const HeaderField& f : kHeaderFields) {
@@ -211,6 +271,12 @@ QByteArray profileText(const CliValue& v)
             shown = QStringLiteral("X %1 Y %2 Z %3  %4")
                         .arg(value->find(QStringLiteral("X"))->scalarText(), value->find(QStringLiteral("Y"))->scalarText(),
                              value->find(QStringLiteral("Z"))->scalarText(), shown);
+        else if (f.kind == FieldKind::ProfileId) {
+            const QString status = v.find(QStringLiteral("idStatus"))->scalarText();
+            shown += status == QLatin1String("differs")
+                         ? QStringLiteral(" (differs: computed %1)").arg(v.find(QStringLiteral("computedId"))->scalarText())
+                         : QStringLiteral(" (%1)").arg(status);
+        }
         out += QStringLiteral("  %1 %2  [%3]\n")
                    .arg(padRight(QString::fromLatin1(f.label) + QLatin1Char(':'), 14), shown,
                         field.find(QStringLiteral("raw"))->scalarText());
@@ -226,35 +292,38 @@ QByteArray profileText(const CliValue& v)
     for (const CliValue& tag : tags.items()) {
         auto text = [&](const char* key) { return tag.find(QString::fromLatin1(key))->scalarText(); };
         const CliValue* link = tag.find(QStringLiteral("linkedTo"));
+        QString note;
+        if (!tag.find(QStringLiteral("readable"))->isTrue())
+            note = QStringLiteral("(no data)");
+        else if (link->kind() != CliValue::Kind::Null)
+            note = QStringLiteral("-> ") + link->scalarText();
         const QString row = QStringLiteral("  %1 %2 %3 %4 %5 %6 %7")
                                 .arg(padRight(text("index"), 3), padRight(text("signature"), 6), padRight(text("name"), 34),
-                                     padRight(text("type"), 6), text("offset").rightJustified(9),
-                                     text("size").rightJustified(9),
-                                     link->kind() == CliValue::Kind::Null ? QString() : QStringLiteral("-> ") + link->scalarText());
+                                     padRight(tag.find(QStringLiteral("type"))->kind() == CliValue::Kind::Null ? QStringLiteral("-") : text("type"), 6),
+                                     text("offset").rightJustified(9), text("size").rightJustified(9), note);
         out += row.trimmed().prepend(QStringLiteral("  ")) + QLatin1Char('\n');
+        QStringList shared;
+        for (const CliValue& s : tag.find(QStringLiteral("sharesDataWith"))->items())
+            shared << QStringLiteral("'%1'").arg(s.scalarText());
+        if (!shared.isEmpty())
+            out += QStringLiteral("      shares data with %1\n").arg(shared.join(QStringLiteral(", ")));
     }
     return out.toUtf8();
 }
 
-} // namespace
-
 int runInfo(const QStringList& args, CliIO& io)
 {
+    CommandOutput output(io, "info", {"profiles"});
+    output.setJson(wantsJson(args));
     CliArgs options({QStringLiteral("json"), QStringLiteral("help")}, {});
-    if (!options.parse(args)) {
-        io.error(options.errorText());
-        io.err += kInfoHelp;
-        return kExitUsage;
-    }
+    if (!options.parse(args))
+        return output.usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
         io.out += kInfoHelp;
         return kExitOk;
     }
-    if (options.positionals().isEmpty()) {
-        io.error(QStringLiteral("info needs at least one PROFILE"));
-        io.err += kInfoHelp;
-        return kExitUsage;
-    }
+    if (options.positionals().isEmpty())
+        return output.usage(QStringLiteral("info needs at least one PROFILE"));
     const bool json = options.isSet(QStringLiteral("json"));
 
     EngineSession session(io);
@@ -265,14 +334,11 @@ int runInfo(const QStringList& args, CliIO& io)
         std::unique_ptr<LoadedProfile> loaded = loadProfile(session, name);
         if (!loaded) {
             status = kExitUnreadable;
-            CliValue failed = CliValue::object();
-            failed.set(QStringLiteral("file"), name);
             const QString messages = session.takeMessages();
-            failed.set(QStringLiteral("error"), messages.isEmpty() ? QStringLiteral("cannot read profile") : messages);
-            profiles.append(std::move(failed));
+            profiles.append(failedProfile(name, messages.isEmpty() ? QStringLiteral("cannot read profile") : messages));
             continue;
         }
-        CliValue described = describeProfile(*loaded, session.takeMessageList());
+        CliValue described = describeProfile(*loaded, session.takeMessageList(), io);
         if (!json) {
             if (!first)
                 io.out += '\n';
@@ -281,10 +347,6 @@ int runInfo(const QStringList& args, CliIO& io)
         first = false;
         profiles.append(std::move(described));
     }
-    if (json) {
-        CliValue doc = CliValue::object();
-        doc.set(QStringLiteral("profiles"), std::move(profiles));
-        io.out += doc.toJson();
-    }
-    return status;
+    output.set(QStringLiteral("profiles"), std::move(profiles));
+    return output.finish(status);
 }

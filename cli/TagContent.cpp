@@ -251,6 +251,7 @@ CliValue stageValue(const krmStage* stage, int index, const TagContentOptions& o
         v.set(key("precision"), clut->HasFloatValues ? QStringLiteral("float") : QStringLiteral("16-bit"));
         const krmUInt32Number nodes = outputs ? clut->nEntries / outputs : 0;
         v.set(key("nodes"), nodes);
+        v.set(key("values"), CliValue());
         if (options.full && clut->Tab.T) {
             // One row per node, the last input varying fastest.
             CliValue rows = CliValue::array();
@@ -307,9 +308,16 @@ CliValue describeText(const krmMLU* mlu)
 
 CliValue describeCurve(const krmToneCurve* curve, bool withTable)
 {
+    // Every key for every kind, null where it does not apply: scripts can rely on the layout.
     CliValue v = CliValue::object();
+    for (const char* k : {"kind", "type", "iccFunctionType", "iccFunction", "parameters", "entries", "table", "segments",
+                          "estimatedGamma", "monotonic", "linear"})
+        v.set(key(k), CliValue());
     if (!curve) {
         v.set(key("kind"), QStringLiteral("identity"));
+        v.set(key("estimatedGamma"), 1.0);
+        v.set(key("monotonic"), true);
+        v.set(key("linear"), true);
         return v;
     }
     int segments = 0;
@@ -322,8 +330,11 @@ CliValue describeCurve(const krmToneCurve* curve, bool withTable)
         const krmCurveSegment* s = krmGetToneCurveSegment(curve, 0);
         v.set(key("kind"), QStringLiteral("parametric"));
         v.set(key("type"), s->Type);
-        if (s->Type >= 1 && s->Type <= 5)
+        // The engine numbers its functions from 1; the ICC tables from 0.
+        if (s->Type >= 1 && s->Type <= 5) {
+            v.set(key("iccFunctionType"), s->Type - 1);
             v.set(key("iccFunction"), s->Type - 1);
+        }
         v.set(key("parameters"), numberArray(s->Params, std::size_t(parameterCount(s->Type))));
     } else if (segments == 0) {
         v.set(key("kind"), QStringLiteral("table"));
@@ -339,6 +350,9 @@ CliValue describeCurve(const krmToneCurve* curve, bool withTable)
             seg.set(key("x0"), s->x0 <= krmMINUS_INF ? CliValue(QStringLiteral("-inf")) : CliValue(double(s->x0)));
             seg.set(key("x1"), s->x1 >= krmPLUS_INF ? CliValue(QStringLiteral("+inf")) : CliValue(double(s->x1)));
             seg.set(key("type"), s->Type);
+            seg.set(key("parameters"), CliValue());
+            seg.set(key("samples"), CliValue());
+            seg.set(key("values"), CliValue());
             if (s->Type == 0) {
                 seg.set(key("samples"), s->nGridPoints);
                 if (withTable && s->SampledPoints)
@@ -382,6 +396,8 @@ CliValue describeTagContent(krmProfile profile, krmTagSignature tag, krmTagTypeS
         const auto* xyz = static_cast<const krmCIEXYZ*>(object);
         CliValue v = xyChromaticity(*xyz);
         if (tag == krmSig("wtpt") || tag == krmSig("bkpt")) {
+            // A black point of (0, 0, 0) has no chromaticity and so no name.
+            v.set(key("name"), CliValue());
             const CliValue* x = v.find(key("x"));
             if (x && x->kind() == CliValue::Kind::Number) {
                 krmCIExyY xyY;

@@ -19,3 +19,21 @@ CliValue describeTagContent(krmProfile profile, krmTagSignature tag, krmTagTypeS
 CliValue describeText(const krmMLU* mlu);
 CliValue describeCurve(const krmToneCurve* curve, bool withTable);
 CliValue describePipeline(const krmPipeline* pipeline, const TagContentOptions& options);
+
+class EngineSession;
+struct LoadedProfile;
+struct DirectoryEntry;
+
+struct TagReadOptions {
+    bool raw = false;     // the stored bytes only
+    bool full = false;    // see TagContentOptions
+    bool strict = false;  // the session reads as the conformance check does
+};
+
+// One tag as "tag" and "dump" report it: "error", then signature, name, stored type, offset,
+// size, link, sharing, whether it decoded, the content, and the bytes (all with --raw, the first
+// 256 when not decoded). A tag that cannot be read sets `status` to 1 and fills "error".
+CliValue tagDocument(EngineSession& session, const LoadedProfile& loaded, const DirectoryEntry& entry,
+                     const TagReadOptions& options, int& status);
+// Its text: a heading line, then the content or a hex dump.
+QByteArray tagText(const CliValue& doc);

@@ -153,11 +153,9 @@ int runTransform(const QStringList& args, CliIO& io)
                     {QStringLiteral("profile"), QStringLiteral("intent"), QStringLiteral("adaptation"),
                      QStringLiteral("in-format"), QStringLiteral("out-format"), QStringLiteral("values"),
                      QStringLiteral("precision")});
-    auto usage = [&](const QString& message) {
-        io.error(message);
-        io.err += "Try 'prismet-cli transform --help'.\n";
-        return int(kExitUsage);
-    };
+    CommandOutput output(io, "transform", {"profiles", "intent", "bpc", "adaptation", "input", "output", "results"});
+    output.setJson(wantsJson(args));
+    auto usage = [&](const QString& message) { return output.usage(message); };
     if (!options.parse(args))
         return usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
@@ -201,8 +199,10 @@ int runTransform(const QStringList& args, CliIO& io)
     std::vector<krmProfile> chain;
     for (const QString& name : profileNames) {
         auto p = loadProfile(session, name);
-        if (!p)
-            return kExitUnreadable;
+        if (!p) {
+            output.setError(session.takeMessages());
+            return output.finish(kExitUnreadable);
+        }
         chain.push_back(p->profile);
         loaded.push_back(std::move(p));
     }
@@ -238,10 +238,8 @@ int runTransform(const QStringList& args, CliIO& io)
     const krmUInt32Number flags = options.isSet(QStringLiteral("no-optimize")) ? krmFlagNoOptimize : 0;
     krmTransform transform = createChainTransform(session.context(), chain, intent, options.isSet(QStringLiteral("bpc")),
                                                   adaptation, inFormat, outFormat, flags);
-    if (!transform) {
-        io.error(QStringLiteral("the engine cannot link this chain of profiles"));
-        return kExitUnreadable;
-    }
+    if (!transform)
+        return output.finish(output.fail(QStringLiteral("the engine cannot link this chain of profiles")));
 
     std::vector<unsigned char> in(colors.size() * inChannels * sampleBytes(inEncoding) + 8, 0);
     std::vector<unsigned char> out(colors.size() * outChannels * sampleBytes(outEncoding) + 8, 0);
@@ -254,7 +252,10 @@ int runTransform(const QStringList& args, CliIO& io)
     krmDeleteTransform(transform);
     // The engine complains during conversion only about values it cannot convert (a named
     // colour index past the list): the results are printed, the status says they are not all good.
-    const int status = session.takeMessages().isEmpty() ? int(kExitOk) : int(kExitUnreadable);
+    const QString conversionMessages = session.takeMessages();
+    const int status = conversionMessages.isEmpty() ? int(kExitOk) : int(kExitUnreadable);
+    if (!conversionMessages.isEmpty())
+        output.setError(conversionMessages);
 
     CliValue results = CliValue::array();
     for (std::size_t c = 0; c < colors.size(); ++c) {
@@ -282,22 +283,18 @@ int runTransform(const QStringList& args, CliIO& io)
         results.append(std::move(r));
     }
 
-    if (options.isSet(QStringLiteral("json"))) {
-        CliValue doc = CliValue::object();
-        CliValue names = CliValue::array();
-        for (const QString& name : profileNames)
-            names.append(name);
-        doc.set(QStringLiteral("profiles"), std::move(names));
-        CliValue intentValue = CliValue::object();
-        intentValue.set(QStringLiteral("code"), intent);
-        intentValue.set(QStringLiteral("name"), intentName(intent));
-        doc.set(QStringLiteral("intent"), std::move(intentValue));
-        doc.set(QStringLiteral("bpc"), options.isSet(QStringLiteral("bpc")));
-        doc.set(QStringLiteral("adaptation"), adaptation);
-        doc.set(QStringLiteral("input"), sideValue(entry, inEncoding, inChannels));
-        doc.set(QStringLiteral("output"), sideValue(exit, outEncoding, outChannels));
-        doc.set(QStringLiteral("results"), std::move(results));
-        io.out += doc.toJson();
-    }
-    return status;
+    CliValue names = CliValue::array();
+    for (const QString& name : profileNames)
+        names.append(name);
+    output.set(QStringLiteral("profiles"), std::move(names));
+    CliValue intentValue = CliValue::object();
+    intentValue.set(QStringLiteral("code"), intent);
+    intentValue.set(QStringLiteral("name"), intentName(intent));
+    output.set(QStringLiteral("intent"), std::move(intentValue));
+    output.set(QStringLiteral("bpc"), options.isSet(QStringLiteral("bpc")));
+    output.set(QStringLiteral("adaptation"), adaptation);
+    output.set(QStringLiteral("input"), sideValue(entry, inEncoding, inChannels));
+    output.set(QStringLiteral("output"), sideValue(exit, outEncoding, outChannels));
+    output.set(QStringLiteral("results"), std::move(results));
+    return output.finish(status);
 }

@@ -33,9 +33,5 @@ int main(int argc, char* argv[])
         return input;
     };
     const int status = runCli(app.arguments().mid(1), io);
-    std::fwrite(io.out.constData(), 1, std::size_t(io.out.size()), stdout);
-    std::fflush(stdout);
-    std::fwrite(io.err.constData(), 1, std::size_t(io.err.size()), stderr);
-    std::fflush(stderr);
-    return status;
+    return writeStreams(io, status, stdout, stderr);
 }

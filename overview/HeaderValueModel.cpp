@@ -88,15 +88,41 @@ HeaderValueModel::HeaderValueModel(krmProfile profile, QObject* parent)
 {
     krmUInt8Number header[128];
     std::memset(header, 0, sizeof header);
+    QByteArray whole;
     if (krmIOHandler* io = krmGetProfileIOHandler(profile)) {
         // Keep the stream where tag decoding left it.
         const krmUInt32Number position = io->Tell(io);
         if (io->Seek(io, 0))
             io->Read(io, header, sizeof header, 1);
+        // The whole profile, for checking its stored ID.
+        if (io->ReportedSize >= sizeof header && io->Seek(io, 0)) {
+            whole.resize(qsizetype(io->ReportedSize));
+            if (io->Read(io, whole.data(), io->ReportedSize, 1) != 1)
+                whole.clear();
+        }
         io->Seek(io, position);
     }
     buildItems(header, profile ? krmGetProfileVersion(profile) : 0.0,
                profile ? krmGetProfileVersionRaw(profile) : 0);
+    if (!whole.isEmpty())
+        describeProfileId(whole);
+}
+
+void HeaderValueModel::describeProfileId(const QByteArray& profile)
+{
+    for (Item& item : items_) {
+        if (item.label != tr("ProfileID"))
+            continue;
+        QByteArray computed;
+        const ProfileIdStatus status = profileIdStatus(profile, &computed);
+        const QString computedText = profileIdText(reinterpret_cast<const krmUInt8Number*>(computed.constData()));
+        switch (status) {
+        case ProfileIdStatus::Absent: item.value += tr(" (absent)"); break;
+        case ProfileIdStatus::Matches: item.value += tr(" (matches)"); break;
+        case ProfileIdStatus::Differs: item.value += tr(" (differs: computed %1)").arg(computedText); break;
+        }
+        item.tooltip = heading(tr("ProfileID")) + tr("<i>Computed:</i> %1").arg(computedText);
+    }
 }
 
 HeaderValueModel::HeaderValueModel(const krmUInt8Number header[128], double version, krmUInt32Number rawVersion,

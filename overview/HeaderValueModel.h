@@ -3,6 +3,7 @@
 #include <krm.h>
 
 #include <QAbstractTableModel>
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -54,6 +55,8 @@ public:
 private:
     void buildItems(const krmUInt8Number header[128], double version, krmUInt32Number rawVersion);
     void ensureButtonItem();
+    // Appends the stored ID's status ("absent", "matches", "differs" with the computed ID).
+    void describeProfileId(const QByteArray& profile);
 
     QList<Item> items_;
     QList<ColumnPair> columnPairs_{ColumnPair{}};

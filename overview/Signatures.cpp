@@ -1,9 +1,12 @@
 #include "overview/Signatures.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -1003,6 +1006,40 @@ QString profileIdText(const krmUInt8Number id[16])
         groups << QStringLiteral("%1").arg(value, 8, 16, QLatin1Char('0'));
     }
     return groups.join(QLatin1Char('-')).toUpper();
+}
+
+QByteArray computeProfileId(const QByteArray& profile)
+{
+    if (profile.size() < 128)
+        return QByteArray();
+    const auto* p = reinterpret_cast<const uchar*>(profile.constData());
+    const qsizetype declared = qsizetype((quint32(p[0]) << 24) | (quint32(p[1]) << 16) | (quint32(p[2]) << 8) | p[3]);
+    // A header that claims more than the file holds: hash what is there (the ID then differs).
+    QByteArray bytes = profile.left(declared >= 128 && declared < profile.size() ? declared : profile.size());
+    for (const auto& [offset, length] : {std::pair{44, 4}, std::pair{64, 4}, std::pair{84, 16}})
+        std::fill_n(bytes.begin() + offset, length, '\0');
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5);
+}
+
+ProfileIdStatus profileIdStatus(const QByteArray& profile, QByteArray* computed)
+{
+    const QByteArray id = computeProfileId(profile);
+    if (computed)
+        *computed = id;
+    const QByteArray stored = profile.mid(84, 16);
+    if (stored.size() < 16 || stored.count('\0') == 16)
+        return ProfileIdStatus::Absent;
+    return stored == id ? ProfileIdStatus::Matches : ProfileIdStatus::Differs;
+}
+
+QString profileIdStatusText(ProfileIdStatus status)
+{
+    switch (status) {
+    case ProfileIdStatus::Absent: return QStringLiteral("absent");
+    case ProfileIdStatus::Matches: return QStringLiteral("matches");
+    case ProfileIdStatus::Differs: return QStringLiteral("differs");
+    }
+    return QString();
 }
 
 QString deviceAttributesText(krmUInt64Number attributes)

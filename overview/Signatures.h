@@ -5,6 +5,7 @@
 
 #include <krm.h>
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
@@ -60,6 +61,14 @@ const SignatureEntry* lookupSignature(SignatureDictionary dictionary, krmUInt32N
 QString signatureText(krmUInt32Number value);
 // Four groups of eight upper-case hex digits, or "Not computed" for an all-zero ID.
 QString profileIdText(const krmUInt8Number id[16]);
+// The profile ID as ICC.1:2010 7.2.18 computes it: the MD5 digest of the profile's bytes (as many
+// as the header's size field gives, at most what there is) with the flags, the rendering
+// intent and the ID field itself zeroed. Empty for fewer than 128 bytes.
+QByteArray computeProfileId(const QByteArray& profile);
+// The stored ID against the computed one: "absent" (all zero), "matches" or "differs".
+enum class ProfileIdStatus { Absent, Matches, Differs };
+ProfileIdStatus profileIdStatus(const QByteArray& profile, QByteArray* computed = nullptr);
+QString profileIdStatusText(ProfileIdStatus status);
 // The low four attribute bits as words, e.g. "Reflective, Glossy, Positive, Color".
 QString deviceAttributesText(krmUInt64Number attributes);
 // A named illuminant, "Temp: %1K" or "xy: (%1,%2)" for a chromaticity.

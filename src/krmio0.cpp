@@ -1508,7 +1508,7 @@ void* krmReadTag(krmProfile hProfile, krmTagSignature sig)
             TagDescriptor = _krmGetTagDescriptor(Icc->ContextID, sig);
             if (TagDescriptor == nullptr) {
                 sigToString(String, sig);
-                krmSignalError(Icc->ContextID, krmErrUnknownExtension, "Unknown tag type '%s' found.", String);
+                krmSignalError(Icc->ContextID, krmErrUnknownExtension, "Unknown tag signature '%s' found.", String);
                 goto Error;
             }
         }

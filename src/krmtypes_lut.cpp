@@ -3,6 +3,7 @@
 
 #include "krm_internal.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstring>
 
@@ -521,8 +522,13 @@ static krmToneCurve* ReadEmbeddedCurve(krmTagTypeHandler* self, krmIOHandler* io
         return krmBuildParametricToneCurve(self->ContextID, Type + 1, Params);
     }
     default:
+        // A type of unprintable bytes (zeros where a curve should start) reads better as a number.
         SigToString(String, BaseType);
-        krmSignalError(self->ContextID, krmErrUnknownExtension, "Unknown curve type '%s'", String);
+        if (isprint((unsigned char)String[0]) && isprint((unsigned char)String[1]) &&
+            isprint((unsigned char)String[2]) && isprint((unsigned char)String[3]))
+            krmSignalError(self->ContextID, krmErrUnknownExtension, "Unknown curve type '%s'", String);
+        else
+            krmSignalError(self->ContextID, krmErrUnknownExtension, "Unknown curve type 0x%08x", (unsigned)BaseType);
         return nullptr;
     }
 }

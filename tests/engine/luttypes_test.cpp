@@ -526,6 +526,12 @@ TEST_F(LutTypesTest, AtoBReaderMessages)
     b.sig("xxxx").u32(0).u32(0);
     EXPECT_EQ(decode(ctx, b.b), nullptr);
     EXPECT_TRUE(logged("Unknown curve type 'xxxx'"));
+    // Zeros where a curve should start: named as a number, not as an empty string.
+    Bytes z;
+    z.sig("mAB ").u32(0).u8(1).u8(1).u16(0).u32(32).u32(0).u32(0).u32(0).u32(0);
+    z.u32(0).u32(0).u32(0);
+    EXPECT_EQ(decode(ctx, z.b), nullptr);
+    EXPECT_TRUE(logged("Unknown curve type 0x00000000"));
 
     // A parametric function type beyond 4.
     Bytes p;

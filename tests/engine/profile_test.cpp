@@ -720,7 +720,7 @@ TEST_F(ProfileTest, StrictReadingFollowsTheDescriptors)
         const char* text;  // null: no message
     } cases[] = {
         {krmSig("Tst1"), true, nullptr},
-        {krmSig("Zpri"), false, "Unknown tag type 'Zpri' found."},
+        {krmSig("Zpri"), false, "Unknown tag signature 'Zpri' found."},
         {krmSig("Tst2"), false, nullptr},  // type not listed by the descriptor
         {krmSig("Tst3"), false, nullptr},  // stored size below 8
         {krmSig("Tbad"), false, "Corrupted tag 'Tbad'"},
@@ -1256,7 +1256,7 @@ TEST_F(ProfileTest, PrivateTextTagNeedsPermissiveReading)
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(krmReadTag(h, krmSig("Zpri")), nullptr);
     ASSERT_EQ(g_log.size(), 1u);
-    EXPECT_EQ(g_log[0].text, "Unknown tag type 'Zpri' found.");
+    EXPECT_EQ(g_log[0].text, "Unknown tag signature 'Zpri' found.");
     EXPECT_EQ(g_log[0].code, (krmUInt32Number)krmErrUnknownExtension);
     krmCloseProfile(h);
 

@@ -516,7 +516,7 @@ TEST_F(TagTypes, StrictReadingRefusesExactlyWhatDescriptorsRefuse)
             std::string where = file + " " + sigText(sig);
             if (d == nullptr) {
                 EXPECT_EQ(obj, nullptr) << where;
-                EXPECT_EQ(texts(), std::vector<std::string>{"Unknown tag type '" + sigText(sig) + "' found."}) << where;
+                EXPECT_EQ(texts(), std::vector<std::string>{"Unknown tag signature '" + sigText(sig) + "' found."}) << where;
             } else if (!_krmIsTypeSupported(d, type)) {
                 EXPECT_EQ(obj, nullptr) << where;
                 EXPECT_TRUE(g_messages.empty()) << where;
