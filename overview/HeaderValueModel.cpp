@@ -121,7 +121,9 @@ void HeaderValueModel::describeProfileId(const QByteArray& profile)
         case ProfileIdStatus::Matches: item.value += tr(" (matches)"); break;
         case ProfileIdStatus::Differs: item.value += tr(" (differs: computed %1)").arg(computedText); break;
         }
-        item.tooltip = heading(tr("ProfileID")) + tr("<i>Computed:</i> %1").arg(computedText);
+        // The dock may elide the value: the tooltip keeps all of it.
+        item.tooltip = heading(tr("ProfileID")) + item.value.toHtmlEscaped() + QStringLiteral("<br>") +
+                       tr("<i>Computed:</i> %1").arg(computedText);
     }
 }
 

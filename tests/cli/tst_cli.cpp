@@ -1,6 +1,7 @@
 // prismet-cli: argument handling, exit codes, the JSON layouts, and the numbers it prints
 // checked against the profile bytes, mathematics and the engine's own written profiles.
 
+#include "CliTestSupport.h"
 #include "cli/CliValue.h"
 #include "cli/Commands.h"
 #include "cli/ImageProfiles.h"
@@ -22,64 +23,6 @@
 #include <cmath>
 
 namespace {
-
-struct Run {
-    int status = -1;
-    QByteArray out;
-    QByteArray err;
-    QJsonObject json() const
-    {
-        QJsonParseError error;
-        const QJsonDocument doc = QJsonDocument::fromJson(out, &error);
-        if (error.error != QJsonParseError::NoError)
-            qWarning("invalid JSON: %s", qPrintable(error.errorString()));
-        return doc.object();
-    }
-};
-
-// In-process: the same code as the program, without a process per call.
-Run cli(const QStringList& args, const QByteArray& input = QByteArray())
-{
-    CliIO io;
-    io.readInput = [input] { return input; };
-    Run r;
-    r.status = runCli(args, io);
-    r.out = io.out;
-    r.err = io.err;
-    return r;
-}
-
-// The built program, for what only a real process shows: standard input, streams, exit codes.
-Run program(const QStringList& args, const QByteArray& input = QByteArray())
-{
-    QProcess p;
-    p.start(QStringLiteral(PRISMET_CLI), args);
-    p.waitForStarted();
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(60000);
-    Run r;
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-
-QStringList corpus()
-{
-    QStringList files;
-    for (const QString& dir : {QStringLiteral("/usr/share/color/icc/colord"), QStringLiteral("/usr/share/color/icc/ghostscript")})
-        for (const QFileInfo& f : QDir(dir).entryInfoList({QStringLiteral("*.icc")}, QDir::Files, QDir::Name))
-            files << f.absoluteFilePath();
-    return files;
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
 
 quint32 be32At(const QByteArray& b, int at)
 {
@@ -195,6 +138,11 @@ void TestCli::usageErrorsExitTwo_data()
     QTest::newRow("convert unknown extension") << QStringList{QStringLiteral("convert"), QStringLiteral("a.png"), QStringLiteral("b.gif"),
                                                               QStringLiteral("--profile"), srgb};
     QTest::newRow("convert one path") << QStringList{QStringLiteral("convert"), QStringLiteral("a.png"), QStringLiteral("--profile"), srgb};
+    QTest::newRow("convert three paths") << QStringList{QStringLiteral("convert"), QStringLiteral("a.png"), QStringLiteral("b.png"),
+                                                        QStringLiteral("c.png"), QStringLiteral("--profile"), srgb};
+    QTest::newRow("tag three arguments") << QStringList{QStringLiteral("tag"), srgb, QStringLiteral("desc"), QStringLiteral("cprt")};
+    QTest::newRow("dump without profile") << QStringList{QStringLiteral("dump")};
+    QTest::newRow("dump unknown option") << QStringList{QStringLiteral("dump"), QStringLiteral("--raw"), srgb};
 }
 
 void TestCli::usageErrorsExitTwo()
@@ -203,7 +151,11 @@ void TestCli::usageErrorsExitTwo()
     const Run r = cli(args);
     QCOMPARE(r.status, int(kExitUsage));
     QVERIFY(r.out.isEmpty());
-    QVERIFY(!r.err.isEmpty());
+    // The reason and one line pointing at the help, never the whole help.
+    const QList<QByteArray> lines = r.err.trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QVERIFY(lines[0].startsWith("prismet-cli: "));
+    QVERIFY2(lines[1].startsWith("Try 'prismet-cli ") && lines[1].endsWith("--help'."), lines[1].constData());
 }
 
 void TestCli::unreadableInputsExitOne_data()
@@ -409,7 +361,7 @@ void TestCli::infoReportsFailuresPerProfile()
     QCOMPARE(r.status, int(kExitUnreadable));
     const QJsonArray profiles = r.json()[QStringLiteral("profiles")].toArray();
     QCOMPARE(profiles.size(), 3);
-    QVERIFY(profiles[0][QStringLiteral("error")].isUndefined());
+    QVERIFY(profiles[0][QStringLiteral("error")].isNull());
     QVERIFY(profiles[1][QStringLiteral("error")].toString().contains(QStringLiteral("no such file")));
     // The built-in is shown as the engine writes it.
     QCOMPARE(profiles[2][QStringLiteral("header")][QStringLiteral("colorSpace")][QStringLiteral("value")].toString(), QStringLiteral("Lab "));
@@ -608,7 +560,9 @@ void TestCli::tagRawDumpsStoredBytes()
     const int offset = int(raw[QStringLiteral("offset")].toInteger());
     const int size = int(raw[QStringLiteral("size")].toInteger());
     QCOMPARE(raw[QStringLiteral("hex")].toString(), QString::fromLatin1(bytes.mid(offset, size).toHex()));
-    QVERIFY(!raw.contains(QStringLiteral("content")));
+    // The layout keeps every key: nothing decoded with --raw.
+    QVERIFY(raw[QStringLiteral("content")].isNull());
+    QCOMPARE(raw[QStringLiteral("decoded")].toBool(true), false);
 
     // Text dump: offsets from the tag's place in the file, hex bytes, printable characters.
     const Run text = cli({QStringLiteral("tag"), QStringLiteral("--raw"), path, QStringLiteral("wtpt")});
