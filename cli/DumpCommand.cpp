@@ -57,13 +57,17 @@ int runDump(const QStringList& args, CliIO& io)
     TagReadOptions readOptions;
     readOptions.full = options.isSet(QStringLiteral("full"));
     int status = kExitOk;
+    int failed = 0;
     CliValue tags = CliValue::array();
     for (const DirectoryEntry& entry : storedDirectory(loaded->bytes)) {
         CliValue doc = tagDocument(session, *loaded, entry, readOptions, status);
+        failed += doc.find(QStringLiteral("error"))->isNull() ? 0 : 1;
         if (!json)
             io.out += '\n' + tagText(doc);
         tags.append(std::move(doc));
     }
+    if (failed)
+        output.setError(QStringLiteral("%1 of %2 tags cannot be read").arg(failed).arg(tags.size()));
     output.set(QStringLiteral("profile"), profile);
     output.set(QStringLiteral("tags"), std::move(tags));
     return output.finish(status);

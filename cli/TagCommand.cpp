@@ -76,8 +76,7 @@ CliValue tagDocument(EngineSession& session, const LoadedProfile& loaded, const 
         status = kExitUnreadable;
     };
     if (!entry.problem.isEmpty()) {
-        session.fail(entry.problem);
-        session.takeMessages();
+        // Already said by whoever listed the directory (info's warnings, tag's error).
         failWith(entry.problem);
         return doc;
     }
@@ -205,6 +204,8 @@ int runTag(const QStringList& args, CliIO& io)
         output.fail(QStringLiteral("profile '%1' has no tag '%2'").arg(profileName, signatureString(sig)));
         return output.finish(kExitUnreadable);
     }
+    if (!entry->problem.isEmpty())
+        io.error(entry->problem);
     int status = kExitOk;
     const CliValue doc = tagDocument(session, *loaded, *entry, readOptions, status);
     for (const auto& [k, value] : doc.members())
