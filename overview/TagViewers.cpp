@@ -3,6 +3,7 @@
 #include "overview/Signatures.h"
 #include "viewers/AppSettings.h"
 #include "viewers/CommentComponent.h"
+#include "viewers/CurvesComponent.h"
 #include "viewers/GenericTagComponent.h"
 #include "viewers/MLUComponent.h"
 #include "viewers/PendingViewer.h"
@@ -277,24 +278,7 @@ void add_single_xyz_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 
 void add_curves_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const void* data = read_tag_of_type(
-        profile, sig, {krmSig("curv"), krmSig("para"), kCurveType2, krmSig("vcgt"), krmSig("bfd ")});
-    const krmTagTypeSignature type = krmGetTagStoredType(profile, sig);
-    HtmlRows summary;
-    if (type == krmSig("vcgt")) {
-        const auto* vcgt = static_cast<const krmVcgtCurves*>(data);
-        summary = {{QObject::tr("Red"), describe_curve(vcgt->Curves[0])},
-                   {QObject::tr("Green"), describe_curve(vcgt->Curves[1])},
-                   {QObject::tr("Blue"), describe_curve(vcgt->Curves[2])}};
-    } else if (type == krmSig("bfd ")) {
-        const auto* ucrbg = static_cast<const krmUcrBg*>(data);
-        summary = {{QObject::tr("Under-colour removal"), describe_curve(ucrbg->Ucr)},
-                   {QObject::tr("Black generation"), describe_curve(ucrbg->Bg)}};
-    } else {
-        summary = {{QObject::tr("Curve"), describe_curve(static_cast<const krmToneCurve*>(data))}};
-    }
-    tabs.pending(QStringLiteral("CurvesComponent"), QObject::tr("Curves"),
-                 QObject::tr("This tab will draw the tag's tone curves with their formulas."), summary);
+    tabs.add(QObject::tr("Curves"), new CurvesComponent(profile, sig, -1, tabs.parent()));
 }
 
 void add_mhc2_luminance_tab(TabList& tabs, krmProfile profile)
@@ -328,9 +312,7 @@ void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
                          stage_summary(stage));
             break;
         case krmSigCurveSetElemType:
-            tabs.pending(QStringLiteral("CurvesComponent"), title,
-                         QObject::tr("This tab will draw the stage's tone curves with their formulas."),
-                         stage_summary(stage));
+            tabs.add(title, new CurvesComponent(profile, sig, index, tabs.parent()));
             break;
         case krmSigMatrixElemType:
             tabs.pending(QStringLiteral("MatrixComponent"), title,

@@ -12,6 +12,7 @@
 #include "overview/TagsTableView.h"
 #include "tests/app/AppTestSupport.h"
 #include "viewers/CommentComponent.h"
+#include "viewers/CurvesComponent.h"
 #include "viewers/GenericTagComponent.h"
 #include "viewers/MLUComponent.h"
 #include "viewers/PendingViewer.h"
@@ -218,6 +219,8 @@ QString shownText(QWidget* widget)
         return mlu->textBox() || mlu->tableView() ? QStringLiteral("text") : QString();
     if (auto* comment = qobject_cast<CommentComponent*>(widget))
         return comment->browser()->toPlainText().trimmed();
+    if (auto* curves = qobject_cast<CurvesComponent*>(widget))
+        return curves->scene() && !curves->scene()->pathItems().isEmpty() ? QStringLiteral("curves") : QString();
     return QString();
 }
 
