@@ -3,8 +3,10 @@
 #include "overview/Signatures.h"
 #include "viewers/AppSettings.h"
 #include "viewers/CommentComponent.h"
+#include "viewers/CurvesComponent.h"
 #include "viewers/GenericTagComponent.h"
 #include "viewers/MLUComponent.h"
+#include "viewers/PipelineComponent.h"
 #include "viewers/PendingViewer.h"
 
 #include <QException>
@@ -115,27 +117,12 @@ QString number(double value, int decimals = 4)
     return QString::number(value, 'f', decimals);
 }
 
-QString describe_curve(const krmToneCurve* curve)
-{
-    if (!curve)
-        return QObject::tr("absent (identity)");
-    QString text;
-    if (const krmInt32Number type = krmGetToneCurveParametricType(curve))
-        text = QObject::tr("parametric, type %1").arg(type);
-    else
-        text = QObject::tr("%1 table entries").arg(krmGetToneCurveEstimatedTableEntries(curve));
-    const double gamma = krmEstimateGamma(curve, 0.01);
-    if (gamma > 0)
-        text += QObject::tr(", gamma about %1").arg(number(gamma, 2));
-    return text;
-}
-
 QString describe_xyz(const krmCIEXYZ& xyz)
 {
     return format_xyz(xyz.X, xyz.Y, xyz.Z);
 }
 
-HtmlRows stage_summary(const krmStage* stage)
+HtmlRows stage_rows(const krmStage* stage)
 {
     HtmlRows rows;
     const krmUInt32Number inputs = krmStageInputChannels(stage);
@@ -158,12 +145,6 @@ HtmlRows stage_summary(const krmStage* stage)
         rows.append({QObject::tr("Precision"), clut->HasFloatValues ? QObject::tr("32-bit float") : QObject::tr("16-bit")});
         break;
     }
-    case krmSigCurveSetElemType: {
-        const auto* curves = static_cast<const krmStageCurvesData*>(data);
-        for (krmUInt32Number i = 0; i < curves->nCurves; ++i)
-            rows.append({QObject::tr("Curve %1").arg(i + 1), describe_curve(curves->TheCurves[i])});
-        break;
-    }
     case krmSigMatrixElemType: {
         const auto* matrix = static_cast<const krmStageMatrixData*>(data);
         for (krmUInt32Number row = 0; row < outputs && matrix->Double; ++row) {
@@ -178,22 +159,6 @@ HtmlRows stage_summary(const krmStage* stage)
     }
     default:
         break;
-    }
-    return rows;
-}
-
-HtmlRows pipeline_summary(const krmPipeline* pipeline)
-{
-    HtmlRows rows;
-    rows.append({QObject::tr("Channels"), QStringLiteral("%1 \u2192 %2")
-                                              .arg(krmPipelineInputChannels(pipeline))
-                                              .arg(krmPipelineOutputChannels(pipeline))});
-    int index = 1;
-    for (const krmStage* stage = krmPipelineFirstStage(pipeline); stage; stage = krmStageNext(stage), ++index) {
-        rows.append({QObject::tr("Stage %1").arg(index), QStringLiteral("%1 (%2 \u2192 %3)")
-                                                             .arg(stageTypeName(krmStageType(stage)))
-                                                             .arg(krmStageInputChannels(stage))
-                                                             .arg(krmStageOutputChannels(stage))});
     }
     return rows;
 }
@@ -277,24 +242,7 @@ void add_single_xyz_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 
 void add_curves_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const void* data = read_tag_of_type(
-        profile, sig, {krmSig("curv"), krmSig("para"), kCurveType2, krmSig("vcgt"), krmSig("bfd ")});
-    const krmTagTypeSignature type = krmGetTagStoredType(profile, sig);
-    HtmlRows summary;
-    if (type == krmSig("vcgt")) {
-        const auto* vcgt = static_cast<const krmVcgtCurves*>(data);
-        summary = {{QObject::tr("Red"), describe_curve(vcgt->Curves[0])},
-                   {QObject::tr("Green"), describe_curve(vcgt->Curves[1])},
-                   {QObject::tr("Blue"), describe_curve(vcgt->Curves[2])}};
-    } else if (type == krmSig("bfd ")) {
-        const auto* ucrbg = static_cast<const krmUcrBg*>(data);
-        summary = {{QObject::tr("Under-colour removal"), describe_curve(ucrbg->Ucr)},
-                   {QObject::tr("Black generation"), describe_curve(ucrbg->Bg)}};
-    } else {
-        summary = {{QObject::tr("Curve"), describe_curve(static_cast<const krmToneCurve*>(data))}};
-    }
-    tabs.pending(QStringLiteral("CurvesComponent"), QObject::tr("Curves"),
-                 QObject::tr("This tab will draw the tag's tone curves with their formulas."), summary);
+    tabs.add(QObject::tr("Curves"), new CurvesComponent(profile, sig, -1, tabs.parent()));
 }
 
 void add_mhc2_luminance_tab(TabList& tabs, krmProfile profile)
@@ -311,10 +259,7 @@ void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
     if (!pipeline)
         throw QException();
 
-    tabs.pending(QStringLiteral("PipelineComponent"), QObject::tr("Pipeline"),
-                 QObject::tr("This tab will draw the tag's pipeline as a graph of its stages, probed with live "
-                             "values."),
-                 pipeline_summary(pipeline.get()));
+    tabs.add(QObject::tr("Pipeline"), new PipelineComponent(profile, sig, tabs.parent()));
 
     // Tab k is the tab of stage k: the pipeline graph brings a stage forward by that index.
     int index = 0;
@@ -325,16 +270,14 @@ void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
             tabs.pending(QStringLiteral("CLutComponent"), title,
                          QObject::tr("This tab will show slices and the node cloud of the stage's colour look-up "
                                      "table."),
-                         stage_summary(stage));
+                         stage_rows(stage));
             break;
         case krmSigCurveSetElemType:
-            tabs.pending(QStringLiteral("CurvesComponent"), title,
-                         QObject::tr("This tab will draw the stage's tone curves with their formulas."),
-                         stage_summary(stage));
+            tabs.add(title, new CurvesComponent(profile, sig, index, tabs.parent()));
             break;
         case krmSigMatrixElemType:
             tabs.pending(QStringLiteral("MatrixComponent"), title,
-                         QObject::tr("This tab will show the stage's matrix and offsets."), stage_summary(stage));
+                         QObject::tr("This tab will show the stage's matrix and offsets."), stage_rows(stage));
             break;
         default:
             tabs.add(title, new CommentComponent(stageTypeName(krmStageType(stage)), {}, tabs.parent()));

@@ -171,6 +171,15 @@ void GraphicsViewer::leaveEvent(QEvent* event)
 void GraphicsViewer::resizeEvent(QResizeEvent* event)
 {
     QGraphicsView::resizeEvent(event);
+    // A page still hidden in a tab set is resized to whatever its parent has then; fitting to
+    // that size would leave the scene tiny once the page is shown.
+    if (!fitted_ && isVisible())
+        auto_fit();
+}
+
+void GraphicsViewer::showEvent(QShowEvent* event)
+{
+    QGraphicsView::showEvent(event);
     if (!fitted_)
         auto_fit();
 }

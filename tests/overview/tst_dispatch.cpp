@@ -12,9 +12,12 @@
 #include "overview/TagsTableView.h"
 #include "tests/app/AppTestSupport.h"
 #include "viewers/CommentComponent.h"
+#include "viewers/CurvesComponent.h"
 #include "viewers/GenericTagComponent.h"
 #include "viewers/MLUComponent.h"
 #include "viewers/PendingViewer.h"
+#include "viewers/PipelineComponent.h"
+#include "viewers/WorkflowGraphScene.h"
 
 #include <QApplication>
 #include <QDir>
@@ -218,6 +221,10 @@ QString shownText(QWidget* widget)
         return mlu->textBox() || mlu->tableView() ? QStringLiteral("text") : QString();
     if (auto* comment = qobject_cast<CommentComponent*>(widget))
         return comment->browser()->toPlainText().trimmed();
+    if (auto* pipeline = qobject_cast<PipelineComponent*>(widget))
+        return pipeline->scene()->boxes().isEmpty() ? QString() : QStringLiteral("graph");
+    if (auto* curves = qobject_cast<CurvesComponent*>(widget))
+        return curves->scene() && !curves->scene()->pathItems().isEmpty() ? QStringLiteral("curves") : QString();
     return QString();
 }
 
@@ -288,9 +295,9 @@ void TestDispatch::matrixShaperRow_opensThePipelineSet()
         default: QCOMPARE(tabs.planned(i), QStringLiteral("CommentComponent")); break;
         }
     }
-    // The pipeline page lists each stage.
-    auto* pipelinePage = qobject_cast<PendingViewer*>(tabs.list[0].widget);
-    QCOMPARE(pipelinePage->summary().size(), 1 + stages);
+    // The pipeline graph has one box per stage.
+    auto* pipelinePage = qobject_cast<PipelineComponent*>(tabs.list[0].widget);
+    QCOMPARE(pipelinePage->scene()->boxes().size(), stages);
 }
 
 void TestDispatch::cmykOutput_analysisTabs()

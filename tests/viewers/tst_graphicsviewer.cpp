@@ -12,6 +12,8 @@
 #include <QMenu>
 #include <QScrollBar>
 #include <QStandardPaths>
+#include <QTabWidget>
+#include <QVBoxLayout>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -73,6 +75,7 @@ private slots:
     void wheelZoomsAboutTheCursor();
     void wheelIgnoresHorizontalAndMomentum();
     void resizeKeepsTheUsersZoomUntilTheSceneChanges();
+    void hiddenPageFitsWhenShown();
     void contextMenuActions();
     void popupHidesWithTheView();
     void hoverSceneFeedsThePopup();
@@ -206,6 +209,29 @@ void TestGraphicsViewer::wheelIgnoresHorizontalAndMomentum()
     // A wheel that would pass the upper limit in one go is ignored as a whole.
     QVERIFY(sendWheel(view.viewport(), QPoint(50, 50), QPoint(0, 120 * 60)));
     QCOMPARE(view.transform(), fitted);
+}
+
+void TestGraphicsViewer::hiddenPageFitsWhenShown()
+{
+    // A view on a page that is not the current tab is laid out at whatever size its parent has
+    // meanwhile; it must fit the size it finally shows at.
+    QTabWidget tabs;
+    tabs.resize(800, 600);
+    tabs.addTab(new QWidget(), QStringLiteral("first"));
+    auto* page = new QWidget();
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* view = new GraphicsViewer(page);
+    layout->addWidget(view);
+    const QRectF rect(0, 0, 200, 100);
+    view->setScene(makeScene(view, rect));
+    tabs.addTab(page, QStringLiteral("second"));
+    tabs.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tabs));
+    tabs.setCurrentIndex(1);
+    QTRY_VERIFY(view->isFitted());
+    QVERIFY(view->viewport()->width() > 700);
+    QVERIFY(qAbs(view->currentScale() - expectedFit(*view, rect)) < 1e-9);
 }
 
 void TestGraphicsViewer::resizeKeepsTheUsersZoomUntilTheSceneChanges()

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <krm.h>
+
+#include <QColor>
+#include <QGraphicsPathItem>
+#include <QGraphicsScene>
+#include <QList>
+#include <QString>
+
+// One curve handed to the graph: an entry without curve draws no path, an entry without name no
+// legend line.
+struct CurveEntry {
+    const krmToneCurve* curve = nullptr;  // borrowed
+    QString name;
+    QColor color;
+    bool describe = false;  // the legend appends ": " and curve_description
+    Qt::PenStyle penStyle = Qt::SolidLine;
+};
+
+// Tone curves on a grid read in 16-bit units (0 at the lower left, 65535 at the top and right),
+// with a title, a subtitle and a legend naming and describing each curve.
+class CurveGraphScene : public QGraphicsScene
+{
+    Q_OBJECT
+
+public:
+    // The path of one curve through the plot's samples, values clamped to 0..1.
+    class CurvePathItem : public QGraphicsPathItem
+    {
+    public:
+        CurvePathItem(const krmToneCurve* curve, const QColor& color, Qt::PenStyle style, double plotWidth,
+                      double plotHeight, int samples);
+
+        const krmToneCurve* curve() const { return curve_; }
+        QColor color() const { return color_; }
+        int sampleCount() const { return samples_; }
+        // The curve's value at sample i, as plotted.
+        double sampleValue(int i) const;
+
+    private:
+        const krmToneCurve* curve_;
+        QColor color_;
+        double plotWidth_;
+        double plotHeight_;
+        int samples_;
+    };
+
+    CurveGraphScene(int width, int height, const QList<CurveEntry>& entries, int samples, const QString& title,
+                    const QString& subtitle, QObject* parent = nullptr);
+
+    double topMargin() const { return top_; }
+    QRectF plotRect() const;
+    const QList<CurvePathItem*>& pathItems() const { return paths_; }
+
+    // Tab-separated text: a header line "Input" and the legend names, then one line per plotted
+    // sample with the input (0..1) and each curve's value as drawn.
+    QString valuesText() const;
+
+protected:
+    void drawBackground(QPainter* painter, const QRectF& rect) override;
+
+private:
+    void add_paths();
+    void add_legend();
+    void draw_grid(QPainter* painter) const;
+    void draw_titles(QPainter* painter) const;
+
+    int width_;
+    int height_;
+    int samples_;
+    QString title_;
+    QString subtitle_;
+    double top_ = 28.0;
+    QList<CurveEntry> entries_;
+    QList<CurvePathItem*> paths_;
+};
+
+// The legend text of a curve: "Sampled, N points" with its estimated gamma, "Multisegmented", or
+// the parametric type in brackets followed by its formula with the parameters filled in.
+QString curve_description(const krmToneCurve* curve);
