@@ -875,165 +875,183 @@ void HullWidget::paint_gl()
     const QMatrix4x4 modelView = modelViewMatrix();
     gl->glLoadMatrixf(modelView.constData());
 
-    // Grids.
+    if (showGrid_)
+        draw_grids(gl);
+    for (const Mesh& mesh : meshes_)
+        draw_mesh(gl, mesh, vh);
+    // Labels keep a readable height on screen whatever the distance: world units per pixel at
+    // the pivot's depth, over the glyphs' 6-unit ascent.
+    const float unitsPerPixel = 2.0f * zoom_ * std::tan(fov_ * kPi / 360.0f) / float(std::max(vh, 1)) * float(ratio);
+    draw_axes(gl, 13.0f * unitsPerPixel / 6.0f);
+    if (showScale_)
+        draw_scale(gl, 10.0f * unitsPerPixel / 6.0f);
+    draw_selection(gl, modelView);
+}
+
+void HullWidget::draw_grids(QOpenGLFunctions_1_0* gl) const
+{
     const int n = gridRes_;
-    if (showGrid_) {
-        flat(gl);
-        gl->glLineWidth(1.0f);
-        gl->glColor3f(0.45f, 0.45f, 0.45f);
-        gl->glBegin(GL_LINES);
+    flat(gl);
+    gl->glLineWidth(1.0f);
+    gl->glColor3f(0.45f, 0.45f, 0.45f);
+    gl->glBegin(GL_LINES);
+    for (int i = -n; i <= n; i++) {
+        const float e = 128.0f * float(i) / float(n);
+        line(gl, -128, 0, e, 128, 0, e);
+        line(gl, e, 0, -128, e, 0, 128);
+    }
+    if (sideGrids_) {
         for (int i = -n; i <= n; i++) {
             const float e = 128.0f * float(i) / float(n);
-            line(gl, -128, 0, e, 128, 0, e);
-            line(gl, e, 0, -128, e, 0, 128);
+            line(gl, e, 0, -128, e, 100, -128);
+            line(gl, -128, 0, e, -128, 100, e);
         }
-        if (sideGrids_) {
-            for (int i = -n; i <= n; i++) {
-                const float e = 128.0f * float(i) / float(n);
-                line(gl, e, 0, -128, e, 100, -128);
-                line(gl, -128, 0, e, -128, 100, e);
-            }
-            for (int i = 0; i <= n; i++) {
-                const float h = 100.0f * float(i) / float(n);
-                line(gl, -128, h, -128, 128, h, -128);
-                line(gl, -128, h, -128, -128, h, 128);
-            }
+        for (int i = 0; i <= n; i++) {
+            const float h = 100.0f * float(i) / float(n);
+            line(gl, -128, h, -128, 128, h, -128);
+            line(gl, -128, h, -128, -128, h, 128);
         }
-        gl->glEnd();
+    }
+    gl->glEnd();
+}
+
+void HullWidget::draw_mesh(QOpenGLFunctions_1_0* gl, const Mesh& mesh, int vh) const
+{
+    const float r = point_radius();
+    const HullRenderData& d = mesh.display;
+    if (d.positions.empty())
+        return;
+    const std::vector<float>& P = d.positions;
+    const std::vector<float>& C = d.colors;
+    const bool colored = C.size() >= P.size();
+    const float mr = float(mesh.color.redF()), mg = float(mesh.color.greenF()), mb = float(mesh.color.blueF());
+    if (is_surface(mesh.mode)) {
+        if (d.indices.empty() || C.empty())
+            return;
+        const std::size_t count = d.indices.size() - d.indices.size() % 3;
+        auto corner = [&](std::size_t k, float alpha, bool tinted, bool normal) {
+            const std::size_t v = std::size_t(d.indices[k]) * 3;
+            if (normal)
+                gl->glNormal3f(-d.normals[k * 3], -d.normals[k * 3 + 1], -d.normals[k * 3 + 2]);
+            const float cr = colored ? C[v] : 1.0f, cg = colored ? C[v + 1] : 1.0f, cb = colored ? C[v + 2] : 1.0f;
+            if (tinted)
+                gl->glColor4f(mr * cr, mg * cg, mb * cb, alpha);
+            else if (alpha >= 0.0f)
+                gl->glColor3f(cr, cg, cb);
+            gl->glVertex3f(P[v], P[v + 1], P[v + 2]);
+        };
+        if (mesh.mode == MeshSolid) {
+            if (d.normals.size() / 3 < d.indices.size())
+                return;
+            lit(gl);
+            gl->glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+            gl->glBegin(GL_TRIANGLES);
+            for (std::size_t k = 0; k < count; k++) corner(k, 1.0f, false, true);
+            gl->glEnd();
+        } else if (mesh.mode == MeshWireframe) {
+            flat(gl);
+            gl->glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+            gl->glLineWidth(1.0f);
+            gl->glColor3f(mr, mg, mb);
+            gl->glBegin(GL_TRIANGLES);
+            for (std::size_t k = 0; k < count; k++) corner(k, -1.0f, false, false);
+            gl->glEnd();
+            gl->glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+        } else {
+            if (d.normals.size() / 3 < d.indices.size())
+                return;
+            gl->glEnable(GL_LIGHTING);
+            gl->glDisable(GL_CULL_FACE);
+            gl->glDepthMask(GL_FALSE);
+            const float alpha = translucent_alpha(mesh.color);
+            gl->glBegin(GL_TRIANGLES);
+            for (std::size_t k = 0; k < count; k++) corner(k, alpha, true, true);
+            gl->glEnd();
+            gl->glEnable(GL_CULL_FACE);
+            gl->glDepthMask(GL_TRUE);
+        }
+        return;
     }
 
-    const float r = point_radius();
-    for (const Mesh& mesh : meshes_) {
-        const HullRenderData& d = mesh.display;
-        if (d.positions.empty())
-            continue;
-        const std::vector<float>& P = d.positions;
-        const std::vector<float>& C = d.colors;
-        const bool colored = C.size() >= P.size();
-        const float mr = float(mesh.color.redF()), mg = float(mesh.color.greenF()), mb = float(mesh.color.blueF());
-        if (is_surface(mesh.mode)) {
-            if (d.indices.empty() || C.empty())
-                continue;
-            const std::size_t count = d.indices.size() - d.indices.size() % 3;
-            auto corner = [&](std::size_t k, float alpha, bool tinted, bool normal) {
-                const std::size_t v = std::size_t(d.indices[k]) * 3;
-                if (normal)
-                    gl->glNormal3f(-d.normals[k * 3], -d.normals[k * 3 + 1], -d.normals[k * 3 + 2]);
-                const float cr = colored ? C[v] : 1.0f, cg = colored ? C[v + 1] : 1.0f, cb = colored ? C[v + 2] : 1.0f;
-                if (tinted)
-                    gl->glColor4f(mr * cr, mg * cg, mb * cb, alpha);
-                else if (alpha >= 0.0f)
-                    gl->glColor3f(cr, cg, cb);
-                gl->glVertex3f(P[v], P[v + 1], P[v + 2]);
-            };
-            if (mesh.mode == MeshSolid) {
-                if (d.normals.size() / 3 < d.indices.size())
-                    continue;
-                lit(gl);
-                gl->glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-                gl->glBegin(GL_TRIANGLES);
-                for (std::size_t k = 0; k < count; k++) corner(k, 1.0f, false, true);
-                gl->glEnd();
-            } else if (mesh.mode == MeshWireframe) {
-                flat(gl);
-                gl->glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
-                gl->glLineWidth(1.0f);
-                gl->glColor3f(mr, mg, mb);
-                gl->glBegin(GL_TRIANGLES);
-                for (std::size_t k = 0; k < count; k++) corner(k, -1.0f, false, false);
-                gl->glEnd();
-                gl->glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
-            } else {
-                if (d.normals.size() / 3 < d.indices.size())
-                    continue;
-                gl->glEnable(GL_LIGHTING);
-                gl->glDisable(GL_CULL_FACE);
-                gl->glDepthMask(GL_FALSE);
-                const float alpha = translucent_alpha(mesh.color);
-                gl->glBegin(GL_TRIANGLES);
-                for (std::size_t k = 0; k < count; k++) corner(k, alpha, true, true);
-                gl->glEnd();
-                gl->glEnable(GL_CULL_FACE);
-                gl->glDepthMask(GL_TRUE);
-            }
-            continue;
+    // Point clouds.
+    auto point_color = [&](std::size_t v) {
+        if (colored)
+            gl->glColor3f(C[v], C[v + 1], C[v + 2]);
+        else
+            gl->glColor3f(1.0f, 1.0f, 1.0f);
+    };
+    if (mesh.mode == MeshPoints && spheres_) {
+        lit(gl);
+        gl->glEnable(GL_NORMALIZE);  // the unit sphere is scaled
+        for (std::size_t v = 0; v + 2 < P.size(); v += 3) {
+            point_color(v);
+            gl->glPushMatrix();
+            gl->glTranslatef(P[v], P[v + 1], P[v + 2]);
+            gl->glScalef(r, r, r);
+            gl->glCallList(canvas_->sphereList);
+            gl->glPopMatrix();
         }
-
-        // Point clouds.
-        auto point_color = [&](std::size_t v) {
-            if (colored)
-                gl->glColor3f(C[v], C[v + 1], C[v + 2]);
-            else
-                gl->glColor3f(1.0f, 1.0f, 1.0f);
-        };
-        if (mesh.mode == MeshPoints && spheres_) {
-            lit(gl);
-            gl->glEnable(GL_NORMALIZE);  // the unit sphere is scaled
-            for (std::size_t v = 0; v + 2 < P.size(); v += 3) {
-                point_color(v);
-                gl->glPushMatrix();
-                gl->glTranslatef(P[v], P[v + 1], P[v + 2]);
-                gl->glScalef(r, r, r);
-                gl->glCallList(canvas_->sphereList);
-                gl->glPopMatrix();
-            }
-            gl->glDisable(GL_NORMALIZE);
-        } else if (mesh.mode == MeshPoints) {
-            flat(gl);
-            gl->glEnable(GL_POINT_SMOOTH);
-            gl->glHint(GL_POINT_SMOOTH_HINT, GL_NICEST);
-            gl->glEnable(GL_BLEND);
-            const float size = 2.0f * float(vh) * 0.5f * r / (std::tan(fov_ * kPi / 360.0f) * zoom_);
-            gl->glPointSize(std::max(1.0f, size));
-            gl->glBegin(GL_POINTS);
-            for (std::size_t v = 0; v + 2 < P.size(); v += 3) {
-                point_color(v);
-                gl->glVertex3f(P[v], P[v + 1], P[v + 2]);
-            }
-            gl->glEnd();
-            gl->glDisable(GL_POINT_SMOOTH);
-        } else {
-            lit(gl);
-            static const float faces[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
-            gl->glBegin(GL_QUADS);
-            for (std::size_t v = 0; v + 2 < P.size(); v += 3) {
-                point_color(v);
-                for (const auto& f : faces) {
-                    gl->glNormal3f(f[0], f[1], f[2]);
-                    // Two axes spanning the face, ordered so the corners run counter-clockwise
-                    // seen from outside.
-                    const int axis = f[0] != 0 ? 0 : (f[1] != 0 ? 1 : 2);
-                    const float s = f[axis];
-                    float u[3] = {0, 0, 0}, w[3] = {0, 0, 0};
-                    u[(axis + 1) % 3] = 1;
-                    w[(axis + 2) % 3] = 1;
-                    const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
-                    for (int c = 0; c < 4; c++) {
-                        const int k = s > 0 ? c : 3 - c;
-                        float q[3];
-                        for (int a = 0; a < 3; a++)
-                            q[a] = P[v + a] + r * (f[a] + corners[k][0] * u[a] + corners[k][1] * w[a]);
-                        gl->glVertex3f(q[0], q[1], q[2]);
-                    }
+        gl->glDisable(GL_NORMALIZE);
+    } else if (mesh.mode == MeshPoints) {
+        flat(gl);
+        // Multisampling would override point smoothing and draw squares.
+        gl->glDisable(GL_MULTISAMPLE);
+        gl->glEnable(GL_POINT_SMOOTH);
+        gl->glHint(GL_POINT_SMOOTH_HINT, GL_NICEST);
+        gl->glEnable(GL_BLEND);
+        const float size = 2.0f * float(vh) * 0.5f * r / (std::tan(fov_ * kPi / 360.0f) * zoom_);
+        gl->glPointSize(std::max(1.0f, size));
+        gl->glBegin(GL_POINTS);
+        for (std::size_t v = 0; v + 2 < P.size(); v += 3) {
+            point_color(v);
+            gl->glVertex3f(P[v], P[v + 1], P[v + 2]);
+        }
+        gl->glEnd();
+        gl->glDisable(GL_POINT_SMOOTH);
+        gl->glEnable(GL_MULTISAMPLE);
+    } else {
+        lit(gl);
+        static const float faces[6][3] = {{1, 0, 0}, {-1, 0, 0}, {0, 1, 0}, {0, -1, 0}, {0, 0, 1}, {0, 0, -1}};
+        gl->glBegin(GL_QUADS);
+        for (std::size_t v = 0; v + 2 < P.size(); v += 3) {
+            point_color(v);
+            for (const auto& f : faces) {
+                gl->glNormal3f(f[0], f[1], f[2]);
+                // Two axes spanning the face, ordered so the corners run counter-clockwise
+                // seen from outside.
+                const int axis = f[0] != 0 ? 0 : (f[1] != 0 ? 1 : 2);
+                const float s = f[axis];
+                float u[3] = {0, 0, 0}, w[3] = {0, 0, 0};
+                u[(axis + 1) % 3] = 1;
+                w[(axis + 2) % 3] = 1;
+                const float corners[4][2] = {{-1, -1}, {1, -1}, {1, 1}, {-1, 1}};
+                for (int c = 0; c < 4; c++) {
+                    const int k = s > 0 ? c : 3 - c;
+                    float q[3];
+                    for (int a = 0; a < 3; a++)
+                        q[a] = P[v + a] + r * (f[a] + corners[k][0] * u[a] + corners[k][1] * w[a]);
+                    gl->glVertex3f(q[0], q[1], q[2]);
                 }
             }
-            gl->glEnd();
-        }
-        // Vectors to second points.
-        flat(gl);
-        gl->glLineWidth(2.0f);
-        gl->glBegin(GL_LINES);
-        for (std::size_t p = 0; p < d.vertexCount(); p++) {
-            if (!has_vector(d, p))
-                continue;
-            point_color(p * 3);
-            gl->glVertex3f(P[p * 3], P[p * 3 + 1], P[p * 3 + 2]);
-            gl->glVertex3f(d.normals[p * 3], d.normals[p * 3 + 1], d.normals[p * 3 + 2]);
         }
         gl->glEnd();
     }
+    // Vectors to second points.
+    flat(gl);
+    gl->glLineWidth(2.0f);
+    gl->glBegin(GL_LINES);
+    for (std::size_t p = 0; p < d.vertexCount(); p++) {
+        if (!has_vector(d, p))
+            continue;
+        point_color(p * 3);
+        gl->glVertex3f(P[p * 3], P[p * 3 + 1], P[p * 3 + 2]);
+        gl->glVertex3f(d.normals[p * 3], d.normals[p * 3 + 1], d.normals[p * 3 + 2]);
+    }
+    gl->glEnd();
+}
 
-    // Axes with arrow heads and labels.
+void HullWidget::draw_axes(QOpenGLFunctions_1_0* gl, float axisLabel) const
+{
     AxisStyle axes[5];
     axis_styles(colorSpace_, axes);
     flat(gl);
@@ -1063,72 +1081,73 @@ void HullWidget::paint_gl()
         }
     }
     gl->glEnd();
-    // Labels keep a readable height on screen whatever the distance: world units per pixel at
-    // the pivot's depth, over the glyphs' 6-unit ascent.
-    const float unitsPerPixel = 2.0f * zoom_ * std::tan(fov_ * kPi / 360.0f) / float(std::max(vh, 1)) * float(ratio);
-    const float axisLabel = 13.0f * unitsPerPixel / 6.0f, scaleLabel = 10.0f * unitsPerPixel / 6.0f;
     gl->glLineWidth(1.5f);
     const float labelAt[5][3] = {{-136, 0, 0}, {136, 0, 0}, {0, 128, 0}, {0, 0, -136}, {0, 0, 136}};
     for (int a = 0; a < 5; a++) {
         gl->glColor3f(axes[a].color.r, axes[a].color.g, axes[a].color.b);
         draw_text(gl, axes[a].label, labelAt[a][0], labelAt[a][1], labelAt[a][2], axisLabel);
     }
+}
 
-    // Scale.
-    if (showScale_) {
-        const float size = scaleLabel;
-        char text[32];
-        gl->glLineWidth(1.0f);
-        if (unitScale_) {
-            gl->glColor3f(0.85f, 0.85f, 0.85f);
-            for (int i = 0; i <= 4; i++) {
-                std::snprintf(text, sizeof text, "%.2f", i * 0.25);
-                const float h = 25.0f * float(i), l = h - 50.0f;
-                gl->glBegin(GL_LINES);
-                line(gl, l, -2, 0, l, 2, 0);
-                line(gl, -2, h, 0, 2, h, 0);
-                line(gl, 0, -2, l, 0, 2, l);
-                gl->glEnd();
+void HullWidget::draw_scale(QOpenGLFunctions_1_0* gl, float size) const
+{
+    AxisStyle axes[5];
+    axis_styles(colorSpace_, axes);
+    const int n = gridRes_;
+    char text[32];
+    gl->glLineWidth(1.0f);
+    if (unitScale_) {
+        gl->glColor3f(0.85f, 0.85f, 0.85f);
+        for (int i = 0; i <= 4; i++) {
+            std::snprintf(text, sizeof text, "%.2f", i * 0.25);
+            const float h = 25.0f * float(i), l = h - 50.0f;
+            gl->glBegin(GL_LINES);
+            line(gl, l, -2, 0, l, 2, 0);
+            line(gl, -2, h, 0, 2, h, 0);
+            line(gl, 0, -2, l, 0, 2, l);
+            gl->glEnd();
+            draw_text(gl, text, l, -8, 0, size);
+            draw_text(gl, text, 8, h, 0, size);
+            draw_text(gl, text, 0, -8, l, size);
+        }
+    } else {
+        for (int i = -n; i <= n; i++) {
+            if (i == 0 || i % 2 != 0)
+                continue;
+            const float l = 128.0f * float(i) / float(n);
+            std::snprintf(text, sizeof text, "%.0f", double(l));
+            const AxisStyle& xs = axes[i < 0 ? 0 : 1];
+            gl->glColor3f(xs.color.r, xs.color.g, xs.color.b);
+            // The axis ends carry the axis labels; their values would print over them.
+            const bool atEnd = i == -n || i == n;
+            gl->glBegin(GL_LINES);
+            line(gl, l, -2.5f, 0, l, 2.5f, 0);
+            gl->glEnd();
+            if (!atEnd)
                 draw_text(gl, text, l, -8, 0, size);
-                draw_text(gl, text, 8, h, 0, size);
+            const AxisStyle& zs = axes[i < 0 ? 3 : 4];
+            gl->glColor3f(zs.color.r, zs.color.g, zs.color.b);
+            gl->glBegin(GL_LINES);
+            line(gl, 0, -2.5f, l, 0, 2.5f, l);
+            gl->glEnd();
+            if (!atEnd)
                 draw_text(gl, text, 0, -8, l, size);
-            }
-        } else {
-            for (int i = -n; i <= n; i++) {
-                if (i == 0 || i % 2 != 0)
-                    continue;
-                const float l = 128.0f * float(i) / float(n);
-                std::snprintf(text, sizeof text, "%.0f", double(l));
-                const AxisStyle& xs = axes[i < 0 ? 0 : 1];
-                gl->glColor3f(xs.color.r, xs.color.g, xs.color.b);
-                // The axis ends carry the axis labels; their values would print over them.
-                const bool atEnd = i == -n || i == n;
-                gl->glBegin(GL_LINES);
-                line(gl, l, -2.5f, 0, l, 2.5f, 0);
-                gl->glEnd();
-                if (!atEnd)
-                    draw_text(gl, text, l, -8, 0, size);
-                const AxisStyle& zs = axes[i < 0 ? 3 : 4];
-                gl->glColor3f(zs.color.r, zs.color.g, zs.color.b);
-                gl->glBegin(GL_LINES);
-                line(gl, 0, -2.5f, l, 0, 2.5f, l);
-                gl->glEnd();
-                if (!atEnd)
-                    draw_text(gl, text, 0, -8, l, size);
-            }
-            gl->glColor3f(axes[2].color.r, axes[2].color.g, axes[2].color.b);
-            for (int i = 2; i <= n; i += 2) {
-                const float l = 100.0f * float(i) / float(n);
-                std::snprintf(text, sizeof text, "%.0f", double(l));
-                gl->glBegin(GL_LINES);
-                line(gl, -2.5f, l, 0, 2.5f, l, 0);
-                gl->glEnd();
-                draw_text(gl, text, 8, l, 0, size);
-            }
+        }
+        gl->glColor3f(axes[2].color.r, axes[2].color.g, axes[2].color.b);
+        for (int i = 2; i <= n; i += 2) {
+            const float l = 100.0f * float(i) / float(n);
+            std::snprintf(text, sizeof text, "%.0f", double(l));
+            gl->glBegin(GL_LINES);
+            line(gl, -2.5f, l, 0, 2.5f, l, 0);
+            gl->glEnd();
+            draw_text(gl, text, 8, l, 0, size);
         }
     }
+}
 
-    // Selection.
+void HullWidget::draw_selection(QOpenGLFunctions_1_0* gl, const QMatrix4x4& modelView) const
+{
+    const float r = point_radius();
     if (selMesh_ >= 0 && std::size_t(selMesh_) < meshes_.size()) {
         const Mesh& mesh = meshes_[std::size_t(selMesh_)];
         const std::size_t v = std::size_t(selPoint_) * 3;

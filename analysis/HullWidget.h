@@ -28,6 +28,7 @@
 
 class QLabel;
 class QMenu;
+class QOpenGLFunctions_1_0;
 class QTimer;
 class HullCanvas;
 
@@ -167,6 +168,11 @@ private:
     void initialize_gl();
     void resize_gl(int w, int h);
     void paint_gl();
+    void draw_grids(QOpenGLFunctions_1_0* gl) const;
+    void draw_mesh(QOpenGLFunctions_1_0* gl, const Mesh& mesh, int viewportHeight) const;
+    void draw_axes(QOpenGLFunctions_1_0* gl, float labelSize) const;
+    void draw_scale(QOpenGLFunctions_1_0* gl, float labelSize) const;
+    void draw_selection(QOpenGLFunctions_1_0* gl, const QMatrix4x4& modelView) const;
 
     HullCanvas* canvas_ = nullptr;
     QLabel* message_ = nullptr;

@@ -292,7 +292,7 @@ private slots:
         const QByteArray dir = qgetenv("PRISMET_SCREENSHOT_DIR");
         for (const bool dark : {true, false}) {
             QApplication::setPalette(dark ? dark_fusion_palette() : QPalette(QColor(240, 240, 240)));
-            for (const MeshMode mode : {MeshSolid, MeshWireframe, MeshPoints}) {
+            for (const MeshMode mode : {MeshSolid, MeshWireframe, MeshTranslucent, MeshPoints, MeshCubes}) {
                 QWidget window;
                 auto* layout = new QVBoxLayout(&window);
                 layout->addWidget(new QLabel("Gamut", &window));
@@ -311,15 +311,16 @@ private slots:
                     }
                 hull.compute();
                 HullRenderData data = hull.get_render_data();
-                if (mode == MeshPoints) {
+                if (mode == MeshPoints || mode == MeshCubes) {
                     data.indices.clear();
                     data.normals.assign(data.positions.size(), 0.0f);
                     data.normals[0] = 30, data.normals[1] = 60, data.normals[2] = 30;  // one vector
                     for (std::size_t i = 0; i < data.vertexCount(); i++) data.ids.push_back(int(i) + 1);
                 }
                 view->add_mesh(data, mode, QColor(230, 230, 230), mode == MeshSolid ? -1 : 0);
-                if (mode == MeshPoints)
+                if (mode == MeshPoints || mode == MeshCubes)
                     view->select_point_id(5);
+                view->set_spheres(dark);  // flat dots in the light round
                 window.show();
                 QVERIFY(QTest::qWaitForWindowExposed(&window));
                 view->set_zoom(view->fit_distance());
@@ -345,7 +346,7 @@ private slots:
                 if (mode == MeshSolid)
                     QVERIFY(centre != background);
                 if (!dir.isEmpty()) {
-                    const char* names[] = {"solid", "wireframe", "", "points"};
+                    const char* names[] = {"solid", "wireframe", "translucent", "points", "cubes"};
                     window.grab().save(QString("%1/hull_%2_%3.png").arg(dir, names[mode], dark ? "dark" : "light"));
                 }
             }
