@@ -30,6 +30,7 @@ void FloatingGauge::build_ui()
 
     auto* layout = new QVBoxLayout(container_);
     layout->setContentsMargins(20, 20, 20, 20);
+    container_->setMinimumWidth(280);  // room for a line of status text
     label_ = new QLabel(tr("Working"), container_);
     label_->setObjectName("gaugeLabel");
     label_->setAlignment(Qt::AlignCenter);

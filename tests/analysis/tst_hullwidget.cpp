@@ -4,8 +4,11 @@
 #include "analysis/Hull.h"
 #include "analysis/HullWidget.h"
 #include "app/ColorScheme.h"
+#include "tests/app/AppTestSupport.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -67,6 +70,8 @@ class TestHullWidget : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { apptest::isolateSettings(); }
+
     void wheelZoomAndLimits()
     {
         HullWidget view;
@@ -269,6 +274,36 @@ private slots:
         QCOMPARE(view.findChild<QLabel*>("hullNoOpenGL") != nullptr, !HullWidget::openGLAvailable());
         view.add_mesh(cubeHull(), MeshSolid);
         QVERIFY(!view.grabFrame().isNull());
+    }
+
+    void screenshotSavesTheFrame()
+    {
+        QTemporaryDir dir;
+        HullWidget view;
+        view.resize(320, 240);
+        view.add_mesh(cubeHull(), MeshSolid);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        apptest::ModalWatcher watcher;
+        QString answer;
+        watcher.setAnswer([&](QDialog* dialog) {
+            if (auto* files = qobject_cast<QFileDialog*>(dialog)) {
+                QCOMPARE(files->windowTitle(), QString("Save screenshot"));
+                files->selectFile(answer);
+                QMetaObject::invokeMethod(files, "accept", Qt::QueuedConnection);
+            } else {
+                dialog->reject();
+            }
+        });
+        answer = dir.filePath("shot.png");
+        QMetaObject::invokeMethod(&view, "on_save_screenshot");
+        QImage saved(answer);
+        QCOMPARE(saved.size(), view.grabFrame().size());
+
+        // A folder that does not exist: the failure is reported, not swallowed.
+        answer = dir.filePath("missing/shot.png");
+        QMetaObject::invokeMethod(&view, "on_save_screenshot");
+        QCOMPARE(watcher.seen.last(), QString("QMessageBox"));
     }
 
     void hidingTakesPopupsAlong()
