@@ -1,6 +1,8 @@
 // The floating progress popup with its Cancel button.
 #include "analysis/FloatingGauge.h"
 
+#include "viewers/ChannelVocabulary.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
@@ -49,10 +51,9 @@ void FloatingGauge::build_ui()
 
 void FloatingGauge::apply_style()
 {
-    const bool light = palette().color(QPalette::Window).lightness() > 127;
-    container_->setStyleSheet(light
-        ? QStringLiteral("#container { background: white; border-radius: 10px; }")
-        : QStringLiteral("#container { background: #2b2b2b; border-radius: 10px; }"));
+    container_->setStyleSheet(is_dark_palette(palette())
+        ? QStringLiteral("#container { background: #2b2b2b; border-radius: 10px; }")
+        : QStringLiteral("#container { background: white; border-radius: 10px; }"));
 }
 
 void FloatingGauge::reject()

@@ -356,10 +356,13 @@ private slots:
                 if (mode == MeshPoints || mode == MeshCubes)
                     view->select_point_id(5);
                 view->set_spheres(dark);  // flat dots in the light round
+                // Fit while hidden: every animation step would be a software-rendered frame.
+                window.resize(800, 640);
+                window.layout()->activate();
+                view->auto_fit();
+                QTRY_VERIFY(!view->fitAnimating());
                 window.show();
                 QVERIFY(QTest::qWaitForWindowExposed(&window));
-                view->set_zoom(view->fit_distance());
-                QTRY_VERIFY(!view->fitAnimating());
                 const QImage frame = view->grabFrame();
                 QVERIFY(!frame.isNull());
                 // The centre shows the mesh, not the background, and shading varies across it.
