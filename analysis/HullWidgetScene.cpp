@@ -258,7 +258,8 @@ void HullWidget::draw_mesh(QOpenGLFunctions_1_0* gl, const Mesh& mesh, int vh) c
         return;
     const std::vector<float>& P = d.positions;
     const std::vector<float>& C = d.colors;
-    const bool colored = C.size() >= P.size();
+    // A vertex without a colour of its own is drawn white.
+    auto colored = [&](std::size_t v) { return v + 2 < C.size(); };
     const float mr = float(mesh.color.redF()), mg = float(mesh.color.greenF()), mb = float(mesh.color.blueF());
     if (is_surface(mesh.mode)) {
         if (d.indices.empty() || C.empty())
@@ -268,7 +269,8 @@ void HullWidget::draw_mesh(QOpenGLFunctions_1_0* gl, const Mesh& mesh, int vh) c
             const std::size_t v = std::size_t(d.indices[k]) * 3;
             if (normal)
                 gl->glNormal3f(-d.normals[k * 3], -d.normals[k * 3 + 1], -d.normals[k * 3 + 2]);
-            const float cr = colored ? C[v] : 1.0f, cg = colored ? C[v + 1] : 1.0f, cb = colored ? C[v + 2] : 1.0f;
+            const bool own = colored(v);
+            const float cr = own ? C[v] : 1.0f, cg = own ? C[v + 1] : 1.0f, cb = own ? C[v + 2] : 1.0f;
             if (tinted)
                 gl->glColor4f(mr * cr, mg * cg, mb * cb, alpha);
             else if (alpha >= 0.0f)
@@ -310,7 +312,7 @@ void HullWidget::draw_mesh(QOpenGLFunctions_1_0* gl, const Mesh& mesh, int vh) c
 
     // Point clouds.
     auto point_color = [&](std::size_t v) {
-        if (colored)
+        if (colored(v))
             gl->glColor3f(C[v], C[v + 1], C[v + 2]);
         else
             gl->glColor3f(1.0f, 1.0f, 1.0f);

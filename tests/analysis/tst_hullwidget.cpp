@@ -209,6 +209,13 @@ private slots:
         QCOMPARE(view.selectedPoint(), 1);
         view.select_point_id(99);
         QCOMPARE(view.selectedPoint(), 1);
+        // Ctrl+K fits.
+        QTRY_VERIFY(!view.fitAnimating());
+        view.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&view));
+        view.setFocus();
+        QTest::keyClick(&view, Qt::Key_K, Qt::ControlModifier);
+        QVERIFY(view.fitAnimating());
         QSignalSpy changed(&view, &HullWidget::gamut_changed);
         view.clear_meshes();
         QCOMPARE(changed.count(), 1);
