@@ -4,6 +4,7 @@
 #include "analysis/Hull.h"
 #include "analysis/HullWidget.h"
 #include "app/ColorScheme.h"
+#include "krm.h"
 #include "tests/app/AppTestSupport.h"
 
 #include <QApplication>
@@ -42,6 +43,26 @@ HullRenderData cloud(const std::vector<std::array<float, 3>>& labs)
         d.ids.push_back(id++);
     }
     return d;
+}
+
+// The sRGB gamut in L*a*b*, sampled on a 7³ grid.
+HullRenderData srgbGamut()
+{
+    krmProfile srgb = krmCreate_sRGBProfile();
+    krmProfile lab = krmCreateLab4Profile(nullptr);
+    krmTransform t = krmCreateTransform(srgb, krmFmtRGBDouble, lab, krmFmtLabDouble, 0, 0);
+    Hull hull;
+    for (int i = 0; i < 7 * 7 * 7; i++) {
+        const double rgb[3] = {(i % 7) / 6.0, (i / 7 % 7) / 6.0, (i / 49) / 6.0};
+        double out[3];
+        krmDoTransform(t, rgb, out, 1);
+        hull.add_lab(int(std::lround(out[0])), int(std::lround(out[1])), int(std::lround(out[2])));
+    }
+    krmDeleteTransform(t);
+    krmCloseProfile(lab);
+    krmCloseProfile(srgb);
+    hull.compute();
+    return hull.get_render_data();
 }
 
 void settle(HullWidget& view)
@@ -345,14 +366,7 @@ private slots:
                 view->set_side_grids(true);
                 view->set_show_scale(true);
                 view->set_grid_res(8);
-                Hull hull;
-                for (int L = 0; L <= 100; L += 10)
-                    for (int h = 0; h < 360; h += 30) {
-                        const double c = 60 * std::sin(L * 3.14159 / 100);
-                        hull.add_lab(L, int(c * std::cos(h * 3.14159 / 180)), int(c * std::sin(h * 3.14159 / 180)));
-                    }
-                hull.compute();
-                HullRenderData data = hull.get_render_data();
+                HullRenderData data = srgbGamut();
                 if (mode == MeshPoints || mode == MeshCubes) {
                     data.indices.clear();
                     data.normals.assign(data.positions.size(), 0.0f);
