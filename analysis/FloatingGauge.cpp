@@ -16,6 +16,11 @@ FloatingGauge::FloatingGauge(bool* cancel_flag, QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     build_ui();
     apply_style();
+}
+
+void FloatingGauge::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
     raise();
     activateWindow();
 }
