@@ -1,6 +1,8 @@
 // The floating progress popup with its Cancel button.
 #include "analysis/FloatingGauge.h"
 
+#include "viewers/ChannelVocabulary.h"
+
 #include <QApplication>
 #include <QLabel>
 #include <QProgressBar>
@@ -14,6 +16,11 @@ FloatingGauge::FloatingGauge(bool* cancel_flag, QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     build_ui();
     apply_style();
+}
+
+void FloatingGauge::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
     raise();
     activateWindow();
 }
@@ -30,6 +37,7 @@ void FloatingGauge::build_ui()
 
     auto* layout = new QVBoxLayout(container_);
     layout->setContentsMargins(20, 20, 20, 20);
+    container_->setMinimumWidth(280);  // room for a line of status text
     label_ = new QLabel(tr("Working"), container_);
     label_->setObjectName("gaugeLabel");
     label_->setAlignment(Qt::AlignCenter);
@@ -48,10 +56,9 @@ void FloatingGauge::build_ui()
 
 void FloatingGauge::apply_style()
 {
-    const bool light = palette().color(QPalette::Window).lightness() > 127;
-    container_->setStyleSheet(light
-        ? QStringLiteral("#container { background: white; border-radius: 10px; }")
-        : QStringLiteral("#container { background: #2b2b2b; border-radius: 10px; }"));
+    container_->setStyleSheet(is_dark_palette(palette())
+        ? QStringLiteral("#container { background: #2b2b2b; border-radius: 10px; }")
+        : QStringLiteral("#container { background: white; border-radius: 10px; }"));
 }
 
 void FloatingGauge::reject()

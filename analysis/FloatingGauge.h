@@ -25,6 +25,9 @@ public slots:
     // Escape and closing the popup mean Cancel: the caller's loop decides when it goes away.
     void reject() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void build_ui();
     void apply_style();

@@ -1,5 +1,6 @@
 #include "app/Prismet.h"
 
+#include "analysis/HullWidget.h"
 #include "app/AboutDialog.h"
 #include "app/ColorScheme.h"
 #include "app/ErrorDialog.h"
@@ -19,8 +20,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QOpenGLContext>
-#include <QOpenGLWidget>
 #include <QPointer>
 #include <QSettings>
 #include <QThread>
@@ -173,15 +172,12 @@ bool Prismet::isProfileDrop(const QList<QUrl>& urls)
 
 void Prismet::create_opengl_view()
 {
-    // A hidden OpenGL view makes the window OpenGL-capable from the start, so the 3D views
-    // shown later do not recreate it. Platforms without OpenGL (offscreen rendering, some remote
-    // sessions) fail later, while painting, if a window holds one: there is none then.
-    QOpenGLContext probe;
-    if (!probe.create()) {
+    // A hidden 3D view makes the window OpenGL-capable from the start, so the 3D views shown
+    // later do not recreate it. Where no OpenGL context can be made, the view holds a message
+    // instead of a canvas and the window stays as it is.
+    if (!HullWidget::openGLAvailable())
         startupLog("OpenGL not available");
-        return;
-    }
-    auto* view = new QOpenGLWidget(this);
+    auto* view = new HullWidget(this);
     view->setObjectName("openglStartupView");
     view->hide();
 }

@@ -3,6 +3,7 @@
 
 #include "AppTestSupport.h"
 
+#include "analysis/HullWidget.h"
 #include "app/ColorScheme.h"
 #include "app/Prismet.h"
 #include "app/PrismetApp.h"
@@ -79,9 +80,13 @@ void TestStartup::profileOnTheCommandLineIsOpenedWithoutTheDialog()
     // `dark_always` was never stored: the dark scheme applies.
     QVERIFY(!appSettings()->contains("dark_always"));
     QVERIFY(is_dark_palette());
-    // The hidden OpenGL view exists exactly when the platform can give an OpenGL context.
+    // The hidden 3D view always exists; it holds an OpenGL canvas exactly when the platform can
+    // give an OpenGL context.
     QOpenGLContext probe;
-    QCOMPARE(window->findChild<QOpenGLWidget*>("openglStartupView") != nullptr, probe.create());
+    auto* view = window->findChild<HullWidget*>("openglStartupView");
+    QVERIFY(view);
+    QVERIFY(!view->isVisible());
+    QCOMPARE(view->findChild<QOpenGLWidget*>() != nullptr, probe.create());
     // Without Shift or Control there is no start-up log window.
     for (QWidget* widget : QApplication::topLevelWidgets())
         QVERIFY(widget->windowTitle() != QStringLiteral("Prismet Startup Log") || !widget->isVisible());
