@@ -2,6 +2,7 @@
 // resampling with its white fix-up, and agreement of optimised and unoptimised transforms over
 // the real-profile corpus.
 #include "krm_internal.h"
+#include "support/lut_support.h"
 
 #include <gtest/gtest.h>
 
@@ -41,18 +42,6 @@ bool Optimize(krmPipeline** p, krmUInt32Number in, krmUInt32Number out, krmUInt3
               krmUInt32Number intent = 0)
 {
     return krmOptimizePipeline(nullptr, p, intent, &in, &out, flags);
-}
-
-std::vector<std::string> CorpusFiles()
-{
-    std::vector<std::string> files;
-    for (const char* dir : {"/usr/share/color/icc/colord", "/usr/share/color/icc/ghostscript"}) {
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-            if (e.path().extension() == ".icc") files.push_back(e.path().string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
 }
 
 // Every node of a grid with n points per channel, as bytes or words.
@@ -452,7 +441,7 @@ TEST(OptimisedTransforms, AgreeWithLinkedPipelinesOverTheCorpus)
     krmProfile srgb = krmCreate_sRGBProfile();
     Diffs bytes, words;
     int pairs = 0;
-    for (const std::string& path : CorpusFiles()) {
+    for (const std::string& path : lut_support::corpusProfiles()) {
         krmProfile p = krmOpenProfileFromFile(path.c_str(), "r");
         ASSERT_NE(p, nullptr) << path;
         if (krmGetProfileClass(p) == krmSig("nmcl")) {
@@ -500,7 +489,7 @@ TEST(OptimisedTransforms, ResampledGridsEqualTheirIdealGrid)
 {
     krmProfile srgb = krmCreate_sRGBProfile();
     int checked = 0;
-    for (const std::string& path : CorpusFiles()) {
+    for (const std::string& path : lut_support::corpusProfiles()) {
         krmProfile p = krmOpenProfileFromFile(path.c_str(), "r");
         ASSERT_NE(p, nullptr) << path;
         if (krmGetProfileClass(p) == krmSig("nmcl")) {
@@ -577,7 +566,7 @@ TEST(MatrixShaper, DeviatesOnlyByFixedPointLinearLight)
     constexpr double kUnits = 2.0 / 16384;
     krmProfile srgb = krmCreate_sRGBProfile();
     int checked = 0;
-    for (const std::string& path : CorpusFiles()) {
+    for (const std::string& path : lut_support::corpusProfiles()) {
         krmProfile p = krmOpenProfileFromFile(path.c_str(), "r");
         ASSERT_NE(p, nullptr) << path;
         if (krmGetProfileColorSpace(p) != krmSig("RGB ") || krmGetProfileClass(p) == krmSig("nmcl")) {
