@@ -18,7 +18,11 @@ fi
 tools/deps.sh test
 
 cmake -S . -B "$build_dir" -G Ninja "${cmake_args[@]}" >/dev/null
+# Every package the build uses must come from tools/deps.sh, or a fresh machine cannot build it:
+# checked before compiling, and for the built programs' libraries after.
+tools/depguard.sh configure "$build_dir" xvfb-run xauth Xvfb
 cmake --build "$build_dir" -j "$(nproc)"
+tools/depguard.sh programs "$build_dir"
 
 # GUI tests need a display: give them a virtual one, and keep them away from the user's settings.
 export QT_QPA_PLATFORM=xcb

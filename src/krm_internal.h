@@ -325,6 +325,11 @@ KRM_DECLARE_TAG_TYPE(UInt64)
 // The body of a 'desc' after its type base; padded to 4 bytes from the type base when asked.
 krmBool _krmWriteTextDescription(krmTagTypeHandler* self, krmIOHandler* io, const krmMLU* mlu, krmBool padded);
 
+// The longest curve table the 'curv', 'mft2', 'mAB ' and 'mBA ' readers take.
+constexpr krmUInt32Number krmMaxCurveTableEntries = 0x7FFF;
+// Refuses (code 8) to write a curve table the readers would refuse: a profile we save must open.
+krmBool _krmCurveTableWritable(krmContext ContextID, krmUInt32Number nEntries);
+
 // ==== END TAG-TYPES ====
 
 // ==== CGATS ====

@@ -850,7 +850,7 @@ void* _krmType_Curve_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Nu
             return nullptr;
         const krmFloat64Number gamma[1] = {krm8Fixed8toDouble(g)};
         curve = krmBuildParametricToneCurve(self->ContextID, 1, gamma);
-    } else if (count <= 0x7FFF) {
+    } else if (count <= krmMaxCurveTableEntries) {
         krmUInt16Number* table = (krmUInt16Number*)krmCalloc(self->ContextID, count, sizeof(krmUInt16Number));
         if (table == nullptr)
             return nullptr;
@@ -863,12 +863,22 @@ void* _krmType_Curve_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Nu
     return curve;
 }
 
-krmBool _krmType_Curve_Write(krmTagTypeHandler*, krmIOHandler* io, void* Ptr, krmUInt32Number)
+krmBool _krmCurveTableWritable(krmContext ContextID, krmUInt32Number nEntries)
+{
+    if (nEntries <= krmMaxCurveTableEntries) return true;
+    krmSignalError(ContextID, krmErrUnknownExtension,
+                   "Curve of %u entries cannot be saved: curve tables hold at most %u entries", (unsigned)nEntries,
+                   (unsigned)krmMaxCurveTableEntries);
+    return false;
+}
+
+krmBool _krmType_Curve_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Ptr, krmUInt32Number)
 {
     const krmToneCurve* curve = (const krmToneCurve*)Ptr;
     if (curve->nSegments == 1 && curve->Segments[0].Type == 1)
         return krmWriteUInt32(io, 1) && krmWriteUInt16(io, krmDoubleTo8Fixed8(curve->Segments[0].Params[0]));
-    return krmWriteUInt32(io, curve->nEntries) && krmWriteUInt16Array(io, curve->nEntries, curve->Table16);
+    return _krmCurveTableWritable(self->ContextID, curve->nEntries) && krmWriteUInt32(io, curve->nEntries) &&
+           krmWriteUInt16Array(io, curve->nEntries, curve->Table16);
 }
 
 void* _krmType_Curve_Dup(krmTagTypeHandler*, const void* Ptr, krmUInt32Number)

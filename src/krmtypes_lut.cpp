@@ -357,7 +357,7 @@ void* _krmType_LUT16_Read(krmTagTypeHandler* self, krmIOHandler* io, krmUInt32Nu
 
     if (!krmReadUInt16(io, &InputEntries)) goto Error;
     if (!krmReadUInt16(io, &OutputEntries)) goto Error;
-    if (InputEntries > 0x7FFF || OutputEntries > 0x7FFF) goto Error;
+    if (InputEntries > krmMaxCurveTableEntries || OutputEntries > krmMaxCurveTableEntries) goto Error;
     if (CLUTpoints == 1) goto Error;
 
     if (!Read16bitTables(self->ContextID, io, NewLUT, InputChannels, InputEntries)) goto Error;
@@ -447,7 +447,8 @@ krmBool _krmType_LUT16_Write(krmTagTypeHandler* self, krmIOHandler* io, void* Pt
 
     krmUInt32Number InputEntries = p.PreMPE ? p.PreMPE->TheCurves[0]->nEntries : 2;
     krmUInt32Number OutputEntries = p.PostMPE ? p.PostMPE->TheCurves[0]->nEntries : 2;
-    if (InputEntries > 0x7FFF || OutputEntries > 0x7FFF) return false;
+    if (!_krmCurveTableWritable(self->ContextID, InputEntries) || !_krmCurveTableWritable(self->ContextID, OutputEntries))
+        return false;
 
     if (!krmWriteUInt8(io, (krmUInt8Number)NewLUT->InputChannels)) return false;
     if (!krmWriteUInt8(io, (krmUInt8Number)NewLUT->OutputChannels)) return false;
@@ -497,7 +498,7 @@ static krmToneCurve* ReadEmbeddedCurve(krmTagTypeHandler* self, krmIOHandler* io
             if (!krmReadUInt16(io, &SingleGammaFixed)) return nullptr;
             return krmBuildGamma(self->ContextID, krm8Fixed8toDouble(SingleGammaFixed));
         }
-        if (Count > 0x7FFF) return nullptr;
+        if (Count > krmMaxCurveTableEntries) return nullptr;
         if ((krmUInt64Number)Count * 2 > BytesLeft(io)) return nullptr;
         krmToneCurve* NewGamma = krmBuildTabulatedToneCurve16(self->ContextID, Count, nullptr);
         if (NewGamma == nullptr) return nullptr;
@@ -725,6 +726,7 @@ static krmBool WriteEmbeddedCurve(krmTagTypeHandler* self, krmIOHandler* io, con
             if (!krmWriteUInt32(io, 1)) return false;
             return krmWriteUInt16(io, krmDoubleTo8Fixed8(Curve->Segments[0].Params[0]));
         }
+        if (!_krmCurveTableWritable(self->ContextID, Curve->nEntries)) return false;
         if (!krmWriteUInt32(io, Curve->nEntries)) return false;
         return krmWriteUInt16Array(io, Curve->nEntries, Curve->Table16);
     }

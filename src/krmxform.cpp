@@ -441,8 +441,9 @@ _krmTransform_struct* AllocEmptyTransform(krmContext ContextID, krmPipeline* lut
             p->RenderingIntent = Intent;
             return p;
         }
-        krmOptimizePipeline(ContextID, &p->Lut, Intent, InputFormat, OutputFormat, dwFlags);
     }
+    // Unoptimised pipelines still lose what cancels out (the optimiser stops there for them).
+    if (lut) krmOptimizePipeline(ContextID, &p->Lut, Intent, InputFormat, OutputFormat, dwFlags);
 
     if (krmT_FLOAT(*InputFormat) || krmT_FLOAT(*OutputFormat)) {
         p->FromInputFloat = _krmGetFormatter(ContextID, *InputFormat, krmFormatterInput, krmPACK_FLAGS_FLOAT).FmtFloat;

@@ -1,17 +1,35 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Prismet needs, skipping the package manager when all are present.
-# Usage: tools/deps.sh run|test
+# Usage: tools/deps.sh run|test          install what is missing
+#        tools/deps.sh --list run|test   print the packages that would be wanted, one a line
+# PRISMET_SANITIZE=1 adds the sanitizer and fuzzing compilers to either list.
+# tools/depguard.sh reads these lists: a package the build uses must be here or be pulled in by one.
 set -euo pipefail
 
-run_packages=(cmake ninja-build g++ qt6-base-dev libgl-dev libx11-dev)
+# The window and the command-line tool (Qt's OpenGL module is only recommended by qt6-base-dev).
+run_packages=(cmake ninja-build g++ qt6-base-dev libqt6opengl6-dev libgl-dev libx11-dev)
+# Tests, benchmarks, the virtual display and the system profiles the tests read.
 test_packages=(libgtest-dev libbenchmark-dev xvfb xauth libgl1-mesa-dri colord-data libgs-common ccache)
+# clang and its runtimes (libFuzzer, sanitizers) for fuzz/build.sh.
+sanitize_packages=(clang libclang-rt-14-dev)
+
+list_only=0
+if [ "${1:-}" = "--list" ]; then
+  list_only=1
+  shift
+fi
 
 wanted=("${run_packages[@]}")
 if [ "${1:-run}" = "test" ]; then
   wanted+=("${test_packages[@]}")
 fi
 if [ "${PRISMET_SANITIZE:-0}" = "1" ]; then
-  wanted+=(clang libclang-rt-14-dev)
+  wanted+=("${sanitize_packages[@]}")
+fi
+
+if [ $list_only -eq 1 ]; then
+  printf '%s\n' "${wanted[@]}"
+  exit 0
 fi
 
 missing=()

@@ -86,10 +86,27 @@ std::vector<krmUInt8Number> RandomBytes(size_t n, unsigned seed)
 
 TEST(FormatterLookup, NamedFormatsHaveTheirWords)
 {
-    EXPECT_EQ(krmFmtLabDouble, krmFMT_FLOAT(1) | krmFMT_COLORSPACE(krmPT_Lab) | krmFMT_CHANNELS(3) | krmFMT_BYTES(0));
-    EXPECT_EQ(krmFmtBGRA8, krmFMT_COLORSPACE(krmPT_RGB) | krmFMT_EXTRA(1) | krmFMT_CHANNELS(3) | krmFMT_BYTES(1) |
-                               krmFMT_DOSWAP(1) | krmFMT_SWAPFIRST(1));
-    EXPECT_EQ(krmFmtCMYKFloat, krmFMT_FLOAT(1) | krmFMT_COLORSPACE(krmPT_CMYK) | krmFMT_CHANNELS(4) | krmFMT_BYTES(4));
+    // The words are the interface: callers and saved settings hold them as numbers.
+    struct Named {
+        const char* name;
+        krmUInt32Number fmt, word;
+    };
+    const Named named[] = {
+        {"LabDouble", krmFmtLabDouble, 0x4A0018}, {"LabFloat", krmFmtLabFloat, 0x4A001C},
+        {"Lab16", krmFmtLab16, 0xA001A},          {"XYZDouble", krmFmtXYZDouble, 0x490018},
+        {"XYZ16", krmFmtXYZ16, 0x9001A},          {"RGB8", krmFmtRGB8, 0x40019},
+        {"RGB16", krmFmtRGB16, 0x4001A},          {"RGBDouble", krmFmtRGBDouble, 0x440018},
+        {"RGBFloat", krmFmtRGBFloat, 0x44001C},   {"BGRA8", krmFmtBGRA8, 0x44499},
+        {"CMYKFloat", krmFmtCMYKFloat, 0x460024},
+    };
+    for (const Named& n : named) EXPECT_EQ(n.fmt, n.word) << n.name;
+
+    // The field accessors take the words apart as their layouts say.
+    EXPECT_EQ(std::vector<krmUInt32Number>({krmT_COLORSPACE(0x44499), krmT_CHANNELS(0x44499), krmT_EXTRA(0x44499),
+                                            krmT_BYTES(0x44499), krmT_DOSWAP(0x44499), krmT_SWAPFIRST(0x44499)}),
+              std::vector<krmUInt32Number>({4, 3, 1, 1, 1, 1}));
+    EXPECT_EQ(std::vector<krmUInt32Number>({krmT_FLOAT(0x4A0018), krmT_COLORSPACE(0x4A0018), krmT_BYTES(0x4A0018)}),
+              std::vector<krmUInt32Number>({1, 10, 0}));
     EXPECT_TRUE(krmIsInkSpace(krmFmtCMYKFloat));
     EXPECT_FALSE(krmIsInkSpace(krmFmtRGBFloat));
 }
@@ -497,6 +514,21 @@ TEST(FormatterRules, LabVersion2)
     In16(v2b)(&ft.t, w, b, 0);
     EXPECT_EQ(w[0], 0xFFFF);
     EXPECT_EQ(w[1], 0x8080);
+
+    // ALab bytes: the alpha byte comes first, L*, a*, b* after it; the formatters leave it alone.
+    const krmUInt32Number alab = 0x1E4099;
+    FakeTransform fa(alab, alab);
+    const krmUInt8Number px8[4] = {0x11, 200, 100, 50};
+    krmUInt8Number* next = In16(alab)(&fa.t, w, const_cast<krmUInt8Number*>(px8), 0);
+    EXPECT_EQ(next, px8 + 4);
+    EXPECT_EQ(std::vector<int>(w, w + 3), (std::vector<int>{200 * 257, 100 * 257, 50 * 257}));
+    InFloat(alab)(&fa.t, f, const_cast<krmUInt8Number*>(px8), 0);
+    EXPECT_FLOAT_EQ(f[0], 200 * 257 / 65535.0f);
+    EXPECT_FLOAT_EQ(f[1], 100 / 255.0f);
+    EXPECT_FLOAT_EQ(f[2], 50 / 255.0f);
+    krmUInt8Number out8[5] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+    EXPECT_EQ(Out16(alab)(&fa.t, w, out8, 0), out8 + 4);
+    EXPECT_EQ(std::vector<int>(out8, out8 + 5), (std::vector<int>{0xEE, 200, 100, 50, 0xEE}));
 }
 
 TEST(FormatterRules, HalfFloats)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -252,6 +253,38 @@ TEST(Parametric, FormulasAgainstTheirDefinitions)
     Curve lin(krmBuildParametricToneCurve(nullptr, 109, flat));
     EXPECT_NEAR(krmEvalToneCurveFloat(lin, 0.3f), 0.3, 1e-7);
     EXPECT_TRUE(krmIsToneCurveLinear(lin));
+}
+
+// Where a formula changes branch, the breakpoint itself belongs to the upper branch; each case
+// jumps there, so taking the other side shows.
+TEST(Parametric, DiscontinuousTypesExactlyAtTheirBreakpoint)
+{
+    struct Case {
+        int type;
+        std::vector<double> params;
+        float x;
+        double at, below;  // the value at x and just below it
+    };
+    const Case cases[] = {
+        // type 3 {g a b c}: breakpoint -b/a = 0.5, where a x + b = 0 gives 0; below it c.
+        {3, {2, 1, -0.5, 0.1}, 0.5f, 0.0, 0.1},
+        // type 4 {g a b c d}: (a x + b)^g from d = 0.5 on, c x below.
+        {4, {2, 1, 0, 0.25, 0.5}, 0.5f, 0.25, 0.125},
+        {5, {2, 1, 0, 0.5, 0.5, 0.1, 0.05}, 0.5f, 0.35, 0.30},
+        // The inverses switch at the forward value of the breakpoint: (a d + b)^g = 0.25 and
+        // c d + f = 0.375.
+        {-4, {2, 1, 0, 0.25, 0.5}, 0.25f, 0.5, 1.0},
+        {-5, {2, 1, 0, 0.5, 0.5, 0.1, 0.125}, 0.375f, std::sqrt(0.275), 0.5},
+    };
+    for (const Case& c : cases) {
+        double params[10] = {};
+        std::copy(c.params.begin(), c.params.end(), params);
+        Curve curve(krmBuildParametricToneCurve(nullptr, c.type, params));
+        ASSERT_NE(curve.c, nullptr) << c.type;
+        EXPECT_NEAR(krmEvalToneCurveFloat(curve, c.x), c.at, 1e-6) << "type " << c.type << " at its breakpoint";
+        EXPECT_NEAR(krmEvalToneCurveFloat(curve, std::nextafter(c.x, 0.0f)), c.below, 1e-5)
+            << "type " << c.type << " below its breakpoint";
+    }
 }
 
 // The 16-bit table holds the formula rounded at 4096 even steps.

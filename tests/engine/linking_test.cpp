@@ -664,31 +664,69 @@ TEST_F(LinkingTest, BlackPointCompensationRulesByIntentAndVersion)
     krmPipelineFree(p1);
 }
 
-TEST_F(LinkingTest, CompensationMapsSourceBlackToDestinationBlack)
+// Black point compensation in closed form. The source is sRGB with its tone curves raised to
+// 0.9 x + 0.1, so its black is 0.1 D50; compensation maps each XYZ axis linearly so that this black
+// lands on the destination's black and D50 stays, which puts grey v at v D50 + (1 - v) BPout.
+TEST_F(LinkingTest, CompensationScalesBetweenTheBlackPointsInClosedForm)
 {
-    krmProfile srgb = open("/usr/share/color/icc/colord/sRGB.icc");
+    const krmCIExyY d65 = {0.3127, 0.3290, 1.0};
+    const krmCIExyYTRIPLE primaries = {{0.64, 0.33, 1.0}, {0.30, 0.60, 1.0}, {0.15, 0.06, 1.0}};
+    const krmFloat64Number raised[3] = {1.0, 0.9, 0.1};  // (0.9 x + 0.1)^1
+    krmToneCurve* curve = krmBuildParametricToneCurve(ctx, 2, raised);
+    krmToneCurve* curves[3] = {curve, curve, curve};
+    krmProfile src = krmCreateRGBProfile(ctx, &d65, &primaries, curves);
+    krmFreeToneCurve(curve);
+    ASSERT_NE(src, nullptr);
+    opened.push_back(src);
+    const krmCIEXYZ* d50 = krmD50_XYZ();
+
+    krmCIEXYZ bpIn;
+    ASSERT_TRUE(krmDetectBlackPoint(&bpIn, src, 1, 0));
+    EXPECT_NEAR(bpIn.X, 0.1 * d50->X, 1e-4);
+    EXPECT_NEAR(bpIn.Y, 0.1, 1e-4);
+    EXPECT_NEAR(bpIn.Z, 0.1 * d50->Z, 1e-4);
+    const double greys[] = {0.0, 0.25, 0.5, 1.0};
+
+    // To sRGB, whose black is 0: grey v becomes v D50, that is sRGB's own encoding of v.
+    krmProfile srgb = krmCreate_sRGBProfile(ctx);
+    opened.push_back(srgb);
+    krmTransform toSrgb = krmCreateTransformWithContext(ctx, src, krmFmtRGBDouble, srgb, krmFmtRGBDouble, 1,
+                                                        krmFlagBlackPointCompensation);
+    ASSERT_NE(toSrgb, nullptr);
+    for (double v : greys) {
+        const double in[3] = {v, v, v};
+        double out[3];
+        krmDoTransform(toSrgb, in, out, 1);
+        const double want = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055;
+        for (int k = 0; k < 3; k++) EXPECT_NEAR(out[k], want, 1e-3) << "grey " << v << " channel " << k;
+    }
+    krmDeleteTransform(toSrgb);
+
+    // To a printer with a black above 0: compare with sending the formula's XYZ through the same
+    // printer tables without compensation.
     krmProfile cmyk = open("default_cmyk.icc");
-
-    krmCIEXYZ bpIn, bpOut;
-    krmDetectBlackPoint(&bpIn, srgb, 1, 0);
+    ASSERT_NE(cmyk, nullptr);
+    krmCIEXYZ bpOut;
     ASSERT_TRUE(krmDetectDestinationBlackPoint(&bpOut, cmyk, 1, 0));
-    EXPECT_GT(bpOut.Y, 0.0);
-    EXPECT_LT(bpOut.Y, 0.25);
-
-    // RGB black through the compensated link lands on the printer's black (measured back to Lab).
-    krmPipeline* fwd = link({srgb, cmyk}, {1}, true);
-    krmPipeline* back = link({cmyk, lab4}, {1});
-    ASSERT_NE(fwd, nullptr);
-    ASSERT_NE(back, nullptr);
-    const krmFloat32Number black[3] = {0, 0, 0};
-    krmFloat32Number ink[4], lab[3];
-    krmPipelineEvalFloat(black, ink, fwd);
-    krmPipelineEvalFloat(ink, lab, back);
-    krmCIELab want, got = toLab(lab);
-    krmXYZ2Lab(nullptr, &want, &bpOut);
-    EXPECT_NEAR(got.L, want.L, 3.0);
-    krmPipelineFree(fwd);
-    krmPipelineFree(back);
+    EXPECT_GT(bpOut.Y, 0.01);
+    krmProfile xyz = krmCreateXYZProfile(ctx);
+    opened.push_back(xyz);
+    krmTransform compensated = krmCreateTransformWithContext(ctx, src, krmFmtRGBDouble, cmyk, krmFmtCMYKFloat, 1,
+                                                             krmFlagBlackPointCompensation);
+    krmTransform measured = krmCreateTransformWithContext(ctx, xyz, krmFmtXYZDouble, cmyk, krmFmtCMYKFloat, 1, 0);
+    ASSERT_NE(compensated, nullptr);
+    ASSERT_NE(measured, nullptr);
+    for (double v : greys) {
+        const double in[3] = {v, v, v};
+        const krmCIEXYZ want = {v * d50->X + (1 - v) * bpOut.X, v * d50->Y + (1 - v) * bpOut.Y,
+                                v * d50->Z + (1 - v) * bpOut.Z};
+        float got[4], expected[4];
+        krmDoTransform(compensated, in, got, 1);
+        krmDoTransform(measured, &want, expected, 1);
+        for (int k = 0; k < 4; k++) EXPECT_NEAR(got[k], expected[k], 0.1) << "grey " << v << " ink " << k;  // percent
+    }
+    krmDeleteTransform(compensated);
+    krmDeleteTransform(measured);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -303,24 +303,60 @@ TEST_F(LutTypesTest, Lut8GridPointsRules)
     }
 }
 
-TEST_F(LutTypesTest, Lut16RefusesOversizedTables)
+TEST_F(LutTypesTest, CurveTablesStopAt32767Entries)
 {
-    Bytes b = lutHeader("mft2", 1, 1, 2, true);
-    b.u16(32768).u16(2);
-    b.zeros(32768 * 2 + 2 * 2 + 2 * 2);
-    EXPECT_EQ(decode(ctx, b.b), nullptr);
+    // Readers: an 'mft2' table and a 'curv' embedded in 'mAB ' or 'mBA ' of 32767 entries read,
+    // of 32768 do not.
+    for (unsigned n : {32767u, 32768u}) {
+        Bytes lut16 = lutHeader("mft2", 1, 1, 2, true);
+        lut16.u16(n).u16(2).zeros(n * 2 + 2 * 2 + 2 * 2);
+        krmPipeline* p = decode(ctx, lut16.b);
+        EXPECT_EQ(p != nullptr, n == 32767u) << "mft2 with " << n;
+        krmPipelineFree(p);
+        for (const char* type : {"mAB ", "mBA "}) {
+            Bytes b;
+            b.sig(*(const char(*)[5])type).u32(0).u8(1).u8(1).u16(0);
+            b.u32(32).u32(0).u32(0).u32(0).u32(0);
+            b.sig("curv").u32(0).u32(n).zeros(n * 2).pad4();
+            p = decode(ctx, b.b);
+            EXPECT_EQ(p != nullptr, n == 32767u) << type << " with " << n;
+            krmPipelineFree(p);
+        }
+    }
 
-    Bytes ok = lutHeader("mft2", 1, 1, 2, true);
-    ok.u16(32767).u16(2);
-    ok.zeros(32767 * 2 + 2 * 2 + 2 * 2);
-    krmPipeline* p = decode(ctx, ok.b);
-    EXPECT_NE(p, nullptr);
-    krmPipelineFree(p);
-
-    // One entry is not a curve.
-    Bytes single = lutHeader("mft2", 1, 1, 2, true);
-    single.u16(1).u16(2).zeros(2 + 4 + 4);
-    EXPECT_EQ(decode(ctx, single.b), nullptr);
+    // Writers: what the readers refuse is refused when writing, with the limit named, so that a
+    // profile we save always opens again.
+    for (unsigned n : {32767u, 32768u}) {
+        std::vector<krmUInt16Number> ramp(n);
+        for (unsigned i = 0; i < n; i++) ramp[i] = krmUInt16Number(i * 65535.0 / (n - 1) + 0.5);
+        krmToneCurve* c = krmBuildTabulatedToneCurve16(ctx, n, ramp.data());
+        ASSERT_NE(c, nullptr);
+        krmPipeline* p = krmPipelineAlloc(ctx, 1, 1);
+        krmPipelineInsertStage(p, krmAT_END, krmStageAllocToneCurves(ctx, 1, &c));
+        for (const char* type : {"mAB ", "mBA ", "mft2", "curv"}) {
+            g_log.clear();
+            const krmTagTypeSignature sig = krmSig(*(const char(*)[5])type);
+            std::vector<uint8_t> bytes = encode(ctx, sig, sig == krmSig("curv") ? (void*)c : (void*)p);
+            if (n == 32767u) {
+                ASSERT_FALSE(bytes.empty()) << type;
+                if (sig == krmSig("curv")) continue;  // the top-level reader's limit is tested with it
+                krmPipeline* q = decode(ctx, bytes);
+                ASSERT_NE(q, nullptr) << type;
+                const krmStageCurvesData* d = (const krmStageCurvesData*)krmStageData(krmPipelineFirstStage(q));
+                EXPECT_EQ(d->TheCurves[0]->nEntries, n) << type;
+                expectSameEvaluation(p, q, type);
+                krmPipelineFree(q);
+            } else {
+                EXPECT_TRUE(bytes.empty()) << type;
+                ASSERT_FALSE(g_log.empty()) << type;
+                EXPECT_EQ(g_log.back().code, (krmUInt32Number)krmErrUnknownExtension) << type;
+                EXPECT_EQ(g_log.back().text, "Curve of 32768 entries cannot be saved: curve tables hold at most 32767 entries")
+                    << type;
+            }
+        }
+        krmPipelineFree(p);
+        krmFreeToneCurve(c);
+    }
 }
 
 TEST_F(LutTypesTest, Lut8WritesIdentityTablesForMissingInputCurves)

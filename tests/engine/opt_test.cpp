@@ -2,6 +2,7 @@
 // resampling with its white fix-up, and agreement of optimised and unoptimised transforms over
 // the real-profile corpus.
 #include "krm_internal.h"
+#include "support/lut_support.h"
 
 #include <gtest/gtest.h>
 
@@ -41,18 +42,6 @@ bool Optimize(krmPipeline** p, krmUInt32Number in, krmUInt32Number out, krmUInt3
               krmUInt32Number intent = 0)
 {
     return krmOptimizePipeline(nullptr, p, intent, &in, &out, flags);
-}
-
-std::vector<std::string> CorpusFiles()
-{
-    std::vector<std::string> files;
-    for (const char* dir : {"/usr/share/color/icc/colord", "/usr/share/color/icc/ghostscript"}) {
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(dir, ec))
-            if (e.path().extension() == ".icc") files.push_back(e.path().string());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
 }
 
 // Every node of a grid with n points per channel, as bytes or words.
@@ -245,6 +234,55 @@ TEST(PreOptimisation, NoOptimizeKeepsTheRest)
     EXPECT_EQ(krmStageType(krmPipelineFirstStage(lut.p)), krmSigCurveSetElemType);
 }
 
+// Through real transforms: an unoptimised transform still drops identities, inverse pairs and
+// matrices that join, and converts as the linked pipeline does.
+TEST(PreOptimisation, UnoptimisedTransformsLoseWhatCancels)
+{
+    krmProfile srgb = krmCreate_sRGBProfile();
+    krmProfile lab4 = krmCreateLab4Profile(nullptr, nullptr);
+    krmProfile lab2 = krmCreateLab2Profile(nullptr, nullptr);
+    struct Case {
+        const char* why;
+        krmProfile in, out;
+        krmUInt32Number fmtIn, fmtOut;
+        std::vector<krmStageSignature> stages;
+    };
+    const Case cases[] = {
+        // RGB -> XYZ matrix and its inverse: the product is the identity and goes.
+        {"sRGB to sRGB", srgb, srgb, krmFmtRGB16, krmFmtRGB16, {krmSigCurveSetElemType, krmSigCurveSetElemType}},
+        {"sRGB to sRGB in floats", srgb, srgb, krmFmtRGBFloat, krmFmtRGBFloat,
+         {krmSigCurveSetElemType, krmSigCurveSetElemType}},
+        // Lab version 2 in and out of a version 4 identity: the encoding conversions cancel.
+        {"Lab v2 to Lab v4", lab2, lab4, krmFmtLabDouble, krmFmtLabDouble, {}},
+    };
+    for (const Case& c : cases) {
+        const krmUInt32Number intents[2] = {1, 1};
+        krmProfile chain[2] = {c.in, c.out};
+        krmBool bpc[2] = {false, false};
+        krmFloat64Number states[2] = {1, 1};
+        Lut linked(krmLinkProfiles(nullptr, 2, const_cast<krmUInt32Number*>(intents), chain, bpc, states, 0));
+        ASSERT_NE(linked.p, nullptr) << c.why;
+
+        krmTransform t = krmCreateTransform(c.in, c.fmtIn, c.out, c.fmtOut, 1, krmFlagNoOptimize | krmFlagNoCache);
+        ASSERT_NE(t, nullptr) << c.why;
+        const krmPipeline* lut = reinterpret_cast<_krmTransform_struct*>(t)->Lut;
+        std::vector<krmStageSignature> got;
+        for (const krmStage* s = krmPipelineFirstStage(lut); s; s = krmStageNext(s)) got.push_back(krmStageType(s));
+        EXPECT_EQ(got, c.stages) << c.why;
+        EXPECT_LT(krmPipelineStageCount(lut), krmPipelineStageCount(linked.p)) << c.why;
+
+        for (float v : {0.0f, 0.2f, 0.5f, 0.9f}) {
+            const krmFloat32Number in[3] = {v, 0.5f, 1 - v};
+            krmFloat32Number want[3], have[3];
+            krmPipelineEvalFloat(in, want, linked.p);
+            krmPipelineEvalFloat(in, have, lut);
+            for (int k = 0; k < 3; k++) EXPECT_NEAR(have[k], want[k], 1e-5) << c.why << " at " << v;
+        }
+        krmDeleteTransform(t);
+    }
+    for (krmProfile h : {srgb, lab4, lab2}) krmCloseProfile(h);
+}
+
 TEST(PreOptimisation, NamedColourPipelinesAreLeftAlone)
 {
     krmNamedColorList* list = krmAllocNamedColorList(nullptr, 2, 3, "", "");
@@ -403,7 +441,7 @@ TEST(OptimisedTransforms, AgreeWithLinkedPipelinesOverTheCorpus)
     krmProfile srgb = krmCreate_sRGBProfile();
     Diffs bytes, words;
     int pairs = 0;
-    for (const std::string& path : CorpusFiles()) {
+    for (const std::string& path : lut_support::corpusProfiles()) {
         krmProfile p = krmOpenProfileFromFile(path.c_str(), "r");
         ASSERT_NE(p, nullptr) << path;
         if (krmGetProfileClass(p) == krmSig("nmcl")) {
@@ -451,7 +489,7 @@ TEST(OptimisedTransforms, ResampledGridsEqualTheirIdealGrid)
 {
     krmProfile srgb = krmCreate_sRGBProfile();
     int checked = 0;
-    for (const std::string& path : CorpusFiles()) {
+    for (const std::string& path : lut_support::corpusProfiles()) {
         krmProfile p = krmOpenProfileFromFile(path.c_str(), "r");
         ASSERT_NE(p, nullptr) << path;
         if (krmGetProfileClass(p) == krmSig("nmcl")) {
@@ -528,7 +566,7 @@ TEST(MatrixShaper, DeviatesOnlyByFixedPointLinearLight)
     constexpr double kUnits = 2.0 / 16384;
     krmProfile srgb = krmCreate_sRGBProfile();
     int checked = 0;
-    for (const std::string& path : CorpusFiles()) {
+    for (const std::string& path : lut_support::corpusProfiles()) {
         krmProfile p = krmOpenProfileFromFile(path.c_str(), "r");
         ASSERT_NE(p, nullptr) << path;
         if (krmGetProfileColorSpace(p) != krmSig("RGB ") || krmGetProfileClass(p) == krmSig("nmcl")) {

@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -491,10 +493,22 @@ TEST_F(PipelineTest, ReverseEvaluationOfIdentityReachesTarget)
 {
     krmPipeline* p = krmPipelineAlloc(ctx, 3, 3);
     ASSERT_TRUE(krmPipelineInsertStage(p, krmAT_END, krmStageAllocIdentity(ctx, 3)));
-    const krmFloat32Number target[3] = {0.2f, 0.4f, 0.6f};
-    krmFloat32Number result[3] = {-1, -1, -1};
-    ASSERT_TRUE(krmPipelineEvalReverseFloat(target, result, nullptr, p));
-    for (int i = 0; i < 3; i++) EXPECT_NEAR(result[i], target[i], 1e-5);
+    // Near 1 the finite-difference step has to go down: start there, end there, pass through.
+    struct Case {
+        krmFloat32Number target[3];
+        std::optional<std::array<krmFloat32Number, 3>> hint;
+    };
+    const Case cases[] = {
+        {{0.2f, 0.4f, 0.6f}, std::nullopt},
+        {{0.5f, 0.5f, 0.5f}, std::array<krmFloat32Number, 3>{1, 1, 1}},
+        {{0.9995f, 1.0f, 0.9999f}, std::nullopt},
+        {{0.3f, 0.9995f, 0.7f}, std::array<krmFloat32Number, 3>{0.9992f, 0.1f, 1}},
+    };
+    for (const Case& c : cases) {
+        krmFloat32Number result[3] = {-1, -1, -1};
+        ASSERT_TRUE(krmPipelineEvalReverseFloat(c.target, result, c.hint ? c.hint->data() : nullptr, p));
+        for (int i = 0; i < 3; i++) EXPECT_NEAR(result[i], c.target[i], 1e-5) << "channel " << i << " of " << c.target[0];
+    }
     krmPipelineFree(p);
 }
 

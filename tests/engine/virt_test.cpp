@@ -244,6 +244,18 @@ TEST(BuiltinsRGB, HeaderAndAdaptation)
     const krmFloat64Number* chad = static_cast<const krmFloat64Number*>(krmReadTag(s, krmSig("chad")));
     for (int i = 0; i < 3; i++)
         EXPECT_NEAR(chad[3 * i] * kD65[0] + chad[3 * i + 1] * kD65[1] + chad[3 * i + 2] * kD65[2], kD50[i], 1e-6);
+
+    // Bradford itself, against the arithmetic above: any white maps to D50, so only the
+    // off-white directions show a wrong cone matrix, and they need the tight tolerance.
+    const M3 bradford = Bradford(kD65, kD50);
+    const krmCIEXYZ d65 = {kD65[0], kD65[1], kD65[2]};
+    krmMAT3 m;
+    ASSERT_TRUE(krmAdaptationMatrix(&m, nullptr, &d65, krmD50_XYZ()));
+    for (int r = 0; r < 3; r++)
+        for (int c = 0; c < 3; c++) {
+            EXPECT_NEAR(m.v[r].n[c], bradford.m[r][c], 1e-6) << r << " " << c;
+            EXPECT_NEAR(chad[3 * r + c], bradford.m[r][c], 1e-6) << r << " " << c;
+        }
 }
 
 TEST(BuiltinsRGB, WhiteAndPrimariesInD50)

@@ -273,8 +273,13 @@ void TestGraphicsViewer::contextMenuActions()
     QCOMPARE(actions[1]->text(), QStringLiteral("Zoom out"));
     QVERIFY(actions[2]->isSeparator());
     QCOMPARE(actions[3]->text(), QStringLiteral("Fit to window"));
-    for (QAction* action : {actions[0], actions[1], actions[3]})
-        QVERIFY(!action->icon().isNull());
+    // Each action shows its own glyph (from the theme or drawn), not one shared picture.
+    const QImage in = actions[0]->icon().pixmap(16).toImage();
+    const QImage out = actions[1]->icon().pixmap(16).toImage();
+    const QImage fit = actions[3]->icon().pixmap(16).toImage();
+    QVERIFY(in != out);
+    QVERIFY(in != fit);
+    QVERIFY(out != fit);
 
     const double fitted = view.currentScale();
     actions[0]->trigger();

@@ -10,7 +10,12 @@
 
 namespace lut_support {
 
-// Every profile of the installed corpus (colord and ghostscript folders), sorted.
+// The corpus folders, from the Debian packages colord-data and libgs-common.
+constexpr const char* kColordFolder = "/usr/share/color/icc/colord";
+constexpr const char* kGhostscriptFolder = "/usr/share/color/icc/ghostscript";
+
+// Every profile of the installed corpus (colord and ghostscript folders), sorted; a folder without
+// profiles is a test failure naming the package that provides it.
 std::vector<std::string> corpusProfiles();
 
 // The stored bytes of tag sig (type base included); empty when absent.
