@@ -91,11 +91,6 @@ const void* read_tag_of_type(krmProfile profile, krmTagSignature sig, std::initi
     return data;
 }
 
-struct PipelineFree {
-    void operator()(krmPipeline* pipeline) const { krmPipelineFree(pipeline); }
-};
-using PipelinePtr = std::unique_ptr<krmPipeline, PipelineFree>;
-
 // The stored size of the first directory entry with the signature, 0 when absent.
 krmUInt32Number stored_tag_size(krmProfile profile, krmTagSignature sig)
 {
@@ -255,7 +250,7 @@ void add_mhc2_luminance_tab(TabList& tabs, krmProfile profile)
 
 void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const PipelinePtr pipeline(tag_pipeline(profile, sig));
+    const TagPipelinePtr pipeline(tag_pipeline(profile, sig));
     if (!pipeline)
         throw QException();
 
@@ -538,7 +533,7 @@ krmPipeline* mhc2_pipeline(krmProfile profile)
         offset[row] = mhc2->XYZ2XYZmatrix[row][3] / scale;
     }
 
-    PipelinePtr pipeline(krmPipelineAlloc(context, 3, 3));
+    TagPipelinePtr pipeline(krmPipelineAlloc(context, 3, 3));
     if (!pipeline)
         throw QException();
     krmStage* matrixStage = krmStageAllocMatrix(context, 3, 3, matrix, offset);

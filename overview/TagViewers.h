@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
+
 class QWidget;
 
 // One tab of the viewer area: its title and the viewer widget, owned by whoever holds the list.
@@ -24,6 +26,12 @@ QList<ViewerTab> createTagViewers(krmProfile profile, krmTagSignature sig, QWidg
 // The tabs chosen for the tag by its signature, else by its stored type, else the raw dump.
 // Throws QException when a viewer cannot show the tag; the tabs built so far are then deleted.
 QList<ViewerTab> dispatchTagViewers(krmProfile profile, krmTagSignature sig, QWidget* parent);
+
+// Owns a pipeline the engine handed out.
+struct TagPipelineFree {
+    void operator()(krmPipeline* pipeline) const { krmPipelineFree(pipeline); }
+};
+using TagPipelinePtr = std::unique_ptr<krmPipeline, TagPipelineFree>;
 
 // The pipeline of a LUT-like tag, owned by the caller: the matrix-shaper model for the virtual
 // tag, the calibration of 'MHC2' as matrix and curves, otherwise a copy of the decoded pipeline.

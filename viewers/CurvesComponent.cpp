@@ -21,10 +21,6 @@ constexpr int kSceneWidth = 1024;
 constexpr int kSceneHeight = 512;
 constexpr int kSamples = 256;
 
-struct PipelineFree {
-    void operator()(krmPipeline* pipeline) const { krmPipelineFree(pipeline); }
-};
-
 // Permissive reading decodes a tag in whatever known type it was stored, so the decoded object
 // is only used as a curve when its stored type says it is one.
 const void* read_curve_tag(krmProfile profile, krmTagSignature sig, std::initializer_list<krmTagTypeSignature> types)
@@ -107,7 +103,7 @@ QList<CurveEntry> CurvesComponent::tag_curves(krmProfile profile, krmTagSignatur
 
 QList<CurveEntry> CurvesComponent::stage_curves(krmProfile profile, krmTagSignature sig, int stageIndex)
 {
-    const std::unique_ptr<krmPipeline, PipelineFree> pipeline(tag_pipeline(profile, sig));
+    const TagPipelinePtr pipeline(tag_pipeline(profile, sig));
     if (!pipeline)
         throw QException();
     const int stageCount = int(krmPipelineStageCount(pipeline.get()));

@@ -19,10 +19,6 @@
 
 namespace {
 
-struct PipelineFree {
-    void operator()(krmPipeline* pipeline) const { krmPipelineFree(pipeline); }
-};
-
 QString channels_line(const krmStage* stage)
 {
     return QStringLiteral("<center><i>%1 \u2192 %2</i></center>")
@@ -146,7 +142,7 @@ QImage curve_thumbnail(const krmStage* stage, int index, const TagIOSpaces& spac
 PipelineComponent::PipelineComponent(krmProfile profile, krmTagSignature sig, QWidget* parent)
     : IProfileComponentView(parent)
 {
-    const std::unique_ptr<krmPipeline, PipelineFree> pipeline(tag_pipeline(profile, sig));
+    const TagPipelinePtr pipeline(tag_pipeline(profile, sig));
     if (!pipeline)
         throw QException();
     const TagIOSpaces spaces = tag_io_spaces(profile, sig);

@@ -109,7 +109,7 @@ PipelineProbe::~PipelineProbe() = default;
 PipelineProbe* PipelineProbe::add_panel(QVBoxLayout* layout, WorkflowGraphScene* scene, krmProfile profile,
                                         krmTagSignature sig, QWidget* parent)
 {
-    const PipelinePtr pipeline(tag_pipeline(profile, sig));
+    const TagPipelinePtr pipeline(tag_pipeline(profile, sig));
     if (!pipeline)
         return nullptr;
     auto probe = std::unique_ptr<PipelineProbe>(new PipelineProbe(scene, nullptr));
@@ -153,7 +153,7 @@ void PipelineProbe::describe(krmProfile profile, krmTagSignature sig, const krmP
 
         const krmUInt32Number inputs = krmStageInputChannels(stage);
         const krmUInt32Number outputs = krmStageOutputChannels(stage);
-        PipelinePtr single(krmPipelineAlloc(context, inputs, outputs));
+        TagPipelinePtr single(krmPipelineAlloc(context, inputs, outputs));
         krmStage* copy = krmStageDup(stage);
         const bool inserted = single && copy && krmPipelineInsertStage(single.get(), krmAT_END, copy);
         if (!single || !copy || !inserted) {
@@ -255,7 +255,7 @@ void PipelineProbe::evaluate()
     values_ = {QList<float>(in, in + n)};
     float buffer[kMaxChannels] = {};
     std::copy(in, in + kMaxChannels, buffer);
-    for (const PipelinePtr& stage : stages_) {
+    for (const TagPipelinePtr& stage : stages_) {
         float out[kMaxChannels] = {};
         krmPipelineEvalFloat(buffer, out, stage.get());
         const int outputs = std::min<int>(int(krmPipelineOutputChannels(stage.get())), kMaxChannels);

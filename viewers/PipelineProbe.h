@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overview/TagViewers.h"
 #include "viewers/ChannelVocabulary.h"
 
 #include <krm.h>
@@ -58,11 +59,6 @@ public slots:
     void copy_final_output();
 
 private:
-    struct PipelineFree {
-        void operator()(krmPipeline* pipeline) const { krmPipelineFree(pipeline); }
-    };
-    using PipelinePtr = std::unique_ptr<krmPipeline, PipelineFree>;
-
     PipelineProbe(WorkflowGraphScene* scene, QObject* parent);
     void describe(krmProfile profile, krmTagSignature sig, const krmPipeline* pipeline);
     void build_panel(QVBoxLayout* layout, krmColorSpaceSignature inputSpace, QWidget* parent);
@@ -70,7 +66,7 @@ private:
     WorkflowGraphScene* scene_;
     QGroupBox* panel_ = nullptr;
     QList<ChannelSet> sets_;  // one per connection: input, after each stage
-    std::vector<PipelinePtr> stages_;
+    std::vector<TagPipelinePtr> stages_;
     QList<PipelineValueEdit*> edits_;
     QList<QList<float>> values_;
 };

@@ -32,11 +32,6 @@ struct CurveFree {
 };
 using CurvePtr = std::unique_ptr<krmToneCurve, CurveFree>;
 
-struct PipelineFree {
-    void operator()(krmPipeline* pipeline) const { krmPipelineFree(pipeline); }
-};
-using PipelinePtr = std::unique_ptr<krmPipeline, PipelineFree>;
-
 CurvePtr parametric(int type, std::initializer_list<double> params)
 {
     double values[10] = {};
@@ -168,7 +163,7 @@ void TestCurves::corpusPathsFollowTheEngine()
             luts << krmGetTagSignature(profile.get(), krmUInt32Number(i));
         luts << MatrixShaperTag;
         for (krmTagSignature sig : luts) {
-            const PipelinePtr pipeline(sig == MatrixShaperTag || stored_tag_type(profile.get(), sig) != 0
+            const TagPipelinePtr pipeline(sig == MatrixShaperTag || stored_tag_type(profile.get(), sig) != 0
                                            ? tag_pipeline(profile.get(), sig)
                                            : nullptr);
             if (!pipeline)
@@ -193,7 +188,7 @@ void TestCurves::stagesAreNamedByPosition()
 {
     // Curves, CLUT, curves, matrix, curves (the order of 'mAB '): the first stage names the RGB
     // inputs, the middle one is generic, the last one names the L*a*b* outputs.
-    PipelinePtr pipeline(krmPipelineAlloc(nullptr, 3, 3));
+    TagPipelinePtr pipeline(krmPipelineAlloc(nullptr, 3, 3));
     const double identity[9] = {1, 0, 0, 0, 1, 0, 0, 0, 1};
     krmPipelineInsertStage(pipeline.get(), krmAT_END, curveStage(3, 2.2));
     krmPipelineInsertStage(pipeline.get(), krmAT_END, krmStageAllocIdentityCLut(nullptr, 3));
@@ -202,7 +197,7 @@ void TestCurves::stagesAreNamedByPosition()
     krmPipelineInsertStage(pipeline.get(), krmAT_END, curveStage(3, 1.0));
     const ProfilePtr profile = profileWithA2B0(pipeline.get());
     QVERIFY(profile);
-    const PipelinePtr stored(tag_pipeline(profile.get(), krmSig("A2B0")));
+    const TagPipelinePtr stored(tag_pipeline(profile.get(), krmSig("A2B0")));
     QCOMPARE(krmPipelineStageCount(stored.get()), 5u);
 
     const struct {
@@ -224,10 +219,10 @@ void TestCurves::stagesAreNamedByPosition()
     }
 
     // The only stage of a one-stage pipeline takes the input names.
-    PipelinePtr single(krmPipelineAlloc(nullptr, 3, 3));
+    TagPipelinePtr single(krmPipelineAlloc(nullptr, 3, 3));
     krmPipelineInsertStage(single.get(), krmAT_END, curveStage(3, 2.2));
     const ProfilePtr one = profileWithA2B0(single.get());
-    const PipelinePtr oneStored(tag_pipeline(one.get(), krmSig("A2B0")));
+    const TagPipelinePtr oneStored(tag_pipeline(one.get(), krmSig("A2B0")));
     QVERIFY(oneStored);
     QCOMPARE(krmPipelineStageCount(oneStored.get()), 1u);
     QVERIFY(legendTexts(CurvesComponent(one.get(), krmSig("A2B0"), 0).scene())[0].startsWith("R: "));

@@ -27,11 +27,6 @@ using namespace viewertest;
 
 namespace {
 
-struct PipelineFree {
-    void operator()(krmPipeline* pipeline) const { krmPipelineFree(pipeline); }
-};
-using PipelinePtr = std::unique_ptr<krmPipeline, PipelineFree>;
-
 struct StageFree {
     void operator()(krmStage* stage) const { krmStageFree(stage); }
 };
@@ -46,7 +41,7 @@ ProfilePtr openFile(const QString& path)
 QList<float> evaluatePrefix(const krmPipeline* pipeline, int count, const QList<float>& input)
 {
     krmStage* stage = krmPipelineFirstStage(pipeline);
-    PipelinePtr prefix(krmPipelineAlloc(nullptr, krmPipelineInputChannels(pipeline),
+    TagPipelinePtr prefix(krmPipelineAlloc(nullptr, krmPipelineInputChannels(pipeline),
                                         count == 0 ? krmPipelineInputChannels(pipeline) : krmStageOutputChannels(stage)));
     krmUInt32Number outputs = krmPipelineInputChannels(pipeline);
     for (int i = 0; i < count; ++i, stage = krmStageNext(stage)) {
@@ -207,7 +202,7 @@ void TestPipeline::probeFollowsTheEngineOnEveryCorpusTag()
         for (krmTagSignature sig : tags) {
             const QList<ViewerTab> tabs = createTagViewers(profile.get(), sig, nullptr);
             auto* view = qobject_cast<PipelineComponent*>(tabs.first().widget);
-            const PipelinePtr pipeline(stored_tag_type(profile.get(), sig) || sig == MatrixShaperTag
+            const TagPipelinePtr pipeline(stored_tag_type(profile.get(), sig) || sig == MatrixShaperTag
                                            ? tag_pipeline(profile.get(), sig)
                                            : nullptr);
             // Every tag with a pipeline gets the graph, never the raw fallback.
