@@ -75,7 +75,7 @@ void TestPreferences::freshInstallationShowsTheDefaults()
         QVERIFY2(box(dialog, option.box), option.box);
         QCOMPARE(box(dialog, option.box)->isChecked(), option.defaultValue);
     }
-    QCOMPARE(box(dialog, "darkModeAlways")->text(), QStringLiteral("Use dark mode  always"));
+    QCOMPARE(box(dialog, "darkModeAlways")->text(), QStringLiteral("Use dark mode always"));
     QCOMPARE(box(dialog, "showStartupDialog")->text(), QStringLiteral("Show dialog on startup"));
 }
 
