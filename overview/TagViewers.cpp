@@ -1,5 +1,6 @@
 #include "overview/TagViewers.h"
 
+#include "overview/EngineMessageCapture.h"
 #include "overview/Signatures.h"
 #include "viewers/AppSettings.h"
 #include "viewers/CommentComponent.h"
@@ -11,7 +12,7 @@
 
 #include <QException>
 #include <QLabel>
-#include <QLayout>
+#include <QBoxLayout>
 #include <QSettings>
 
 #include <algorithm>
@@ -188,9 +189,25 @@ private:
     QList<ViewerTab> tabs_;
 };
 
-QWidget* make_raw_viewer(krmProfile profile, krmTagSignature sig, QWidget* parent)
+// The engine's messages about the tag, above the bytes.
+void add_engine_messages(GenericTagComponent* raw, const QStringList& messages)
+{
+    if (messages.isEmpty())
+        return;
+    auto* label = new QLabel(raw);
+    label->setObjectName(QStringLiteral("engineMessages"));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setContentsMargins(6, 6, 6, 6);
+    label->setText(QObject::tr("The engine reported while reading the tag:") + QLatin1Char('\n') + messages.join(QLatin1Char('\n')));
+    static_cast<QBoxLayout*>(raw->layout())->insertWidget(0, label);
+}
+
+QWidget* make_raw_viewer(krmProfile profile, krmTagSignature sig, QWidget* parent, const QStringList& messages = {})
 {
     auto* raw = new GenericTagComponent(profile, sig, parent);
+    add_engine_messages(raw, messages);
     if (raw->hexViewer() || raw->noteLabel())
         return raw;
     // Nothing to dump: say why rather than show a blank page.
@@ -644,20 +661,25 @@ QList<ViewerTab> dispatchTagViewers(krmProfile profile, krmTagSignature sig, QWi
 
 QList<ViewerTab> createTagViewers(krmProfile profile, krmTagSignature sig, QWidget* parent)
 {
+    // What the engine says while the viewers read the tag belongs on the page, once, not in a
+    // dialog per message.
+    const EngineMessageCapture capture;
     QList<ViewerTab> tabs;
     try {
         tabs = dispatchTagViewers(profile, sig, parent);
     } catch (const std::exception&) {
         // QException and its family say a viewer cannot show the tag; anything else thrown while
         // building (memory) leaves the same way out. The bytes can always be shown.
-        return {ViewerTab{QObject::tr("Raw"), make_raw_viewer(profile, sig, parent)}};
+        tabs.clear();
     }
     if (tabs.isEmpty())
-        return {ViewerTab{QObject::tr("Raw"), make_raw_viewer(profile, sig, parent)}};
+        return {ViewerTab{QObject::tr("Raw"), make_raw_viewer(profile, sig, parent, capture.messages())}};
 
     const QSettings* settings = appSettings();
     const bool rawDump = settings && settings->value(QStringLiteral("raw_dump"), false).toBool();
-    if (rawDump && sig != MatrixShaperTag && tabs.first().title != QObject::tr("Raw"))
-        tabs.append(ViewerTab{QObject::tr("Raw"), make_raw_viewer(profile, sig, parent)});
+    // Messages from viewers that still showed the tag get a raw page of their own.
+    const bool messages = !capture.messages().isEmpty();
+    if ((rawDump || messages) && sig != MatrixShaperTag && tabs.first().title != QObject::tr("Raw"))
+        tabs.append(ViewerTab{QObject::tr("Raw"), make_raw_viewer(profile, sig, parent, capture.messages())});
     return tabs;
 }
