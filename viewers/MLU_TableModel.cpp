@@ -113,9 +113,18 @@ int MLU_TableModel::columnCount(const QModelIndex& parent) const
 
 QVariant MLU_TableModel::data(const QModelIndex& index, int role) const
 {
-    if (role != Qt::DisplayRole || !is_cell(index))
+    if (!is_cell(index))
         return QVariant();
     const Row& row = rows_[index.row()];
+    // Rows show a few lines of long texts; the tooltip has all of it.
+    if (role == Qt::ToolTipRole) {
+        if (index.column() != StringColumn || row.text.isEmpty())
+            return QVariant();
+        // As escaped rich text: tooltips wrap only rich text, and a stored text is never markup.
+        return QStringLiteral("<p style='white-space:pre-wrap'>%1</p>").arg(row.text.toHtmlEscaped());
+    }
+    if (role != Qt::DisplayRole)
+        return QVariant();
     switch (index.column()) {
     case LanguageColumn:
         return row.language;
