@@ -8,6 +8,7 @@
 #include "app/PrismetApp.h"
 #include "app/ProofingPanel.h"
 #include "app/SystemColorDirectory.h"
+#include "overview/EngineMessageCapture.h"
 #include "overview/HeaderTableView.h"
 #include "overview/TagsTableView.h"
 #include "ui_Prismet.h"
@@ -22,41 +23,31 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QSettings>
-#include <QThread>
 #include <QUrl>
 
 namespace {
 
 const int kMaxRecentFiles = 10;
+const QSize kMinimumWindowSize(720, 480);
+const int kMinimumDockWidth = 220;
+// A left dock narrower than this after a resize is widened again.
+const int kUsableDockWidth = 300;
 const char* const kErrorAccent = "#C0392B";
 const char* const kInformationAccent = "#2E86C1";
 
 QPointer<Prismet> g_errorWindow;
 
+// Every engine message not collected by a viewer page becomes one modal dialog, shown before the
+// engine call goes on with its failure result. It names the file being opened, if any: an error
+// raised while opening must not blame the profile that is already open.
 void show_engine_error(const QString& message)
 {
     if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
         return;
     Prismet* window = Prismet::errorWindow();
-    ErrorDialog dialog(Prismet::tr("Error"), message, window ? window->profilePath() : QString(),
+    ErrorDialog dialog(Prismet::tr("Error"), message, window ? window->openingPath() : QString(),
                        QString::fromLatin1(kErrorAccent), false, true, window);
     dialog.exec();
-}
-
-// Installed in the global context: every engine message becomes one modal dialog, shown before
-// the engine call goes on with its failure result.
-void engine_error_handler(krmContext, krmUInt32Number, const char* text)
-{
-    QCoreApplication* app = QCoreApplication::instance();
-    if (!app)
-        return;
-    const QString message = QString::fromUtf8(text ? text : "");
-    if (QThread::currentThread() != app->thread()) {
-        // Widgets live on the user-interface thread only.
-        QMetaObject::invokeMethod(app, [message] { show_engine_error(message); }, Qt::QueuedConnection);
-        return;
-    }
-    show_engine_error(message);
 }
 
 // Viewers that compute on demand do so when their tab comes to the front.
@@ -117,7 +108,7 @@ Prismet::Prismet(QWidget* parent)
 
     if (!g_errorWindow)
         g_errorWindow = this;
-    krmSetLogErrorHandler(engine_error_handler);
+    install_engine_message_display(show_engine_error);
     startupLog("Error handler set");
 }
 
@@ -188,6 +179,15 @@ void Prismet::setup_ui()
     ui_->setupUi(this);
     dataPage_ = ui_->dataTab;
     ui_->action_Manual->setShortcut(QKeySequence::HelpContents);
+    ui_->action_Exit->setShortcut(QKeySequence::Quit);
+    // Below these sizes the header and tags tables cut every field; a window shrunk further
+    // could not give the docks back their width.
+    setMinimumSize(kMinimumWindowSize);
+    ui_->header->setMinimumWidth(kMinimumDockWidth);
+    ui_->tagsList->setMinimumWidth(kMinimumDockWidth);
+    ui_->imageProof->setMinimumWidth(kMinimumDockWidth);
+    // The Edit menu is looked at after the focus settled: say then whether Copy can act.
+    connect(ui_->menu_Edit, &QMenu::aboutToShow, this, &Prismet::updateActions);
 }
 
 void Prismet::connect_actions()
@@ -226,6 +226,30 @@ void Prismet::restore_layout()
 {
     restoreGeometry(appSettings()->value("pos/window_main").toByteArray());
     restoreState(appSettings()->value("state/window_main").toByteArray(), 0);
+    widen_docks();
+}
+
+void Prismet::widen_docks()
+{
+    // A window made small squeezes the docks; growing it again gives all the room to the tab
+    // area. The docked left column gets a usable width back when the window has room for it.
+    QList<QDockWidget*> narrow;
+    for (QDockWidget* dock : {ui_->header, ui_->tagsList}) {
+        if (!dock->isFloating() && dock->isVisibleTo(this) && dockWidgetArea(dock) == Qt::LeftDockWidgetArea
+            && dock->width() < kUsableDockWidth)
+            narrow.append(dock);
+    }
+    const int usable = std::min(kUsableDockWidth, width() / 3);
+    if (narrow.isEmpty() || usable <= kMinimumDockWidth)
+        return;
+    resizeDocks(narrow, QList<int>(narrow.size(), usable), Qt::Horizontal);
+}
+
+void Prismet::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (event->size().width() > event->oldSize().width())
+        widen_docks();
 }
 
 void Prismet::changeEvent(QEvent* event)
@@ -246,7 +270,9 @@ void Prismet::open_filename(const QString& path)
         return;
 
     // The engine reports why an open failed through the error handler; nothing changes here.
+    openingPath_ = QFileInfo(path).absoluteFilePath();
     krmProfile opened = krmOpenProfileFromFile(path.toUtf8().constData(), "r");
+    openingPath_.clear();
     if (!opened)
         return;
 
@@ -283,14 +309,25 @@ void Prismet::open_global()
 
 void Prismet::open_local()
 {
-    // Linux has one shared profile folder; per-user profiles are not a separate system folder.
-    open_dir(system_color_directory());
+    const QString folder = user_color_directory();
+    if (QFileInfo(folder).isDir()) {
+        open_dir(folder);
+        return;
+    }
+    // The dialog's title says why it shows the system folder instead.
+    show_open_dialog(system_color_directory(),
+                     tr("Open ICC profile (your profile folder %1 does not exist; showing the system folder)").arg(folder));
 }
 
 void Prismet::open_dir(const QString& folder)
 {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open ICC profile"), folder,
-                                                      tr("ICC profiles (*.icc *.icm *.pf);;All files (*.*)"));
+    show_open_dialog(folder, tr("Open ICC profile"));
+}
+
+void Prismet::show_open_dialog(const QString& folder, const QString& title)
+{
+    const QString path =
+        QFileDialog::getOpenFileName(this, title, folder, tr("ICC profiles (*.icc *.icm *.pf);;All files (*.*)"));
     if (!path.isEmpty())
         open_filename(path);
 }
@@ -397,7 +434,12 @@ void Prismet::onTagSelected(krmTagSignature signature)
 
 QWidget* Prismet::copy_target() const
 {
-    for (QWidget* widget = QApplication::focusWidget(); widget && widget != this; widget = widget->parentWidget()) {
+    // While a menu or another window is active the application's focus is elsewhere; the widget
+    // that will have the focus again is the window's own focus widget.
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus || focus->window() != this)
+        focus = focusWidget();
+    for (QWidget* widget = focus; widget && widget != this; widget = widget->parentWidget()) {
         if (widget->metaObject()->indexOfMethod("copy()") >= 0)
             return widget;
     }
@@ -467,6 +509,12 @@ void Prismet::check_profile()
     show_information(tr("Check profile"),
                      tr("The conformance check of ICC profiles is not part of this version yet. It will test the "
                         "open profile against the ICC specification and list the findings by severity."));
+}
+
+void Prismet::show_error(const QString& message, const QString& path)
+{
+    ErrorDialog dialog(tr("Error"), message, path, QString::fromLatin1(kErrorAccent), false, true, this);
+    dialog.exec();
 }
 
 void Prismet::show_information(const QString& title, const QString& message)

@@ -24,9 +24,14 @@ public:
 
     krmProfile profile() const { return profile_; }
     QString profilePath() const { return profilePath_; }
+    // The file being opened while an open is in progress, empty otherwise.
+    QString openingPath() const { return openingPath_; }
 
     // The window that shows engine errors: the first one constructed while it lives.
     static Prismet* errorWindow();
+
+    // The application's error dialog, naming the file the message is about (none when empty).
+    void show_error(const QString& message, const QString& path);
 
     // Whether a drag carrying these URLs is one profile file Prismet can open.
     static bool isProfileDrop(const QList<QUrl>& urls);
@@ -52,6 +57,7 @@ public slots:
 protected:
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -63,6 +69,8 @@ private:
     void connect_tab_bar();
     void create_proofing();
     void restore_layout();
+    void show_open_dialog(const QString& folder, const QString& title);
+    void widen_docks();
 
     void clear_viewers();
     void delete_viewer_widgets();
@@ -76,6 +84,7 @@ private:
     QList<ViewerTab> viewers_;
     QWidget* dataPage_ = nullptr;
     QString profilePath_;
+    QString openingPath_;
     krmProfile profile_ = nullptr;
     ProofingPanel* proofing_ = nullptr;
     bool layoutReset_ = false;

@@ -37,7 +37,10 @@ void registerPrismetResources()
     }
 }
 
-QString startupProfileFromArguments(const QStringList& arguments)
+namespace {
+
+// The first positional argument, empty when there is none.
+QString first_positional(const QStringList& arguments)
 {
     QCommandLineParser parser;
     parser.addPositionalArgument(QStringLiteral("profile"), QCoreApplication::translate("PrismetApp", "ICC profile to open on startup"),
@@ -45,12 +48,31 @@ QString startupProfileFromArguments(const QStringList& arguments)
     // Only parse: unknown options are not an error worth stopping for.
     parser.parse(arguments);
     const QStringList positional = parser.positionalArguments();
-    if (positional.isEmpty())
-        return {};
-    const QFileInfo info(positional.first());
-    if (!info.exists() || !info.isFile())
+    return positional.isEmpty() ? QString() : positional.first();
+}
+
+}  // namespace
+
+QString startupProfileFromArguments(const QStringList& arguments)
+{
+    const QString path = first_positional(arguments);
+    const QFileInfo info(path);
+    if (path.isEmpty() || !info.exists() || !info.isFile())
         return {};
     return info.absoluteFilePath();
+}
+
+QString startupArgumentProblem(const QStringList& arguments)
+{
+    const QString path = first_positional(arguments);
+    if (path.isEmpty())
+        return {};
+    const QFileInfo info(path);
+    if (!info.exists())
+        return PrismetApp::tr("The file %1 does not exist.").arg(info.absoluteFilePath());
+    if (!info.isFile())
+        return PrismetApp::tr("%1 is not a file.").arg(info.absoluteFilePath());
+    return {};
 }
 
 PrismetApp::PrismetApp(int& argc, char** argv)
@@ -67,6 +89,9 @@ PrismetApp::PrismetApp(int& argc, char** argv)
     setStyle(QStringLiteral("Fusion"));
 
     startupProfile_ = startupProfileFromArguments(arguments());
+    startupProblem_ = startupArgumentProblem(arguments());
+    if (!startupProblem_.isEmpty())
+        startupArgument_ = first_positional(arguments());
     startupLog("Parsed command-line");
 
     show_splash();
@@ -146,6 +171,11 @@ void PrismetApp::doneSplash()
 
     apply_color_scheme();
     startupLog("Change palette");
+
+    // A file named on the command line that is not there is said, then start-up goes on as
+    // without one.
+    if (!startupProblem_.isEmpty())
+        main_->show_error(startupProblem_, startupArgument_);
 
     if (!startupProfile_.isEmpty())
         main_->open_filename(startupProfile_);

@@ -25,6 +25,10 @@ void registerPrismetResources();
 // path; empty otherwise. `arguments` includes the program name, as QCoreApplication gives it.
 QString startupProfileFromArguments(const QStringList& arguments);
 
+// Why the first command-line positional argument cannot be opened ("does not exist", "is not a
+// file"); empty when there is none or it names an existing file.
+QString startupArgumentProblem(const QStringList& arguments);
+
 class PrismetApp : public QApplication
 {
     Q_OBJECT
@@ -49,4 +53,6 @@ private:
     QSettings* settings_ = nullptr;
     QSplashScreen* splash_ = nullptr;
     QString startupProfile_;
+    QString startupProblem_;
+    QString startupArgument_;
 };

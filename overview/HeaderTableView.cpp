@@ -39,6 +39,8 @@ void HeaderTableView::setProfile(krmProfile profile)
     setModel(model_);
     delete previous;
     updateLayout();
+    // A new profile is read from its first field.
+    scrollToTop();
 }
 
 void HeaderTableView::resizeEvent(QResizeEvent* event)
