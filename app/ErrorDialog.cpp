@@ -1,6 +1,7 @@
 #include "app/ErrorDialog.h"
 
 #include "app/ColorScheme.h"
+#include "overview/DrawnIcons.h"
 
 #include <QFileInfo>
 #include <QFrame>
@@ -16,6 +17,8 @@
 #endif
 
 namespace {
+
+const int kIconSize = 22;
 
 // Rounded corners need a compositing manager; without one the translucent corners show black,
 // so the card is drawn opaque instead. Only X11 can lack one.
@@ -89,9 +92,12 @@ QWidget* ErrorDialog::build_header(const QString& title, const QString& accent, 
     auto* row = new QHBoxLayout(header);
     row->setContentsMargins(14, 0, 10, 0);
 
-    auto* icon = new QLabel(error ? QStringLiteral("\u26A0") : QStringLiteral("\U0001F501"), header);
+    // Drawn rather than a font's symbol, which a stock desktop may not have.
+    auto* icon = new QLabel(header);
     icon->setObjectName("iconLabel");
-    icon->setStyleSheet("color: white; font-size: 19px; background: transparent;");
+    icon->setStyleSheet("background: transparent;");
+    const qreal ratio = devicePixelRatioF();
+    icon->setPixmap(error ? warning_icon(kIconSize, Qt::white, ratio) : information_icon(kIconSize, Qt::white, ratio));
     auto* titleLabel = new QLabel(QStringLiteral("  ") + title, header);
     titleLabel->setObjectName("titleLabel");
     titleLabel->setStyleSheet("color: white; font-weight: bold; font-size: 14px; background: transparent;");

@@ -1,5 +1,6 @@
 #include "overview/TagsTableView.h"
 
+#include "overview/LinkMarkerDelegate.h"
 #include "overview/TagsListValueModel.h"
 
 #include <QHeaderView>
@@ -15,6 +16,8 @@ TagsTableView::TagsTableView(QWidget* parent)
     setWordWrap(false);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);
+    // Linked tags carry a marker that the desktop's fonts may lack: it is drawn.
+    setItemDelegateForColumn(1, new LinkMarkerDelegate(this));
 }
 
 void TagsTableView::setProfile(krmProfile profile)
