@@ -17,6 +17,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -491,11 +492,26 @@ void Prismet::show_preview_dock(bool show)
     ui_->action_show_preview->setChecked(show);
 }
 
+QString Prismet::manualPath(const QString& programFolder)
+{
+    // Next to the program in the build folder; under share/doc/prismet in an installed layout.
+    const QStringList candidates = {programFolder + QStringLiteral("/manual.pdf"),
+                                    programFolder + QStringLiteral("/../share/doc/prismet/manual.pdf")};
+    for (const QString& candidate : candidates) {
+        if (QFileInfo(candidate).isFile())
+            return QDir::cleanPath(QFileInfo(candidate).absoluteFilePath());
+    }
+    return {};
+}
+
 void Prismet::user_manual()
 {
-    const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/manual.pdf");
-    if (!QFileInfo::exists(path)) {
-        show_information(tr("User manual"), tr("The user manual is not installed: %1 was not found.").arg(path));
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString path = manualPath(folder);
+    if (path.isEmpty()) {
+        show_information(tr("User manual"),
+                         tr("The user manual is not installed: manual.pdf was found neither in %1 nor in %2.")
+                             .arg(folder, QDir::cleanPath(folder + QStringLiteral("/../share/doc/prismet"))));
         return;
     }
     if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))

@@ -33,6 +33,10 @@ public:
     // The application's error dialog, naming the file the message is about (none when empty).
     void show_error(const QString& message, const QString& path);
 
+    // The user manual for a program in `programFolder`: manual.pdf beside it, else in the
+    // installed documentation folder ../share/doc/prismet; empty when neither exists.
+    static QString manualPath(const QString& programFolder);
+
     // Whether a drag carrying these URLs is one profile file Prismet can open.
     static bool isProfileDrop(const QList<QUrl>& urls);
 
