@@ -24,13 +24,13 @@ void LinkMarkerDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
     const QString after = item.text.mid(at + kLinkMarker.size());
 
     // Background, selection and focus as the style draws them, then the text in three pieces.
+    // The text's place is asked while the item still has its text: without one it has none.
     const QWidget* widget = item.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
-    item.text.clear();
-    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
-
     const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
     QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget).adjusted(margin, 0, -margin, 0);
+    item.text.clear();
+    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
     const QPalette::ColorGroup group = !(item.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (item.state & QStyle::State_Active) ? QPalette::Normal
                                                                              : QPalette::Inactive;

@@ -98,7 +98,7 @@ private slots:
     void drag_acceptance();
     void drop_opensTheProfile();
     void previewDock_toggles();
-    void openDialogs_startInTheSystemFolder();
+    void openDialogs_startInTheirFolders();
     void close_savesLayoutUnlessDefaultsWereRestored();
 
 private:
@@ -208,11 +208,12 @@ void TestMainWindow::failedOpenChangesNothing()
     QCOMPARE(storedRecentFiles(), recent);
     QCOMPARE(appSettings()->value("last_open_dir").toString(), lastDir);
 
-    // The engine's reason was shown, about the profile that is still open.
+    // The engine's reason was shown, naming the file that failed, not the one still open.
     QVERIFY(!watcher_->seen.isEmpty());
     QCOMPARE(watcher_->seen.first(), QStringLiteral("ErrorDialog"));
     QVERIFY(!watcher_->messages.first().isEmpty());
-    QCOMPARE(watcher_->fileNames.first(), QStringLiteral("sRGB.icc"));
+    QCOMPARE(watcher_->fileNames.first(), QStringLiteral("broken.icc"));
+    QVERIFY(window.openingPath().isEmpty());
 }
 
 void TestMainWindow::recentFiles_sameProfileTwiceKeepsOneEntryAtFront()
@@ -340,20 +341,39 @@ void TestMainWindow::previewDock_toggles()
     QVERIFY(!window.findChild<QAction*>("action_load_preview_image")->isEnabled());
 }
 
-void TestMainWindow::openDialogs_startInTheSystemFolder()
+void TestMainWindow::openDialogs_startInTheirFolders()
 {
+    // The user's folder is $XDG_DATA_HOME/icc: present, it is where "user" starts; absent, the
+    // dialog says so and starts in the system folder.
+    QTemporaryDir data;
+    const QByteArray savedData = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QFile::encodeName(data.path()));
+    const QString userFolder = data.filePath("icc");
+
     Prismet window;
     QStringList folders;
-    watcher_->setAnswer([&folders](QDialog* dialog) {
-        if (auto* files = qobject_cast<QFileDialog*>(dialog))
+    QStringList titles;
+    watcher_->setAnswer([&](QDialog* dialog) {
+        if (auto* files = qobject_cast<QFileDialog*>(dialog)) {
             folders << files->directory().absolutePath();
+            titles << files->windowTitle();
+        }
         dialog->reject();
     });
     window.open_global();
     window.open_local();
-    QCOMPARE(folders.size(), 2);
+    QVERIFY(QDir().mkpath(userFolder));
+    window.open_local();
+    QCOMPARE(user_color_directory(), userFolder);
+    qputenv("XDG_DATA_HOME", savedData);
+
+    QCOMPARE(folders.size(), 3);
     QCOMPARE(folders[0], system_color_directory());
-    QCOMPARE(folders[1], folders[0]);
+    QCOMPARE(titles[0], QStringLiteral("Open ICC profile"));
+    QCOMPARE(folders[1], system_color_directory());
+    QVERIFY2(titles[1].contains(userFolder) && titles[1].contains("does not exist"), qPrintable(titles[1]));
+    QCOMPARE(folders[2], userFolder);
+    QCOMPARE(titles[2], QStringLiteral("Open ICC profile"));
     QVERIFY(window.profile() == nullptr);  // cancelling opens nothing
 }
 

@@ -13,6 +13,9 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QImage>
+#include <QPainter>
+#include <QStyleOptionViewItem>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -343,6 +346,41 @@ void TestTagsList::linkedTag_showsTheMarker()
              QStringLiteral("Blue TRC") + QStringLiteral(" \u2192\U0001F517") + QStringLiteral("Red TRC"));
     QCOMPARE(model.index(red, 1).data().toString(), QStringLiteral("Red TRC"));
     QCOMPARE(model.entries()[blue].linkedTo, krmSig("rTRC"));
+
+    // The view draws the marker itself: ink where the marker stands, between the arrow and
+    // the linked name, whatever the fonts have.
+    TagsTableView view;
+    view.setProfile(profile.get());
+    view.resize(400, 300);
+    QStyleOptionViewItem option;
+    option.initFrom(&view);
+    option.widget = &view;
+    option.rect = QRect(0, 0, 300, view.fontMetrics().height() + 6);
+    option.font = view.font();
+    option.palette.setColor(QPalette::Base, Qt::white);
+    option.palette.setColor(QPalette::Text, Qt::black);
+    const auto paintRow = [&](int row) {
+        QImage image(option.rect.size(), QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        view.itemDelegateForColumn(1)->paint(&painter, option, model.index(row, 1));
+        return image;
+    };
+    const auto inkIn = [](const QImage& image, int left, int right) {
+        int ink = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = std::max(0, left); x < std::min(image.width(), right); ++x)
+                ink += qGray(image.pixel(x, y)) < 160;
+        }
+        return ink;
+    };
+    const QImage linked = paintRow(blue);
+    const int arrowEnd = view.fontMetrics().horizontalAdvance(QStringLiteral("Blue TRC \u2192"));
+    const int side = view.fontMetrics().ascent();
+    QVERIFY2(inkIn(linked, arrowEnd + 3, arrowEnd + side) > side, "no marker drawn");
+    QVERIFY(inkIn(linked, arrowEnd + side + 4, 300) > 0);  // the linked name follows
+    // A row without a link is painted as before: text only.
+    QVERIFY(inkIn(paintRow(red), 0, 300) > 0);
 }
 
 void TestTagsList::view_emitsTheSelectedSignature()

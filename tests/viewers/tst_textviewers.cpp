@@ -20,6 +20,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QTextDocument>
+#include <QPlainTextEdit>
 #include <QTextEdit>
 
 #include <vector>
@@ -78,6 +79,7 @@ private slots:
     void versionTwoDescriptionShowsUnicodeRow();
     void singleLineIsATableMultiLineIsATextBox();
     void severalTranslationsAreRows();
+    void longTranslationsAreCappedWithTooltipAndPane();
     void privateTextTagInPermissiveReading();
     void eightBitTextIsDecoded();
     void unreadableTagsThrow();
@@ -178,6 +180,50 @@ void TestTextViewers::singleLineIsATableMultiLineIsATextBox()
         QCOMPARE(viewer.textBox()->lineWrapMode(), QTextEdit::NoWrap);
         QCOMPARE(viewer.textBox()->document()->blockCount(), 2);
     }
+}
+
+void TestTextViewers::longTranslationsAreCappedWithTooltipAndPane()
+{
+    // sRGB's 'dmdd' holds 27 paragraphs: every row stays a few lines tall, the tooltip and the
+    // pane give the whole text of a row.
+    ProfilePtr profile(krmOpenProfileFromFile("/usr/share/color/icc/colord/sRGB.icc", "r"));
+    QVERIFY(profile);
+    MLUComponent viewer(profile.get(), krmSig("dmdd"));
+    viewer.resize(700, 500);
+    viewer.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+    QTableView* table = viewer.tableView();
+    MLU_TableModel* model = viewer.model();
+    QVERIFY(table && model && viewer.textPane());
+    QVERIFY(model->rowCount() >= 20);
+
+    const int line = table->fontMetrics().lineSpacing();
+    int tallest = 0;
+    for (int row = 0; row < model->rowCount(); ++row) {
+        tallest = std::max(tallest, table->rowHeight(row));
+        const QModelIndex text = model->index(row, MLU_TableModel::StringColumn);
+        QTextDocument tip;
+        tip.setHtml(text.data(Qt::ToolTipRole).toString());
+        // (Rich text reads no-break spaces back as plain ones.)
+        QCOMPARE(tip.toPlainText().trimmed(), text.data().toString().replace(QChar(0xA0), QLatin1Char(' ')).trimmed());
+    }
+    QVERIFY2(tallest <= 3 * line + 12, qPrintable(QString::number(tallest)));
+    QVERIFY(tallest > line + 6);  // long texts do get more than one line
+
+    // The pane follows the selected row, whole and read-only.
+    QVERIFY(viewer.textPane()->isReadOnly());
+    QCOMPARE(viewer.textPane()->toPlainText(), model->index(0, MLU_TableModel::StringColumn).data().toString());
+    table->selectRow(5);
+    QCOMPARE(viewer.textPane()->toPlainText(), model->index(5, MLU_TableModel::StringColumn).data().toString());
+
+    // Stored text is never read as markup in the tooltip.
+    krmMLU* mlu = krmMLUAlloc(nullptr, 1);
+    krmMLUSetASCII(mlu, "en", "US", "<b>bold</b> & more");
+    MLU_TableModel markup(mlu);
+    QTextDocument tip;
+    tip.setHtml(markup.index(0, MLU_TableModel::StringColumn).data(Qt::ToolTipRole).toString());
+    QCOMPARE(tip.toPlainText().trimmed(), QStringLiteral("<b>bold</b> & more"));
+    krmMLUFree(mlu);
 }
 
 void TestTextViewers::severalTranslationsAreRows()
