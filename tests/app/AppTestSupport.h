@@ -3,6 +3,8 @@
 // Helpers shared by the application tests: settings kept away from the user's, and a watcher
 // that answers modal dialogs so a test never blocks on one.
 
+#include "app/PrismetApp.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QFile>
@@ -11,9 +13,11 @@
 #include <QPointer>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <functional>
+#include <vector>
 
 namespace apptest {
 
@@ -69,5 +73,25 @@ private:
     QPointer<QDialog> last_;
     Answer answer_;
 };
+
+// Runs `Test` as a Qt test under the real PrismetApp, started with the program's name followed by
+// `arguments` as its command line; `watcher` points at the watcher that answers its dialogs.
+template <typename Test>
+int execUnderPrismetApp(int argc, char* argv[], QList<QByteArray> arguments, ModalWatcher*& watcher)
+{
+    isolateSettings();
+    arguments.prepend(QByteArray(argv[0]));
+    std::vector<char*> appArgv;
+    for (QByteArray& argument : arguments)
+        appArgv.push_back(argument.data());
+    appArgv.push_back(nullptr);
+    int appArgc = int(arguments.size());
+
+    PrismetApp app(appArgc, appArgv.data());
+    ModalWatcher modal;
+    watcher = &modal;
+    Test test;
+    return QTest::qExec(&test, argc, argv);
+}
 
 }  // namespace apptest

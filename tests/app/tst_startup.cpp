@@ -94,20 +94,7 @@ void TestStartup::profileOnTheCommandLineIsOpenedWithoutTheDialog()
 
 int main(int argc, char* argv[])
 {
-    apptest::isolateSettings();
-    QByteArray program(argv[0]);
-    QByteArray first(kSrgb);
-    QByteArray second(kAdobe);
-    char* appArgv[] = {program.data(), first.data(), second.data(), nullptr};
-    int appArgc = 3;
-
-    PrismetApp app(appArgc, appArgv);
-    QTEST_DISABLE_KEYPAD_NAVIGATION
-    apptest::ModalWatcher watcher;
-    g_watcher = &watcher;
-    TestStartup test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return apptest::execUnderPrismetApp<TestStartup>(argc, argv, {kSrgb, kAdobe}, g_watcher);
 }
 
 #include "tst_startup.moc"

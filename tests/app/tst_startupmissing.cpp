@@ -70,19 +70,7 @@ void TestStartupMissing::missingFileIsSaidThenTheDialogFollows()
 
 int main(int argc, char* argv[])
 {
-    apptest::isolateSettings();
-    QByteArray program(argv[0]);
-    QByteArray missing(kMissing);
-    char* appArgv[] = {program.data(), missing.data(), nullptr};
-    int appArgc = 2;
-
-    PrismetApp app(appArgc, appArgv);
-    QTEST_DISABLE_KEYPAD_NAVIGATION
-    apptest::ModalWatcher watcher;
-    g_watcher = &watcher;
-    TestStartupMissing test;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&test, argc, argv);
+    return apptest::execUnderPrismetApp<TestStartupMissing>(argc, argv, {kMissing}, g_watcher);
 }
 
 #include "tst_startupmissing.moc"
