@@ -1,8 +1,10 @@
 #include "app/StartupDialog.h"
 
 #include "app/PrismetApp.h"
+#include "app/SystemColorDirectory.h"
 #include "ui_StartupDialog.h"
 
+#include <QFileInfo>
 #include <QSettings>
 
 StartupDialog::StartupDialog(QWidget* parent)
@@ -11,6 +13,10 @@ StartupDialog::StartupDialog(QWidget* parent)
 {
     ui_->setupUi(this);
     ui_->dontShowCB->setChecked(!appSettings()->value("state/start_dlg", true).toBool());
+    const QString userFolder = user_color_directory();
+    ui_->btnLocal->setToolTip(QFileInfo(userFolder).isDir()
+                                  ? userFolder
+                                  : tr("%1 does not exist: the system folder is shown instead").arg(userFolder));
     connect(ui_->btnGlobal, &QPushButton::clicked, this, &StartupDialog::globalPressed);
     connect(ui_->btnLocal, &QPushButton::clicked, this, &StartupDialog::localPressed);
     connect(ui_->btnAny, &QPushButton::clicked, this, &StartupDialog::anyPressed);

@@ -5,6 +5,7 @@
 
 #include "app/Prismet.h"
 #include "app/PrismetApp.h"
+#include "app/StartupDialog.h"
 #include "app/SystemColorDirectory.h"
 #include "overview/TagsTableView.h"
 
@@ -360,10 +361,16 @@ void TestMainWindow::openDialogs_startInTheirFolders()
         }
         dialog->reject();
     });
+    const auto userButtonTip = [] {
+        StartupDialog dialog;
+        return dialog.findChild<QPushButton*>("btnLocal")->toolTip();
+    };
     window.open_global();
     window.open_local();
+    QVERIFY(userButtonTip().contains("does not exist"));
     QVERIFY(QDir().mkpath(userFolder));
     window.open_local();
+    QCOMPARE(userButtonTip(), userFolder);
     QCOMPARE(user_color_directory(), userFolder);
     qputenv("XDG_DATA_HOME", savedData);
 

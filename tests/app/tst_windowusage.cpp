@@ -186,6 +186,10 @@ void TestWindowUsage::resizeRoundTrip_keepsUsableDocks()
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     auto* header = window.findChild<QDockWidget*>("header");
     auto* tags = window.findChild<QDockWidget*>("tagsList");
+    // Docks squeezed as far as they go, as a small window leaves them.
+    window.resizeDocks({header, tags}, {1, 1}, Qt::Horizontal);
+    QTest::qWait(50);
+    QVERIFY(header->width() < 280);
 
     window.resize(200, 150);
     QTest::qWait(100);
