@@ -25,6 +25,7 @@ enum CliExit : int {
     kExitOk = 0,
     kExitUnreadable = 1,  // a profile, tag or image cannot be read or converted
     kExitUsage = 2,       // bad arguments or malformed values
+    kExitFindings = 3,    // check: a finding at or above the chosen severity
 };
 
 // Standard input, output and error of one run; the program prints the buffers when it ends,
