@@ -8,6 +8,8 @@
 #include "app/PrismetApp.h"
 #include "app/ProofingPanel.h"
 #include "app/SystemColorDirectory.h"
+#include "audit/ProfileChecks.h"
+#include "audit/ProfileIssuesDialog.h"
 #include "overview/HeaderTableView.h"
 #include "overview/TagsTableView.h"
 #include "ui_Prismet.h"
@@ -16,6 +18,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -464,9 +467,11 @@ void Prismet::check_profile()
 {
     if (!profile_ || profilePath_.isEmpty())
         return;
-    show_information(tr("Check profile"),
-                     tr("The conformance check of ICC profiles is not part of this version yet. It will test the "
-                        "open profile against the ICC specification and list the findings by severity."));
+    // The check reads the file anew in contexts of its own: the open profile is not touched.
+    const QList<AuditFinding> findings = runProfileChecks(QFile::encodeName(profilePath_));
+    ProfileIssuesDialog dialog(profilePath_, this);
+    dialog.setFindings(findings);
+    dialog.exec();
 }
 
 void Prismet::show_information(const QString& title, const QString& message)
