@@ -129,6 +129,7 @@ void ProfileIssuesWidget::rebuild()
     while (QLayoutItem* item = layout_->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
             widget->hide();
+            widget->setParent(nullptr);
             widget->deleteLater();
         }
         delete item;
