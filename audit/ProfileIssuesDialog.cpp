@@ -21,6 +21,14 @@ QPushButton* filterButton(const QString& name, const QString& text, const QStrin
     button->setCheckable(true);
     button->setAutoDefault(false);
     button->setToolTip(tip);
+    // The dark palette's checked button is barely darker than the others: the active filter
+    // takes the palette's selection colours, and every state the same box so widths stay.
+    button->setStyleSheet(QStringLiteral(
+        "QPushButton { background-color: palette(button); color: palette(button-text); border: 1px solid palette(mid); "
+        "border-radius: 3px; padding: 4px 10px; }"
+        "QPushButton:hover { border-color: palette(highlight); }"
+        "QPushButton:checked { background-color: palette(highlight); color: palette(highlighted-text); "
+        "border-color: palette(highlight); }"));
     return button;
 }
 
