@@ -10,17 +10,14 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("header_test", text);
-}
-
 // The engine's D50 (0.9642, 1.0, 0.8249) as s15Fixed16, floor(v * 65536 + 0.5).
 constexpr krmUInt32Number kD50X = 0x0000F6D6;
 constexpr krmUInt32Number kD50Y = 0x00010000;
 constexpr krmUInt32Number kD50Z = 0x0000D32D;
 
 class header_test : public AuditTestBase {
+    Q_DECLARE_TR_FUNCTIONS(header_test)
+
 public:
     int qaNumber() const override { return 120; }
     QString testName() const override { return tr("ICC header"); }
@@ -36,18 +33,10 @@ public:
         if (!headerValid_)
             return;
         // ICC.1:2010 7.2, header field offsets.
-        const krmUInt32Number cmm = field(4);
-        if (cmm != 0 && !isRegisteredCmm(cmm))
-            addFinding(AuditWarning, tr("Unregistered CMM signature"),
-                       tr("The profile header contains a CMM signature '%1' that is not registered by the ICC.")
-                           .arg(cmmName(cmm)),
-                       signatureText(cmm));
-        const krmUInt32Number manufacturer = field(48);
-        if (manufacturer != 0 && !isRegisteredManufacturer(manufacturer))
-            addFinding(AuditWarning, tr("Unregistered manufacturer signature"),
-                       tr("The profile header contains a manufacturer signature '%1' that is not registered by the ICC.")
-                           .arg(manufacturerName(manufacturer)),
-                       signatureText(manufacturer));
+        checkRegistered(field(4), isRegisteredCmm, cmmName, tr("Unregistered CMM signature"),
+                        tr("The profile header contains a CMM signature '%1' that is not registered by the ICC."));
+        checkRegistered(field(48), isRegisteredManufacturer, manufacturerName, tr("Unregistered manufacturer signature"),
+                        tr("The profile header contains a manufacturer signature '%1' that is not registered by the ICC."));
         if (field(44) & 0xFFFFFFFCu)
             addFinding(AuditWarning, tr("Reserved profile flags are set"),
                        tr("The profile header contains non-zero reserved flag bits."), tr("Header flags"));
@@ -62,12 +51,8 @@ public:
         if (field(68) != kD50X || field(72) != kD50Y || field(76) != kD50Z)
             addFinding(AuditWarning, tr("Incorrect PCS illuminant"), tr("The PCS illuminant in the profile header is not D50."),
                        tr("PCS illuminant"));
-        const krmUInt32Number creator = field(80);
-        if (creator != 0 && !isRegisteredManufacturer(creator))
-            addFinding(AuditWarning, tr("Unregistered creator signature"),
-                       tr("The profile header contains a creator signature '%1' that is not registered by the ICC.")
-                           .arg(manufacturerName(creator)),
-                       signatureText(creator));
+        checkRegistered(field(80), isRegisteredManufacturer, manufacturerName, tr("Unregistered creator signature"),
+                        tr("The profile header contains a creator signature '%1' that is not registered by the ICC."));
         bool reservedZero = true;
         for (int i = 100; i < 128; ++i)
             reservedZero = reservedZero && header_[size_t(i)] == 0;
@@ -83,6 +68,15 @@ public:
     }
 
 private:
+    // An empty signature is allowed; an unregistered one has no dictionary name, so `name` gives
+    // its four characters.
+    void checkRegistered(krmUInt32Number sig, bool (*registered)(krmUInt32Number), QString (*name)(krmUInt32Number),
+                         const QString& title, const QString& message)
+    {
+        if (sig != 0 && !registered(sig))
+            addFinding(AuditWarning, title, message.arg(name(sig)), signatureText(sig));
+    }
+
     // The stored bytes, not the engine's decoded header: the engine normalises some fields.
     bool readHeader(krmProfile profile)
     {

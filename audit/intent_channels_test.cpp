@@ -10,11 +10,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("intent_channels_test", text);
-}
-
 struct LutTag {
     krmTagSignature signature;
     const char* name;
@@ -43,6 +38,8 @@ bool isForbiddenLink(krmTagSignature tag, krmTagSignature target)
 }
 
 class intent_channels_test : public AuditTestBase {
+    Q_DECLARE_TR_FUNCTIONS(intent_channels_test)
+
 public:
     int qaNumber() const override { return 110; }
     QString testName() const override { return tr("Intent channels and linking"); }

@@ -11,11 +11,6 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("required_tags_test", text);
-}
-
 constexpr krmTagSignature kLuts[] = {krmSig("A2B0"), krmSig("A2B1"), krmSig("A2B2"),
                                      krmSig("B2A0"), krmSig("B2A1"), krmSig("B2A2")};
 constexpr krmTagSignature kMatrixShaper[] = {krmSig("rXYZ"), krmSig("gXYZ"), krmSig("bXYZ"),
@@ -42,6 +37,8 @@ bool contains(const Range& range, krmTagSignature sig)
 }
 
 class required_tags_test : public AuditTestBase {
+    Q_DECLARE_TR_FUNCTIONS(required_tags_test)
+
 public:
     int qaNumber() const override { return 100; }
     QString testName() const override { return tr("Required tags"); }

@@ -7,12 +7,9 @@
 
 namespace {
 
-QString tr(const char* text)
-{
-    return QCoreApplication::translate("tags_integrity_test", text);
-}
-
 class tags_integrity_test : public AuditTestBase {
+    Q_DECLARE_TR_FUNCTIONS(tags_integrity_test)
+
 public:
     int qaNumber() const override { return 101; }
     QString testName() const override { return tr("Tags integrity"); }

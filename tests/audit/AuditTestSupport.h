@@ -3,6 +3,7 @@
 // Helpers shared by the conformance-check tests: profiles written by the engine for one rule
 // each, byte patches of their headers, and the titles of a run's findings.
 
+#include "../viewers/ViewerTestSupport.h"
 #include "audit/AuditRunner.h"
 
 #include <krm.h>
@@ -19,16 +20,7 @@
 
 namespace audittest {
 
-inline QByteArray saveToBytes(krmProfile profile)
-{
-    krmUInt32Number size = 0;
-    if (!krmSaveProfileToMem(profile, nullptr, &size) || size == 0)
-        return {};
-    QByteArray bytes(qsizetype(size), '\0');
-    if (!krmSaveProfileToMem(profile, bytes.data(), &size))
-        return {};
-    return bytes;
-}
+using viewertest::saveToBytes;
 
 inline void patch32(QByteArray& bytes, int offset, quint32 value)
 {

@@ -1,5 +1,6 @@
 // prismet-cli check: arguments, folders, the exit statuses and both output layouts.
 
+#include "../viewers/ViewerTestSupport.h"
 #include "audit/AuditFinding.h"
 #include "cli/Commands.h"
 
@@ -50,10 +51,7 @@ QJsonArray jsonFiles(const Run& r)
 QByteArray srgbBytes(quint32 intent = 0)
 {
     krmProfile p = krmCreate_sRGBProfile(nullptr);
-    krmUInt32Number size = 0;
-    krmSaveProfileToMem(p, nullptr, &size);
-    QByteArray bytes(qsizetype(size), '\0');
-    krmSaveProfileToMem(p, bytes.data(), &size);
+    QByteArray bytes = viewertest::saveToBytes(p);
     krmCloseProfile(p);
     qToBigEndian(intent, bytes.data() + 64);
     return bytes;
