@@ -120,7 +120,7 @@ int runCheck(const QStringList& args, CliIO& io)
             entry.set(QStringLiteral("findings"), std::move(list));
             results.append(std::move(entry));
         } else {
-            if (&file != &files.first())
+            if (!io.out.isEmpty())
                 io.out += '\n';
             io.out += auditReportText(file, findings).toUtf8() + '\n';
         }
