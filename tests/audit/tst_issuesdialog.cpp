@@ -169,20 +169,13 @@ private slots:
                                 "\n[Information] i2\n"));
     }
 
-    void card_layoutAndRelatedTag()
+    void card_badgeMixAndRelatedTag()
     {
-        QFrame* card = findingCard(finding(110, AuditWarning, "t", "B2A0"), dark_fusion_palette());
-        std::unique_ptr<QFrame> owner(card);
-        QCOMPARE(card->objectName(), QStringLiteral("findingCard"));
-        QCOMPARE(card->styleSheet(),
-                 QStringLiteral("QFrame#findingCard { background: #232323; border: 1px solid #2a2a2a; border-radius: 5px; }"));
+        std::unique_ptr<QFrame> card(findingCard(finding(110, AuditWarning, "t", "B2A0"), dark_fusion_palette()));
         QCOMPARE(labelText(*card, "severityBadge"), QStringLiteral("WARNING"));
         // (7 x #232323 + #f4c568) / 8 per channel.
         QVERIFY(card->findChild<QLabel*>("severityBadge")->styleSheet().contains("color: #f4c568; background-color: #3d372b;"));
-        auto* tag = card->findChild<QLabel*>("findingTag");
-        QCOMPARE(tag->text(), QStringLiteral("B2A0"));
-        QCOMPARE(tag->toolTip(), QStringLiteral("Related tag or profile section: B2A0"));
-        QVERIFY(card->findChildren<QLabel*>("findingMessage").size() == 1);
+        QCOMPARE(card->findChild<QLabel*>("findingTag")->toolTip(), QStringLiteral("Related tag or profile section: B2A0"));
 
         std::unique_ptr<QFrame> bare(findingCard(finding(0, AuditInformation, "t", QString(), QString()), QPalette()));
         QVERIFY(!bare->findChild<QLabel*>("findingTag"));
