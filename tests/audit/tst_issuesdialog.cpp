@@ -81,6 +81,8 @@ private slots:
     {
         apptest::isolateSettings();
         QApplication::setPalette(QPalette());
+        // As the application's main does: the window reads permissively, the check must not.
+        viewertest::registerPermissiveReading();
     }
 
     void beforeFindings_showsNotRun()
