@@ -26,12 +26,13 @@ const char kCheckHelp[] =
     "  --min-severity LEVEL  the lowest severity that fails the check: warning or error\n"
     "                        (default error); every finding is printed whatever the level\n"
     "  --recursive           also check the profiles in the folders' subfolders\n"
-    "  --json                one JSON document: an array with one entry per file\n"
-    "                        (layout in cli/README.md)\n"
+    "  --json                one JSON document with one entry per file (layout in\n"
+    "                        cli/README.md)\n"
     "  --help                this text\n"
     "\n"
     "Exit status: 0 no file has a finding at or above the level, 3 some file has one,\n"
-    "1 a file cannot be opened at all (this wins over 3), 2 bad usage.\n";
+    "1 a file cannot be opened at all or the output cannot be written (this wins over 3),\n"
+    "2 bad usage.\n";
 
 // The profiles to check, in the order given; a folder's files sorted by path.
 QStringList collectFiles(const QStringList& arguments, bool recursive, CliIO& io)
@@ -71,29 +72,26 @@ CliValue findingValue(const AuditFinding& f)
 
 int runCheck(const QStringList& args, CliIO& io)
 {
+    CommandOutput output(io, "check", {"minSeverity", "files"});
+    output.setJson(wantsJson(args));
     CliArgs options({QStringLiteral("json"), QStringLiteral("recursive"), QStringLiteral("help")},
                     {QStringLiteral("min-severity")});
-    auto usage = [&](const QString& message) {
-        io.error(message);
-        io.err += "Try 'prismet-cli check --help'.\n";
-        return int(kExitUsage);
-    };
     if (!options.parse(args))
-        return usage(options.errorText());
+        return output.usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
         io.out += kCheckHelp;
         return kExitOk;
     }
     int threshold = AuditError;
-    if (options.isSet(QStringLiteral("min-severity"))) {
-        const QString level = options.value(QStringLiteral("min-severity"));
-        if (level == QLatin1String("warning"))
-            threshold = AuditWarning;
-        else if (level != QLatin1String("error"))
-            return usage(QStringLiteral("--min-severity takes warning or error, not '%1'").arg(level));
-    }
+    const QString level = options.isSet(QStringLiteral("min-severity")) ? options.value(QStringLiteral("min-severity"))
+                                                                        : QStringLiteral("error");
+    if (level == QLatin1String("warning"))
+        threshold = AuditWarning;
+    else if (level != QLatin1String("error"))
+        return output.usage(QStringLiteral("--min-severity takes warning or error, not '%1'").arg(level));
     if (options.positionals().isEmpty())
-        return usage(QStringLiteral("check needs at least one PROFILE or FOLDER"));
+        return output.usage(QStringLiteral("check needs at least one PROFILE or FOLDER"));
+    output.set(QStringLiteral("minSeverity"), level);
     const bool json = options.isSet(QStringLiteral("json"));
 
     const QStringList files = collectFiles(options.positionals(), options.isSet(QStringLiteral("recursive")), io);
@@ -104,16 +102,18 @@ int runCheck(const QStringList& args, CliIO& io)
         const AuditRun run = runAuditTests(QFile::encodeName(file));
         // In the order the window's findings dialog lists them.
         const QList<AuditFinding> findings = sortedBySeverity(run.findings);
+        QString error;
         if (!run.opened) {
             unopened = true;
-            io.error(QStringLiteral("cannot open profile '%1'").arg(file));
+            error = QStringLiteral("cannot open profile '%1'").arg(file);
+            io.error(error);
         }
         failed = failed || std::any_of(findings.begin(), findings.end(),
                                        [&](const AuditFinding& f) { return f.severity >= threshold; });
         if (json) {
             CliValue entry = CliValue::object();
             entry.set(QStringLiteral("file"), file);
-            entry.set(QStringLiteral("opened"), run.opened);
+            entry.set(QStringLiteral("error"), error.isEmpty() ? CliValue() : CliValue(error));
             CliValue list = CliValue::array();
             for (const AuditFinding& f : findings)
                 list.append(findingValue(f));
@@ -125,7 +125,6 @@ int runCheck(const QStringList& args, CliIO& io)
             io.out += auditReportText(file, findings).toUtf8() + '\n';
         }
     }
-    if (json)
-        io.out += results.toJson();
-    return unopened ? kExitUnreadable : failed ? kExitFindings : kExitOk;
+    output.set(QStringLiteral("files"), std::move(results));
+    return output.finish(unopened ? kExitUnreadable : failed ? kExitFindings : kExitOk);
 }

@@ -291,7 +291,7 @@ private slots:
         QProcess cli;
         cli.start(QStringLiteral(PRISMET_CLI), QStringList{"check", "--json"} + paths);
         QVERIFY(cli.waitForFinished(300000));
-        const QJsonArray files = QJsonDocument::fromJson(cli.readAllStandardOutput()).array();
+        const QJsonArray files = QJsonDocument::fromJson(cli.readAllStandardOutput()).object()["files"].toArray();
         QCOMPARE(files.size(), paths.size());
         QCOMPARE(cli.exitCode(), 1);  // some malformed files cannot be opened at all
 

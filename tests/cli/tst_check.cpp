@@ -37,13 +37,18 @@ Run cli(const QStringList& args)
     return r;
 }
 
-QJsonArray jsonFiles(const Run& r)
+QJsonObject jsonDocument(const QByteArray& out)
 {
     QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(r.out, &error);
+    const QJsonDocument doc = QJsonDocument::fromJson(out, &error);
     if (error.error != QJsonParseError::NoError)
         qWarning("invalid JSON: %s", qPrintable(error.errorString()));
-    return doc.array();
+    return doc.object();
+}
+
+QJsonArray jsonFiles(const Run& r)
+{
+    return jsonDocument(r.out)["files"].toArray();
 }
 
 // The engine's sRGB, with the header's rendering intent set to `intent` (4 and more draw a
@@ -93,6 +98,10 @@ private slots:
         if (status == 2) {
             QVERIFY(r.out.isEmpty());
             QVERIFY(r.err.endsWith("Try 'prismet-cli check --help'.\n"));
+            // With --json the failure is a document too.
+            const QJsonObject doc = jsonDocument(cli(args + QStringList{"--json"}).out);
+            QCOMPARE(doc["command"].toString(), QStringLiteral("check"));
+            QVERIFY(!doc["error"].toString().isEmpty());
         } else {
             QVERIFY(r.out.startsWith("Usage: prismet-cli check"));
         }
@@ -114,6 +123,9 @@ private slots:
         const Run unopened = cli({"check", error, missing});
         QCOMPARE(unopened.status, 1);
         QVERIFY(unopened.err.contains("cannot open profile '" + missing.toUtf8() + "'"));
+        const QJsonArray entries = jsonFiles(cli({"check", "--json", error, missing}));
+        QVERIFY(entries[0].toObject()["error"].isNull());
+        QCOMPARE(entries[1].toObject()["error"].toString(), "cannot open profile '" + missing + "'");
 
         // Text: one block per file in the report layout.
         const Run text = cli({"check", clean, warning});
@@ -156,13 +168,17 @@ private slots:
         p.start(QStringLiteral(PRISMET_CLI), {"check", kColord, "--json"});
         QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitCode(), 3);  // Crayons.icc and x11-colors.icc have errors
-        const QJsonArray files = QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+        const QJsonObject doc = jsonDocument(p.readAllStandardOutput());
+        QCOMPARE(doc.keys(), QStringList({"command", "error", "files", "format", "minSeverity"}));
+        QCOMPARE(doc["format"].toInt(), 1);
+        QCOMPARE(doc["minSeverity"].toString(), QStringLiteral("error"));
+        const QJsonArray files = doc["files"].toArray();
         const QStringList profiles = QDir(kColord).entryList({"*.icc", "*.icm", "*.pf"}, QDir::Files, QDir::Name);
         QCOMPARE(files.size(), profiles.size());
         for (const QJsonValue& v : files) {
             const QJsonObject file = v.toObject();
-            QCOMPARE(file.keys(), QStringList({"file", "findings", "opened"}));
-            QVERIFY(file["opened"].toBool());
+            QCOMPARE(file.keys(), QStringList({"error", "file", "findings"}));
+            QVERIFY(file["error"].isNull());
             for (const QJsonValue& f : file["findings"].toArray()) {
                 const QJsonObject finding = f.toObject();
                 QCOMPARE(finding.keys(), QStringList({"message", "qa", "related", "severity", "title"}));
@@ -170,7 +186,13 @@ private slots:
                 QVERIFY(QList<int>({100, 101, 110, 120}).contains(finding["qa"].toInt()));
             }
         }
-        QCOMPARE(p.exitCode(), 3);
+
+        // Findings found but the report lost on a full disk: the write error decides.
+        QProcess full;
+        full.setStandardOutputFile(QStringLiteral("/dev/full"));
+        full.start(QStringLiteral(PRISMET_CLI), {"check", kColord});
+        QVERIFY(full.waitForFinished(120000));
+        QCOMPARE(full.exitCode(), 1);
     }
 };
 
