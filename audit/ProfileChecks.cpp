@@ -29,6 +29,7 @@ QList<AuditFinding> runProfileChecks(const QByteArray& path)
     gauge.show();
     GaugeProgress progress(gauge);
     const AuditRun run = runAuditTests(path, &progress);
-    gauge.close();
+    // close() would count as Cancel and leave the gauge up.
+    gauge.hide();
     return run.findings;
 }
