@@ -8,6 +8,8 @@
 #include "app/PrismetApp.h"
 #include "app/ProofingPanel.h"
 #include "app/SystemColorDirectory.h"
+#include "audit/ProfileChecks.h"
+#include "audit/ProfileIssuesDialog.h"
 #include "overview/EngineMessageCapture.h"
 #include "overview/HeaderTableView.h"
 #include "overview/TagsTableView.h"
@@ -18,6 +20,7 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -522,9 +525,11 @@ void Prismet::check_profile()
 {
     if (!profile_ || profilePath_.isEmpty())
         return;
-    show_information(tr("Check profile"),
-                     tr("The conformance check of ICC profiles is not part of this version yet. It will test the "
-                        "open profile against the ICC specification and list the findings by severity."));
+    // The check reads the file anew in contexts of its own: the open profile is not touched.
+    const QList<AuditFinding> findings = runProfileChecks(QFile::encodeName(profilePath_));
+    ProfileIssuesDialog dialog(profilePath_, this);
+    dialog.setFindings(findings);
+    dialog.exec();
 }
 
 void Prismet::show_error(const QString& message, const QString& path)

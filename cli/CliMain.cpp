@@ -15,13 +15,16 @@ const char kUsage[] =
     "                        converts colour values read from standard input or --values\n"
     "  convert IN OUT --profile DST\n"
     "                        converts a PNG, JPEG, BMP or TIFF image to a profile\n"
+    "  check PROFILE|FOLDER...\n"
+    "                        the conformance check of each profile file, findings by severity\n"
     "\n"
-    "Every command accepts --help; info, tag, dump and transform accept --json.\n"
+    "Every command accepts --help; info, tag, dump, transform and check accept --json.\n"
     "A PROFILE is a file path, - for standard input, a built-in name (*srgb, *lab, *lab2,\n"
     "*xyz) or a PNG, JPEG or TIFF image (its embedded profile).\n"
     "\n"
     "Exit status: 0 success, 1 a profile, tag or image cannot be read or converted, or the\n"
-    "output cannot be written, 2 bad usage.\n";
+    "output cannot be written, 2 bad usage, 3 check found a finding at or above its\n"
+    "--min-severity.\n";
 
 const char kTryHelp[] = "Try 'prismet-cli --help'.\n";
 
@@ -56,6 +59,8 @@ int runCli(const QStringList& args, CliIO& io)
         return runConvert(rest, io);
     if (command == QLatin1String("dump"))
         return runDump(rest, io);
+    if (command == QLatin1String("check"))
+        return runCheck(rest, io);
     io.error(QStringLiteral("unknown command '%1'").arg(command));
     io.err += kTryHelp;
     return kExitUsage;

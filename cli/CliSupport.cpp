@@ -34,7 +34,8 @@ int writeStreams(const CliIO& io, int status, std::FILE* out, std::FILE* err)
     if (!written || !flushed || std::ferror(out)) {
         std::fprintf(err, "prismet-cli: cannot write to standard output: %s\n",
                      writeErrno ? std::strerror(writeErrno) : "write error");
-        if (status == kExitOk)
+        // A lost report is a failure of its own, also when check found something.
+        if (status == kExitOk || status == kExitFindings)
             status = kExitUnreadable;
     }
     std::fflush(err);

@@ -25,6 +25,7 @@ enum CliExit : int {
     kExitOk = 0,
     kExitUnreadable = 1,  // a profile, tag or image cannot be read or converted
     kExitUsage = 2,       // bad arguments or malformed values
+    kExitFindings = 3,    // check: a finding at or above the chosen severity
 };
 
 // Standard input, output and error of one run; the program prints the buffers when it ends,
@@ -40,7 +41,8 @@ struct CliIO {
 };
 
 // Writes the run's buffers to the program's streams. A failed write to standard output (a full
-// disk, a closed pipe) is reported on standard error and turns a successful status into 1.
+// disk, a closed pipe) is reported on standard error and turns a successful status (or check's
+// 3) into 1.
 int writeStreams(const CliIO& io, int status, std::FILE* out, std::FILE* err);
 
 // While it lives, Qt's own messages (image plug-ins, libpng) reach the run's standard error as

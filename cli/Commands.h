@@ -21,3 +21,4 @@ int runTag(const QStringList& args, CliIO& io);
 int runTransform(const QStringList& args, CliIO& io);
 int runConvert(const QStringList& args, CliIO& io);
 int runDump(const QStringList& args, CliIO& io);
+int runCheck(const QStringList& args, CliIO& io);
