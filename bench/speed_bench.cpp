@@ -189,11 +189,11 @@ void Levels(benchmark::internal::Benchmark* b)
 
 }  // namespace
 
-BENCHMARK(BM_Qt_MatrixShaper_RGB32_InPlace)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Krm_MatrixShaper_BGRA8_InPlace)->Apply(Levels)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Krm_MatrixShaper_RGB8)->Apply(Levels)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Krm_CLUT_RGB8_to_CMYK8)->Apply(Levels)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Krm_CLUT_RGB16_to_CMYK16)->Apply(Levels)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Qt_MatrixShaper_RGB32_InPlace)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Krm_MatrixShaper_BGRA8_InPlace)->Apply(Levels)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Krm_MatrixShaper_RGB8)->Apply(Levels)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Krm_CLUT_RGB8_to_CMYK8)->Apply(Levels)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Krm_CLUT_RGB16_to_CMYK16)->Apply(Levels)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Krm_Threads_MatrixShaper_BGRA8)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Krm_Threads_CLUT_RGB8_to_CMYK8)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_OpenAndDecodeAllTags_CMYK)->Unit(benchmark::kMillisecond);

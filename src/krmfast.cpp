@@ -139,47 +139,72 @@ struct _krmFastWorker {
 
 namespace {
 
+// A line's layout copied out of the worker data into locals: byte stores could alias the fields,
+// which would make the compiler reload them for every sample.
+struct Offsets {
+    krmUInt32Number in[3], ia, ps, out[4], oa, pd, outN, inBytes, outBytes, domain[3], stride[3];
+    bool alpha;
+    explicit Offsets(const _krmFastWorker* f)
+        : ia(krmUInt32Number(f->in.alpha)), ps(f->in.pixelSize), oa(krmUInt32Number(f->out.alpha)),
+          pd(f->out.pixelSize), outN(f->out.nChan), inBytes(f->in.bytes), outBytes(f->out.bytes), alpha(f->fuseAlpha)
+    {
+        for (int i = 0; i < 3; i++) {
+            in[i] = f->in.off[i];
+            domain[i] = f->Domain[i];
+            stride[i] = f->Stride[i];
+        }
+        for (int i = 0; i < 4; i++) out[i] = f->out.off[i];
+    }
+};
+
 // ---------------------------------------------------------------------------------------------
 // Matrix-shaper lines (8-bit RGB in and out)
 // ---------------------------------------------------------------------------------------------
 
-inline void MatShaperPixel(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d)
+inline void MatShaperPixel(const _krmFastWorker* f, const Offsets& L, const krmUInt8Number* s, krmUInt8Number* d)
 {
-    const krmInt32Number* a = f->Fused[0][s[f->in.off[0]]];
-    const krmInt32Number* b = f->Fused[1][s[f->in.off[1]]];
-    const krmInt32Number* c = f->Fused[2][s[f->in.off[2]]];
-    const krmUInt8Number alpha = f->fuseAlpha ? s[f->in.alpha] : 0;
+    const krmInt32Number* a = f->Fused[0][s[L.in[0]]];
+    const krmInt32Number* b = f->Fused[1][s[L.in[1]]];
+    const krmInt32Number* c = f->Fused[2][s[L.in[2]]];
+    const krmUInt8Number alpha = L.alpha ? s[L.ia] : 0;
+    krmUInt8Number o[3];
     for (int k = 0; k < 3; k++) {
         const krmInt32Number v = std::clamp((a[k] + b[k] + c[k]) >> 14, 0, krmInt32Number(kShaperSteps - 1));
-        d[f->out.off[k]] = f->Out8[k][v];
+        o[k] = f->Out8[k][v];
     }
-    if (f->fuseAlpha) d[f->out.alpha] = alpha;
+    d[L.out[0]] = o[0];
+    d[L.out[1]] = o[1];
+    d[L.out[2]] = o[2];
+    if (L.alpha) d[L.oa] = alpha;
 }
 
 void MatShaperLinePortable(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
 {
-    for (krmUInt32Number i = 0; i < n; i++, s += f->in.pixelSize, d += f->out.pixelSize) MatShaperPixel(f, s, d);
+    const Offsets L(f);
+    for (krmUInt32Number i = 0; i < n; i++, s += L.ps, d += L.pd) MatShaperPixel(f, L, s, d);
 }
 
 #ifdef KRM_X86
 // Writes the clamped 1.14 indices of several pixels through the output tables.
-inline void MatShaperStore(const _krmFastWorker* f, const krmUInt16Number* idx, const krmUInt8Number* s,
-                           krmUInt8Number* d, krmUInt32Number count)
+inline void MatShaperStore(const _krmFastWorker* f, const Offsets& L, const krmUInt16Number* idx,
+                           const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number count)
 {
-    for (krmUInt32Number p = 0; p < count; p++, s += f->in.pixelSize, d += f->out.pixelSize) {
-        const krmUInt8Number alpha = f->fuseAlpha ? s[f->in.alpha] : 0;
-        d[f->out.off[0]] = f->Out8[0][idx[4 * p]];
-        d[f->out.off[1]] = f->Out8[1][idx[4 * p + 1]];
-        d[f->out.off[2]] = f->Out8[2][idx[4 * p + 2]];
-        if (f->fuseAlpha) d[f->out.alpha] = alpha;
+    for (krmUInt32Number p = 0; p < count; p++, s += L.ps, d += L.pd) {
+        const krmUInt8Number alpha = L.alpha ? s[L.ia] : 0;
+        const krmUInt8Number r = f->Out8[0][idx[4 * p]], g = f->Out8[1][idx[4 * p + 1]], b = f->Out8[2][idx[4 * p + 2]];
+        d[L.out[0]] = r;
+        d[L.out[1]] = g;
+        d[L.out[2]] = b;
+        if (L.alpha) d[L.oa] = alpha;
     }
 }
 
-__attribute__((target("sse2"))) inline __m128i MatShaperSum128(const _krmFastWorker* f, const krmUInt8Number* s)
+__attribute__((target("sse2"))) inline __m128i MatShaperSum128(const _krmFastWorker* f, const Offsets& L,
+                                                                const krmUInt8Number* s)
 {
-    const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[0][s[f->in.off[0]]]));
-    const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[1][s[f->in.off[1]]]));
-    const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[2][s[f->in.off[2]]]));
+    const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[0][s[L.in[0]]]));
+    const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[1][s[L.in[1]]]));
+    const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[2][s[L.in[2]]]));
     return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a, b), c), 14);
 }
 
@@ -189,31 +214,32 @@ __attribute__((target("sse2"))) void MatShaperLineSSE2(const _krmFastWorker* f, 
                                                        krmUInt8Number* d, krmUInt32Number n)
 {
     const __m128i lo = _mm_setzero_si128(), hi = _mm_set1_epi16(std::int16_t(kShaperSteps - 1));
-    const krmUInt32Number ps = f->in.pixelSize, pd = f->out.pixelSize;
+    const Offsets L(f);
+    const krmUInt32Number ps = L.ps, pd = L.pd;
     alignas(16) krmUInt16Number idx[8];
     krmUInt32Number i = 0;
     for (; i + 2 <= n; i += 2, s += 2 * ps, d += 2 * pd) {
-        __m128i w = _mm_packs_epi32(MatShaperSum128(f, s), MatShaperSum128(f, s + ps));
+        __m128i w = _mm_packs_epi32(MatShaperSum128(f, L, s), MatShaperSum128(f, L, s + ps));
         w = _mm_min_epi16(_mm_max_epi16(w, lo), hi);
         _mm_store_si128(reinterpret_cast<__m128i*>(idx), w);
-        MatShaperStore(f, idx, s, d, 2);
+        MatShaperStore(f, L, idx, s, d, 2);
     }
-    if (i < n) MatShaperPixel(f, s, d);
+    if (i < n) MatShaperPixel(f, L, s, d);
 }
 
-__attribute__((target("avx2"))) inline __m256i MatShaperPair(const _krmFastWorker* f, int ch, const krmUInt8Number* s0,
-                                                             const krmUInt8Number* s1)
+__attribute__((target("avx2"))) inline __m256i MatShaperPair(const _krmFastWorker* f, const Offsets& L, int ch,
+                                                             const krmUInt8Number* s0, const krmUInt8Number* s1)
 {
-    const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[ch][s0[f->in.off[ch]]]));
-    const __m128i y = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[ch][s1[f->in.off[ch]]]));
+    const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[ch][s0[L.in[ch]]]));
+    const __m128i y = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[ch][s1[L.in[ch]]]));
     return _mm256_inserti128_si256(_mm256_castsi128_si256(x), y, 1);
 }
 
-__attribute__((target("avx2"))) inline __m256i MatShaperSum256(const _krmFastWorker* f, const krmUInt8Number* s0,
-                                                               const krmUInt8Number* s1)
+__attribute__((target("avx2"))) inline __m256i MatShaperSum256(const _krmFastWorker* f, const Offsets& L,
+                                                               const krmUInt8Number* s0, const krmUInt8Number* s1)
 {
-    const __m256i sum = _mm256_add_epi32(_mm256_add_epi32(MatShaperPair(f, 0, s0, s1), MatShaperPair(f, 1, s0, s1)),
-                                         MatShaperPair(f, 2, s0, s1));
+    const __m256i sum = _mm256_add_epi32(
+        _mm256_add_epi32(MatShaperPair(f, L, 0, s0, s1), MatShaperPair(f, L, 1, s0, s1)), MatShaperPair(f, L, 2, s0, s1));
     return _mm256_srai_epi32(sum, 14);
 }
 
@@ -222,18 +248,19 @@ __attribute__((target("avx2"))) void MatShaperLineAVX2(const _krmFastWorker* f, 
                                                        krmUInt8Number* d, krmUInt32Number n)
 {
     const __m256i lo = _mm256_setzero_si256(), hi = _mm256_set1_epi16(std::int16_t(kShaperSteps - 1));
-    const krmUInt32Number ps = f->in.pixelSize, pd = f->out.pixelSize;
+    const Offsets L(f);
+    const krmUInt32Number ps = L.ps, pd = L.pd;
     alignas(32) krmUInt16Number idx[16];
     krmUInt32Number i = 0;
     for (; i + 4 <= n; i += 4, s += 4 * ps, d += 4 * pd) {
-        const __m256i a = MatShaperSum256(f, s, s + 2 * ps);
-        const __m256i b = MatShaperSum256(f, s + ps, s + 3 * ps);
+        const __m256i a = MatShaperSum256(f, L, s, s + 2 * ps);
+        const __m256i b = MatShaperSum256(f, L, s + ps, s + 3 * ps);
         __m256i w = _mm256_packs_epi32(a, b);  // pixels 0, 1 | 2, 3
         w = _mm256_min_epi16(_mm256_max_epi16(w, lo), hi);
         _mm256_store_si256(reinterpret_cast<__m256i*>(idx), w);
-        MatShaperStore(f, idx, s, d, 4);
+        MatShaperStore(f, L, idx, s, d, 4);
     }
-    for (; i < n; i++, s += ps, d += pd) MatShaperPixel(f, s, d);
+    for (; i < n; i++, s += ps, d += pd) MatShaperPixel(f, L, s, d);
 }
 #endif
 
@@ -327,9 +354,11 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Corners4(con
                                                                             const Cells& c, krmUInt32Number k,
                                                                             int corner)
 {
-    std::int64_t v[4];
-    for (int i = 0; i < 4; i++) std::memcpy(&v[i], t + c.off[k + i][corner], 8);
-    return _mm512_cvtepu16_epi32(_mm256_setr_epi64x(v[0], v[1], v[2], v[3]));
+    auto pair = [&](int i) {
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + c.off[k + i][corner])),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + c.off[k + i + 1][corner])));
+    };
+    return _mm512_cvtepu16_epi32(_mm256_inserti128_si256(_mm256_castsi128_si256(pair(0)), pair(2), 1));
 }
 
 // Four pixels of four outputs per 512-bit register.
@@ -356,12 +385,12 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void InterpolateAVX512(cons
 typedef void (*InterpolateFn)(const _krmFastWorker* f, Cells& c, krmUInt32Number count);
 
 // Fills the cells of up to kBlock pixels from 8- or 16-bit input.
-void PrepareBlock(const _krmFastWorker* f, const krmUInt8Number* s, Cells& c, krmUInt32Number count)
+void PrepareBlock(const _krmFastWorker* f, const Offsets& L, const krmUInt8Number* s, Cells& c, krmUInt32Number count)
 {
-    const krmUInt32Number ps = f->in.pixelSize;
-    if (f->in.bytes == 1) {
+    const krmUInt32Number ps = L.ps;
+    if (L.inBytes == 1) {
         for (krmUInt32Number k = 0; k < count; k++, s += ps) {
-            const krmUInt32Number r = s[f->in.off[0]], g = s[f->in.off[1]], b = s[f->in.off[2]];
+            const krmUInt32Number r = s[L.in[0]], g = s[L.in[1]], b = s[L.in[2]];
             PrepareCell(c, k, f->Base[0][r] + f->Base[1][g] + f->Base[2][b], f->Rest[0][r], f->Rest[1][g],
                         f->Rest[2][b], f->Upper[0][r], f->Upper[1][g], f->Upper[2][b]);
         }
@@ -370,28 +399,29 @@ void PrepareBlock(const _krmFastWorker* f, const krmUInt8Number* s, Cells& c, kr
     for (krmUInt32Number k = 0; k < count; k++, s += ps) {
         krmUInt32Number base = 0, rest[3], upper[3];
         for (int ch = 0; ch < 3; ch++) {
-            const krmUInt32Number v = Load16(s + f->in.off[ch]);
-            const krmUInt32Number a = v * f->Domain[ch];
+            const krmUInt32Number v = Load16(s + L.in[ch]);
+            const krmUInt32Number a = v * L.domain[ch];
             const krmUInt32Number fk = a + (a + 0x7FFFu) / 0xFFFFu;
-            base += (fk >> 16) * f->Stride[ch];
+            base += (fk >> 16) * L.stride[ch];
             rest[ch] = fk & 0xFFFF;
-            upper[ch] = (v == 0xFFFF || f->Domain[ch] == 0) ? 0 : f->Stride[ch];
+            upper[ch] = (v == 0xFFFF || L.domain[ch] == 0) ? 0 : L.stride[ch];
         }
         PrepareCell(c, k, base, rest[0], rest[1], rest[2], upper[0], upper[1], upper[2]);
     }
 }
 
-void StoreBlock(const _krmFastWorker* f, const Cells& c, const krmUInt8Number* s, krmUInt8Number* d,
-                krmUInt32Number count)
+void StoreBlock(const Offsets& L, const Cells& c, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number count)
 {
-    const krmUInt32Number n = f->out.nChan;
-    for (krmUInt32Number k = 0; k < count; k++, s += f->in.pixelSize, d += f->out.pixelSize) {
-        const krmUInt8Number alpha = f->fuseAlpha ? s[f->in.alpha] : 0;
-        if (f->out.bytes == 1)
-            for (krmUInt32Number o = 0; o < n; o++) d[f->out.off[o]] = From16To8(c.out[k][o]);
-        else
-            for (krmUInt32Number o = 0; o < n; o++) Store16(d + f->out.off[o], c.out[k][o]);
-        if (f->fuseAlpha) d[f->out.alpha] = alpha;
+    const krmUInt32Number n = L.outN;
+    for (krmUInt32Number k = 0; k < count; k++, s += L.ps, d += L.pd) {
+        const krmUInt8Number alpha = L.alpha ? s[L.ia] : 0;
+        if (L.outBytes == 1) {
+            krmUInt8Number o8[4];
+            for (krmUInt32Number o = 0; o < 4; o++) o8[o] = From16To8(c.out[k][o]);
+            for (krmUInt32Number o = 0; o < n; o++) d[L.out[o]] = o8[o];
+        } else
+            for (krmUInt32Number o = 0; o < n; o++) Store16(d + L.out[o], c.out[k][o]);
+        if (L.alpha) d[L.oa] = alpha;
     }
 }
 
@@ -399,13 +429,14 @@ template <InterpolateFn Interpolate>
 void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
 {
     Cells c;
+    const Offsets L(f);
     while (n > 0) {
         const krmUInt32Number count = std::min(n, kBlock);
-        PrepareBlock(f, s, c, count);
+        PrepareBlock(f, L, s, c, count);
         Interpolate(f, c, count);
-        StoreBlock(f, c, s, d, count);
-        s += count * f->in.pixelSize;
-        d += count * f->out.pixelSize;
+        StoreBlock(L, c, s, d, count);
+        s += count * L.ps;
+        d += count * L.pd;
         n -= count;
     }
 }
