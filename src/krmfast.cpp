@@ -161,106 +161,109 @@ struct Offsets {
 // Matrix-shaper lines (8-bit RGB in and out)
 // ---------------------------------------------------------------------------------------------
 
-inline void MatShaperPixel(const _krmFastWorker* f, const Offsets& L, const krmUInt8Number* s, krmUInt8Number* d)
+// The two layouts that matter most with their offsets fixed at compile time: BGRA8 in place with
+// its alpha (the proofing view, QImage's RGB32) and RGB8. A fixed 4-byte pixel with alpha is
+// written with one store.
+template <krmUInt32Number PS, krmUInt32Number PD, krmUInt32Number I0, krmUInt32Number I1, krmUInt32Number I2,
+          krmUInt32Number O0, krmUInt32Number O1, krmUInt32Number O2, krmInt32Number IA, krmInt32Number OA>
+struct FixedOffsets {
+    static constexpr krmUInt32Number in[3] = {I0, I1, I2}, out[4] = {O0, O1, O2, 0};
+    static constexpr krmUInt32Number ps = PS, pd = PD, ia = krmUInt32Number(IA), oa = krmUInt32Number(OA);
+    static constexpr bool alpha = IA >= 0 && OA >= 0;
+    static constexpr bool wholePixel = alpha && PD == 4;
+    explicit FixedOffsets(const _krmFastWorker*) {}
+    static bool Matches(const _krmFastWorker* f)
+    {
+        return f->in.pixelSize == PS && f->out.pixelSize == PD && f->in.off[0] == I0 && f->in.off[1] == I1 &&
+               f->in.off[2] == I2 && f->out.off[0] == O0 && f->out.off[1] == O1 && f->out.off[2] == O2 &&
+               f->fuseAlpha == alpha && (!alpha || (f->in.alpha == IA && f->out.alpha == OA));
+    }
+};
+using BGRA8WithAlpha = FixedOffsets<4, 4, 2, 1, 0, 2, 1, 0, 3, 3>;
+using RGB8Only = FixedOffsets<3, 3, 0, 1, 2, 0, 1, 2, -1, -1>;
+
+struct RuntimeOffsets : Offsets {
+    static constexpr bool wholePixel = false;
+    using Offsets::Offsets;
+};
+
+template <class L>
+inline void MatShaperWrite(const L& l, krmUInt8Number* d, krmUInt8Number r, krmUInt8Number g, krmUInt8Number b,
+                           krmUInt8Number alpha)
 {
-    const krmInt32Number* a = f->Fused[0][s[L.in[0]]];
-    const krmInt32Number* b = f->Fused[1][s[L.in[1]]];
-    const krmInt32Number* c = f->Fused[2][s[L.in[2]]];
-    const krmUInt8Number alpha = L.alpha ? s[L.ia] : 0;
+    if constexpr (L::wholePixel) {
+        const krmUInt32Number px = (krmUInt32Number(r) << (8 * l.out[0])) | (krmUInt32Number(g) << (8 * l.out[1])) |
+                                   (krmUInt32Number(b) << (8 * l.out[2])) | (krmUInt32Number(alpha) << (8 * l.oa));
+        std::memcpy(d, &px, 4);
+    } else {
+        d[l.out[0]] = r;
+        d[l.out[1]] = g;
+        d[l.out[2]] = b;
+        if (l.alpha) d[l.oa] = alpha;
+    }
+}
+
+template <class L>
+inline void MatShaperPixel(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, krmUInt8Number* d)
+{
+    const krmInt32Number* a = f->Fused[0][s[l.in[0]]];
+    const krmInt32Number* b = f->Fused[1][s[l.in[1]]];
+    const krmInt32Number* c = f->Fused[2][s[l.in[2]]];
+    const krmUInt8Number alpha = l.alpha ? s[l.ia] : 0;
     krmUInt8Number o[3];
     for (int k = 0; k < 3; k++) {
         const krmInt32Number v = std::clamp((a[k] + b[k] + c[k]) >> 14, 0, krmInt32Number(kShaperSteps - 1));
         o[k] = f->Out8[k][v];
     }
-    d[L.out[0]] = o[0];
-    d[L.out[1]] = o[1];
-    d[L.out[2]] = o[2];
-    if (L.alpha) d[L.oa] = alpha;
+    MatShaperWrite(l, d, o[0], o[1], o[2], alpha);
 }
 
+template <class L>
 void MatShaperLinePortable(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
 {
-    const Offsets L(f);
-    for (krmUInt32Number i = 0; i < n; i++, s += L.ps, d += L.pd) MatShaperPixel(f, L, s, d);
+    const L l(f);
+    for (krmUInt32Number i = 0; i < n; i++, s += l.ps, d += l.pd) MatShaperPixel(f, l, s, d);
 }
 
 #ifdef KRM_X86
-// Writes the clamped 1.14 indices of several pixels through the output tables.
-inline void MatShaperStore(const _krmFastWorker* f, const Offsets& L, const krmUInt16Number* idx,
-                           const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number count)
-{
-    for (krmUInt32Number p = 0; p < count; p++, s += L.ps, d += L.pd) {
-        const krmUInt8Number alpha = L.alpha ? s[L.ia] : 0;
-        const krmUInt8Number r = f->Out8[0][idx[4 * p]], g = f->Out8[1][idx[4 * p + 1]], b = f->Out8[2][idx[4 * p + 2]];
-        d[L.out[0]] = r;
-        d[L.out[1]] = g;
-        d[L.out[2]] = b;
-        if (L.alpha) d[L.oa] = alpha;
-    }
-}
-
-__attribute__((target("sse2"))) inline __m128i MatShaperSum128(const _krmFastWorker* f, const Offsets& L,
+template <class L>
+__attribute__((target("sse2"))) inline __m128i MatShaperSum128(const _krmFastWorker* f, const L& l,
                                                                 const krmUInt8Number* s)
 {
-    const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[0][s[L.in[0]]]));
-    const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[1][s[L.in[1]]]));
-    const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[2][s[L.in[2]]]));
+    const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[0][s[l.in[0]]]));
+    const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[1][s[l.in[1]]]));
+    const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[2][s[l.in[2]]]));
     return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a, b), c), 14);
 }
 
-// Two pixels: the signed 16-bit pack saturates beyond the clamp range, so min/max on words clamp
-// exactly as the 32-bit clamp does.
+// Four pixels, two to a register: the signed 16-bit pack saturates beyond the clamp range, so
+// min/max on words clamp exactly as the 32-bit clamp does. Wider registers measured slower here:
+// the work is table loads, not arithmetic.
+template <class L>
 __attribute__((target("sse2"))) void MatShaperLineSSE2(const _krmFastWorker* f, const krmUInt8Number* s,
                                                        krmUInt8Number* d, krmUInt32Number n)
 {
+    const L l(f);
     const __m128i lo = _mm_setzero_si128(), hi = _mm_set1_epi16(std::int16_t(kShaperSteps - 1));
-    const Offsets L(f);
-    const krmUInt32Number ps = L.ps, pd = L.pd;
-    alignas(16) krmUInt16Number idx[8];
-    krmUInt32Number i = 0;
-    for (; i + 2 <= n; i += 2, s += 2 * ps, d += 2 * pd) {
-        __m128i w = _mm_packs_epi32(MatShaperSum128(f, L, s), MatShaperSum128(f, L, s + ps));
-        w = _mm_min_epi16(_mm_max_epi16(w, lo), hi);
-        _mm_store_si128(reinterpret_cast<__m128i*>(idx), w);
-        MatShaperStore(f, L, idx, s, d, 2);
-    }
-    if (i < n) MatShaperPixel(f, L, s, d);
-}
-
-__attribute__((target("avx2"))) inline __m256i MatShaperPair(const _krmFastWorker* f, const Offsets& L, int ch,
-                                                             const krmUInt8Number* s0, const krmUInt8Number* s1)
-{
-    const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[ch][s0[L.in[ch]]]));
-    const __m128i y = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[ch][s1[L.in[ch]]]));
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(x), y, 1);
-}
-
-__attribute__((target("avx2"))) inline __m256i MatShaperSum256(const _krmFastWorker* f, const Offsets& L,
-                                                               const krmUInt8Number* s0, const krmUInt8Number* s1)
-{
-    const __m256i sum = _mm256_add_epi32(
-        _mm256_add_epi32(MatShaperPair(f, L, 0, s0, s1), MatShaperPair(f, L, 1, s0, s1)), MatShaperPair(f, L, 2, s0, s1));
-    return _mm256_srai_epi32(sum, 14);
-}
-
-// Four pixels: lanes hold pixels 0, 2 | 1, 3 so that the in-lane pack yields them in order.
-__attribute__((target("avx2"))) void MatShaperLineAVX2(const _krmFastWorker* f, const krmUInt8Number* s,
-                                                       krmUInt8Number* d, krmUInt32Number n)
-{
-    const __m256i lo = _mm256_setzero_si256(), hi = _mm256_set1_epi16(std::int16_t(kShaperSteps - 1));
-    const Offsets L(f);
-    const krmUInt32Number ps = L.ps, pd = L.pd;
-    alignas(32) krmUInt16Number idx[16];
+    const krmUInt32Number ps = l.ps, pd = l.pd;
     krmUInt32Number i = 0;
     for (; i + 4 <= n; i += 4, s += 4 * ps, d += 4 * pd) {
-        const __m256i a = MatShaperSum256(f, L, s, s + 2 * ps);
-        const __m256i b = MatShaperSum256(f, L, s + ps, s + 3 * ps);
-        __m256i w = _mm256_packs_epi32(a, b);  // pixels 0, 1 | 2, 3
-        w = _mm256_min_epi16(_mm256_max_epi16(w, lo), hi);
-        _mm256_store_si256(reinterpret_cast<__m256i*>(idx), w);
-        MatShaperStore(f, L, idx, s, d, 4);
+        const krmUInt8Number a0 = l.alpha ? s[l.ia] : 0, a1 = l.alpha ? s[ps + l.ia] : 0,
+                             a2 = l.alpha ? s[2 * ps + l.ia] : 0, a3 = l.alpha ? s[3 * ps + l.ia] : 0;
+        __m128i w0 = _mm_packs_epi32(MatShaperSum128(f, l, s), MatShaperSum128(f, l, s + ps));
+        __m128i w1 = _mm_packs_epi32(MatShaperSum128(f, l, s + 2 * ps), MatShaperSum128(f, l, s + 3 * ps));
+        w0 = _mm_min_epi16(_mm_max_epi16(w0, lo), hi);
+        w1 = _mm_min_epi16(_mm_max_epi16(w1, lo), hi);
+        MatShaperWrite(l, d, f->Out8[0][_mm_extract_epi16(w0, 0)], f->Out8[1][_mm_extract_epi16(w0, 1)],
+                       f->Out8[2][_mm_extract_epi16(w0, 2)], a0);
+        MatShaperWrite(l, d + pd, f->Out8[0][_mm_extract_epi16(w0, 4)], f->Out8[1][_mm_extract_epi16(w0, 5)],
+                       f->Out8[2][_mm_extract_epi16(w0, 6)], a1);
+        MatShaperWrite(l, d + 2 * pd, f->Out8[0][_mm_extract_epi16(w1, 0)], f->Out8[1][_mm_extract_epi16(w1, 1)],
+                       f->Out8[2][_mm_extract_epi16(w1, 2)], a2);
+        MatShaperWrite(l, d + 3 * pd, f->Out8[0][_mm_extract_epi16(w1, 4)], f->Out8[1][_mm_extract_epi16(w1, 5)],
+                       f->Out8[2][_mm_extract_epi16(w1, 6)], a3);
     }
-    for (; i < n; i++, s += ps, d += pd) MatShaperPixel(f, L, s, d);
+    for (; i < n; i++, s += ps, d += pd) MatShaperPixel(f, l, s, d);
 }
 #endif
 
@@ -566,11 +569,13 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
     };
     if (kind == kMatShaper) {
 #ifdef KRM_X86
-        // 512-bit registers do not pay here: the work is table loads, not arithmetic.
-        if (level >= kAVX2) return use("matrix-shaper avx2", FastXFORM<MatShaperLineAVX2>);
-        if (level >= kSSE2) return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2>);
+        if (level >= kSSE2) {
+            if (BGRA8WithAlpha::Matches(f)) return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<BGRA8WithAlpha>>);
+            if (RGB8Only::Matches(f)) return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<RGB8Only>>);
+            return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<RuntimeOffsets>>);
+        }
 #endif
-        return use("matrix-shaper portable", FastXFORM<MatShaperLinePortable>);
+        return use("matrix-shaper portable", FastXFORM<MatShaperLinePortable<RuntimeOffsets>>);
     }
 #ifdef KRM_X86
     if (level >= kAVX512) return use("clut avx512", FastXFORM<CLUTLine<InterpolateAVX512>>);
