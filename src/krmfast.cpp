@@ -132,9 +132,11 @@ struct _krmFastWorker {
     krmUInt32Number Base[3][256];
     krmUInt32Number Upper[3][256];
     krmUInt32Number Rest[3][256];
+    krmUInt64Number Key[3][256];  // fraction above, upper-neighbour offset below: the sort key
     krmUInt32Number Domain[3];
     krmUInt32Number Stride[3];
     krmUInt16Number* Table;
+    void (*clutLine)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n);
 };
 
 namespace {
@@ -280,12 +282,15 @@ struct Cells {
     alignas(64) krmUInt16Number out[kBlock][4];
 };
 
-inline void PrepareCell(Cells& c, krmUInt32Number k, krmUInt32Number base, krmUInt32Number rx, krmUInt32Number ry,
-                        krmUInt32Number rz, krmUInt32Number X1, krmUInt32Number Y1, krmUInt32Number Z1)
+inline krmUInt64Number SortKey(krmUInt32Number rest, krmUInt32Number upper)
 {
-    krmUInt64Number x = (krmUInt64Number(rx) << 32) | X1;
-    krmUInt64Number y = (krmUInt64Number(ry) << 32) | Y1;
-    krmUInt64Number z = (krmUInt64Number(rz) << 32) | Z1;
+    return (krmUInt64Number(rest) << 32) | upper;
+}
+
+inline void PrepareCell(Cells& c, krmUInt32Number k, krmUInt32Number base, krmUInt64Number x, krmUInt64Number y,
+                        krmUInt64Number z)
+{
+    const krmUInt32Number X1 = krmUInt32Number(x), Y1 = krmUInt32Number(y), Z1 = krmUInt32Number(z);
     krmUInt64Number a = std::max(x, y), b = std::min(x, y);
     const krmUInt64Number cl = std::min(b, z);
     b = std::max(b, z);
@@ -387,68 +392,127 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void InterpolateAVX512(cons
 
 typedef void (*InterpolateFn)(const _krmFastWorker* f, Cells& c, krmUInt32Number count);
 
+// The conversions to CMYK with their layouts fixed at compile time: RGB of 8 or 16 bits in, four
+// adjacent output samples, no alpha; the cells' four words per pixel then are the output order.
+template <krmUInt32Number InBytes, krmUInt32Number OutBytes>
+struct RGBToCMYK : Offsets {
+    static constexpr krmUInt32Number in[3] = {0, InBytes, 2 * InBytes};
+    static constexpr krmUInt32Number ps = 3 * InBytes, pd = 4 * OutBytes, inBytes = InBytes, outBytes = OutBytes,
+                                      outN = 4;
+    static constexpr bool alpha = false, contiguous = true;
+    using Offsets::Offsets;
+    static bool Matches(const _krmFastWorker* f)
+    {
+        if (f->in.bytes != InBytes || f->out.bytes != OutBytes || f->fuseAlpha || f->out.nChan != 4) return false;
+        if (f->in.pixelSize != ps || f->out.pixelSize != pd) return false;
+        for (krmUInt32Number i = 0; i < 3; i++)
+            if (f->in.off[i] != in[i]) return false;
+        for (krmUInt32Number i = 0; i < 4; i++)
+            if (f->out.off[i] != i * OutBytes) return false;
+        return true;
+    }
+};
+
+struct RuntimeCLUTOffsets : Offsets {
+    static constexpr bool contiguous = false;
+    using Offsets::Offsets;
+};
+
 // Fills the cells of up to kBlock pixels from 8- or 16-bit input.
-void PrepareBlock(const _krmFastWorker* f, const Offsets& L, const krmUInt8Number* s, Cells& c, krmUInt32Number count)
+template <class L>
+void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, Cells& c, krmUInt32Number count)
 {
-    const krmUInt32Number ps = L.ps;
-    if (L.inBytes == 1) {
-        for (krmUInt32Number k = 0; k < count; k++, s += ps) {
-            const krmUInt32Number r = s[L.in[0]], g = s[L.in[1]], b = s[L.in[2]];
-            PrepareCell(c, k, f->Base[0][r] + f->Base[1][g] + f->Base[2][b], f->Rest[0][r], f->Rest[1][g],
-                        f->Rest[2][b], f->Upper[0][r], f->Upper[1][g], f->Upper[2][b]);
+    if (l.inBytes == 1) {
+        for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
+            const krmUInt32Number r = s[l.in[0]], g = s[l.in[1]], b = s[l.in[2]];
+            PrepareCell(c, k, f->Base[0][r] + f->Base[1][g] + f->Base[2][b], f->Key[0][r], f->Key[1][g], f->Key[2][b]);
         }
         return;
     }
-    for (krmUInt32Number k = 0; k < count; k++, s += ps) {
-        krmUInt32Number base = 0, rest[3], upper[3];
+    for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
+        krmUInt32Number base = 0;
+        krmUInt64Number key[3];
         for (int ch = 0; ch < 3; ch++) {
-            const krmUInt32Number v = Load16(s + L.in[ch]);
-            const krmUInt32Number a = v * L.domain[ch];
+            const krmUInt32Number v = Load16(s + l.in[ch]);
+            const krmUInt32Number a = v * l.domain[ch];
             const krmUInt32Number fk = a + (a + 0x7FFFu) / 0xFFFFu;
-            base += (fk >> 16) * L.stride[ch];
-            rest[ch] = fk & 0xFFFF;
-            upper[ch] = (v == 0xFFFF || L.domain[ch] == 0) ? 0 : L.stride[ch];
+            base += (fk >> 16) * l.stride[ch];
+            key[ch] = SortKey(fk & 0xFFFF, (v == 0xFFFF || l.domain[ch] == 0) ? 0 : l.stride[ch]);
         }
-        PrepareCell(c, k, base, rest[0], rest[1], rest[2], upper[0], upper[1], upper[2]);
+        PrepareCell(c, k, base, key[0], key[1], key[2]);
     }
 }
 
-void StoreBlock(const Offsets& L, const Cells& c, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number count)
+template <class L>
+void StoreBlock(const L& l, const Cells& c, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number count)
 {
-    const krmUInt32Number n = L.outN;
-    for (krmUInt32Number k = 0; k < count; k++, s += L.ps, d += L.pd) {
-        const krmUInt8Number alpha = L.alpha ? s[L.ia] : 0;
-        if (L.outBytes == 1) {
+    if constexpr (L::contiguous) {
+        if constexpr (L::outBytes == 2) {
+            std::memcpy(d, c.out, count * 8);
+        } else {
+            // The whole block at once, so that it vectorises: (w * 65281 + 2^23) >> 24 equals
+            // (t - (t >> 8)) >> 8 with t = w + 128 for every word.
+            alignas(64) krmUInt8Number bytes[kBlock * 4];
+            const krmUInt16Number* w = &c.out[0][0];
+            for (krmUInt32Number i = 0; i < kBlock * 4; i++) {
+                const krmUInt32Number t = krmUInt32Number(w[i]) + 128;
+                bytes[i] = krmUInt8Number((t - (t >> 8)) >> 8);
+            }
+            std::memcpy(d, bytes, count * 4);
+        }
+        return;
+    }
+    const krmUInt32Number n = l.outN;
+    for (krmUInt32Number k = 0; k < count; k++, s += l.ps, d += l.pd) {
+        const krmUInt8Number alpha = l.alpha ? s[l.ia] : 0;
+        if (l.outBytes == 1) {
             krmUInt8Number o8[4];
             for (krmUInt32Number o = 0; o < 4; o++) o8[o] = From16To8(c.out[k][o]);
-            for (krmUInt32Number o = 0; o < n; o++) d[L.out[o]] = o8[o];
+            for (krmUInt32Number o = 0; o < n; o++) d[l.out[o]] = o8[o];
         } else
-            for (krmUInt32Number o = 0; o < n; o++) Store16(d + L.out[o], c.out[k][o]);
-        if (L.alpha) d[L.oa] = alpha;
+            for (krmUInt32Number o = 0; o < n; o++) Store16(d + l.out[o], c.out[k][o]);
+        if (l.alpha) d[l.oa] = alpha;
     }
 }
 
-template <InterpolateFn Interpolate>
+template <InterpolateFn Interpolate, class L>
 void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
 {
     Cells c;
-    const Offsets L(f);
+    std::memset(c.out, 0, sizeof c.out);  // a short block still converts whole rows of words
+    const L l(f);
     while (n > 0) {
         const krmUInt32Number count = std::min(n, kBlock);
-        PrepareBlock(f, L, s, c, count);
+        PrepareBlock(f, l, s, c, count);
         Interpolate(f, c, count);
-        StoreBlock(L, c, s, d, count);
-        s += count * L.ps;
-        d += count * L.pd;
+        StoreBlock(l, c, s, d, count);
+        s += count * l.ps;
+        d += count * l.pd;
         n -= count;
     }
+}
+
+typedef void (*LineFn)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n);
+
+// The line routine for an interpolation kernel and the worker's layout.
+template <InterpolateFn Interpolate>
+LineFn CLUTLineFor(const _krmFastWorker* f)
+{
+    if (RGBToCMYK<1, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<1, 1>>;
+    if (RGBToCMYK<2, 2>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 2>>;
+    if (RGBToCMYK<2, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 1>>;
+    return CLUTLine<Interpolate, RuntimeCLUTOffsets>;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Workers
 // ---------------------------------------------------------------------------------------------
 
-typedef void (*LineFn)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n);
+// The CLUT line routine depends on the layout: kept in the worker data.
+void CLUTLineOf(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
+{
+    f->clutLine(f, s, d, n);
+}
 
 template <LineFn Line>
 void FastXFORM(_krmTransform_struct* p, const void* in, void* out, krmUInt32Number PixelsPerLine,
@@ -507,9 +571,8 @@ bool BuildCLUT(_krmFastWorker* f, const krmInterpParams* params, const _krmPreli
         std::memcpy(f->Base, prelin->Base, sizeof f->Base);
         std::memcpy(f->Upper, prelin->Upper, sizeof f->Upper);
         std::memcpy(f->Rest, prelin->Rest, sizeof f->Rest);
-        return true;
     }
-    for (int ch = 0; ch < 3; ch++) {
+    for (int ch = 0; ch < 3 && !prelin; ch++) {
         f->Domain[ch] = params->Domain[ch];
         f->Stride[ch] = params->opta[2 - ch];
         for (krmUInt32Number v = 0; v < 256; v++) {
@@ -520,6 +583,8 @@ bool BuildCLUT(_krmFastWorker* f, const krmInterpParams* params, const _krmPreli
             f->Upper[ch][v] = (v == 255 || f->Domain[ch] == 0) ? 0 : f->Stride[ch];
         }
     }
+    for (int ch = 0; ch < 3; ch++)
+        for (int v = 0; v < 256; v++) f->Key[ch][v] = SortKey(f->Rest[ch][v], f->Upper[ch][v]);
     return true;
 }
 
@@ -578,11 +643,18 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
         return use("matrix-shaper portable", FastXFORM<MatShaperLinePortable<RuntimeOffsets>>);
     }
 #ifdef KRM_X86
-    if (level >= kAVX512) return use("clut avx512", FastXFORM<CLUTLine<InterpolateAVX512>>);
-    if (level >= kAVX2) return use("clut avx2", FastXFORM<CLUTLine<InterpolateAVX2>>);
+    if (level >= kAVX512) {
+        f->clutLine = CLUTLineFor<InterpolateAVX512>(f);
+        return use("clut avx512", FastXFORM<CLUTLineOf>);
+    }
+    if (level >= kAVX2) {
+        f->clutLine = CLUTLineFor<InterpolateAVX2>(f);
+        return use("clut avx2", FastXFORM<CLUTLineOf>);
+    }
 #endif
     // SSE2 has no 32-bit multiply-low: the portable code is as fast there.
-    return use("clut portable", FastXFORM<CLUTLine<InterpolatePortable>>);
+    f->clutLine = CLUTLineFor<InterpolatePortable>(f);
+    return use("clut portable", FastXFORM<CLUTLineOf>);
 }
 
 void _krmFreeFastWorker(_krmTransform_struct* p)
