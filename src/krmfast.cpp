@@ -291,12 +291,16 @@ inline void PrepareCell(Cells& c, krmUInt32Number k, krmUInt32Number base, krmUI
                         krmUInt64Number z)
 {
     const krmUInt32Number X1 = krmUInt32Number(x), Y1 = krmUInt32Number(y), Z1 = krmUInt32Number(z);
-    krmUInt64Number a = std::max(x, y), b = std::min(x, y);
-    const krmUInt64Number cl = std::min(b, z);
-    b = std::max(b, z);
-    const krmUInt64Number t = std::max(a, b);
-    b = std::min(a, b);
-    a = t;
+    // Sorted descending with masks rather than branches: random pixels would defeat prediction.
+    auto order = [](krmUInt64Number& hi, krmUInt64Number& lo) {
+        const krmUInt64Number swap = (hi ^ lo) & (krmUInt64Number(0) - krmUInt64Number(hi < lo));
+        hi ^= swap;
+        lo ^= swap;
+    };
+    krmUInt64Number a = x, b = y, cl = z;
+    order(a, b);
+    order(b, cl);
+    order(a, b);
     const krmUInt32Number rp = krmUInt32Number(a >> 32), rq = krmUInt32Number(b >> 32), rs = krmUInt32Number(cl >> 32);
     const krmUInt32Number A = krmUInt32Number(a);
     c.off[k][0] = base;
@@ -437,7 +441,9 @@ void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, 
             const krmUInt32Number a = v * l.domain[ch];
             const krmUInt32Number fk = a + (a + 0x7FFFu) / 0xFFFFu;
             base += (fk >> 16) * l.stride[ch];
-            key[ch] = SortKey(fk & 0xFFFF, (v == 0xFFFF || l.domain[ch] == 0) ? 0 : l.stride[ch]);
+            // No upper neighbour for the last code or a one-point grid; masks, not branches.
+            const krmUInt32Number upper = l.domain[ch] == 0 ? 0 : l.stride[ch];
+            key[ch] = SortKey(fk & 0xFFFF, upper & (0u - krmUInt32Number(v != 0xFFFF)));
         }
         PrepareCell(c, k, base, key[0], key[1], key[2]);
     }
