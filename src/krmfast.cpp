@@ -439,7 +439,10 @@ void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, 
         for (int ch = 0; ch < 3; ch++) {
             const krmUInt32Number v = Load16(s + l.in[ch]);
             const krmUInt32Number a = v * l.domain[ch];
-            const krmUInt32Number fk = a + (a + 0x7FFFu) / 0xFFFFu;
+            // (a + 0x7FFF) / 0xFFFF without a division: exact below 2^24 + 2^15, and a grid has at
+            // most 256 points per input.
+            const krmUInt32Number x = a + 0x7FFFu;
+            const krmUInt32Number fk = a + ((x + (x >> 16) + 1) >> 16);
             base += (fk >> 16) * l.stride[ch];
             // No upper neighbour for the last code or a one-point grid; masks, not branches.
             const krmUInt32Number upper = l.domain[ch] == 0 ? 0 : l.stride[ch];
@@ -614,7 +617,8 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
         kind = kMatShaper;
     else if (prelin && in.bytes == 1 && (prelin->nOutputs == out.nChan))
         kind = kCLUT;
-    else if (clut && clut->nInputs == 3 && clut->nOutputs == out.nChan && _krmIsTetrahedral16(clut))
+    else if (clut && clut->nInputs == 3 && clut->nOutputs == out.nChan && _krmIsTetrahedral16(clut) &&
+             clut->Domain[0] < 256 && clut->Domain[1] < 256 && clut->Domain[2] < 256)
         kind = kCLUT;
     else
         return nullptr;
