@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test.
-# Usage: ./test.sh [--sanitize]
+# Usage: ./test.sh [--sanitize | --tsan]
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -16,6 +16,16 @@ if [ "${1:-}" = "--sanitize" ]; then
   export LSAN_OPTIONS=suppressions="$PWD/tools/lsan-qt.supp":print_suppressions=0
 fi
 tools/deps.sh test
+
+# ThreadSanitizer: the engine (no Qt), the worker pool and the tests that convert on two threads.
+if [ "${1:-}" = "--tsan" ]; then
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPRISMET_BUILD_TESTS=ON -DPRISMET_BUILD_APP=OFF \
+    -DPRISMET_TSAN=ON >/dev/null
+  cmake --build build-tsan -j "$(nproc)" --target app_workerpool_test
+  cd build-tsan
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -L tsan
+  exit $?
+fi
 
 cmake -S . -B "$build_dir" -G Ninja "${cmake_args[@]}" >/dev/null
 # Every package the build uses must come from tools/deps.sh, or a fresh machine cannot build it:

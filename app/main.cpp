@@ -1,4 +1,5 @@
 #include "app/PrismetApp.h"
+#include "app/WorkerPool.h"
 
 #include <krm.h>
 
@@ -17,6 +18,8 @@ int main(int argc, char* argv[])
     permissiveReading.base.Next = nullptr;
     permissiveReading.Signature = 0;
     krmRegisterPlugin(&permissiveReading);
+    // Large conversions (proofing, gamut sampling) split by lines over one thread per core.
+    prismet::registerParallelWorkers(nullptr);
 
     int result = 0;
     {

@@ -1,5 +1,6 @@
 #include "cli/CliSupport.h"
 
+#include "app/WorkerPool.h"
 #include "cli/ImageProfiles.h"
 
 #include <QFile>
@@ -225,8 +226,11 @@ EngineSession::EngineSession(CliIO& io, bool permissive)
     : io_(io)
 {
     context_ = krmCreateContext(permissive ? permissivePlugin() : nullptr, this);
-    if (context_)
+    if (context_) {
         krmSetLogErrorHandlerInContext(context_, &EngineSession::handler);
+        // Image conversions split by lines over one thread per core.
+        prismet::registerParallelWorkers(context_);
+    }
 }
 
 EngineSession::~EngineSession()

@@ -1204,6 +1204,15 @@ void krmDoTransformLineStride(krmTransform Transform, const void* InputBuffer, v
                               krmUInt32Number BytesPerPlaneOut);
 
 krmContext krmGetTransformContext(krmTransform hTransform);
+
+// For parallelisation plug-ins ('prlH'): the worker a scheduler splits the rectangle over (it may be
+// called from several threads at once on disjoint parts), and the settings of the registration.
+typedef void (*krmTransformWorkerFn)(krmTransform Transform, const void* InputBuffer, void* OutputBuffer,
+                                     krmUInt32Number PixelsPerLine, krmUInt32Number LineCount,
+                                     const krmStride* Stride);
+krmTransformWorkerFn krmGetTransformWorker(krmTransform hTransform);
+krmInt32Number krmGetTransformMaxWorkers(krmTransform hTransform);
+krmUInt32Number krmGetTransformWorkerFlags(krmTransform hTransform);
 krmUInt32Number krmGetTransformInputFormat(krmTransform hTransform);
 krmUInt32Number krmGetTransformOutputFormat(krmTransform hTransform);
 

@@ -520,7 +520,17 @@ struct _krmTransform_struct {
     krmInt32Number MaxWorkers;
     krmUInt32Number WorkerFlags;
     _krmSchedulerFn Scheduler;  // from a parallelisation plug-in
+
+    struct _krmFastWorker* Fast;  // owned tables of a whole-line worker, or null
 };
+
+// Whole-line workers for chunky 8- and 16-bit layouts over an optimised pipeline (krmfast.cpp).
+// Returns the worker and sets p->Fast, or null when the formats or the pipeline do not allow one.
+_krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number InputFormat,
+                                      krmUInt32Number OutputFormat, krmUInt32Number dwFlags);
+void _krmFreeFastWorker(_krmTransform_struct* p);
+// Which whole-line worker a transform uses ("matrix-shaper avx2", "clut portable"...), or null.
+const char* _krmFastWorkerName(krmTransform t);
 
 // One 16-bit CLUT output per node: 0 in gamut, else how far out (chain 0..n-1 proofed through hGamut).
 krmPipeline* _krmCreateGamutCheckPipeline(krmContext ContextID, krmProfile hProfiles[], krmBool BPC[],
@@ -546,5 +556,30 @@ typedef struct {
     krmPluginBase base;
     _krmOPToptimizeFn OptimizePtr;
 } krmPluginOptimization;
+
+// Private data of the optimised evaluators that whole-line workers read (null for other pipelines).
+// The integer matrix-shaper: values in 1.14 fixed point.
+typedef struct {
+    krmInt32Number Shaper1[3][256];
+    krmInt32Number Mat[3][3];
+    krmInt32Number Off[3];
+    krmUInt16Number Shaper2[3][16385];
+} _krmMatShaper8Data;
+const _krmMatShaper8Data* _krmOptimizedMatShaper(const krmPipeline* Lut);
+// A resampled pipeline that is a lone 16-bit CLUT stage: its interpolation parameters.
+const krmInterpParams* _krmOptimizedPlainCLUT(const krmPipeline* Lut);
+// The prelinearised 8-bit RGB CLUT: per input byte the cell offset, upper-neighbour offset and
+// fraction, and its own copy of the nodes.
+typedef struct {
+    krmUInt32Number nOutputs;
+    krmUInt32Number Base[3][256];   // cell offset, in values
+    krmUInt32Number Upper[3][256];  // offset of the upper neighbour from the cell
+    krmInt32Number Rest[3][256];    // fraction, 0..65535
+    krmUInt32Number nValues;
+    krmUInt16Number Table[1];  // nValues node values
+} _krmPrelin8Data;
+const _krmPrelin8Data* _krmOptimizedPrelin8(const krmPipeline* Lut);
+// True when the parameters use the built-in 16-bit tetrahedral routine.
+krmBool _krmIsTetrahedral16(const krmInterpParams* p);
 
 // ==== END OPTIMISATION ====

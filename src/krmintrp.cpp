@@ -622,3 +622,8 @@ void krmFreeInterpParams(krmInterpParams* p)
 {
     if (p != nullptr) krmFree(p->ContextID, p);
 }
+
+krmBool _krmIsTetrahedral16(const krmInterpParams* p)
+{
+    return p && p->Interpolation.Lerp16 == TetrahedralInterp16;
+}

@@ -425,14 +425,7 @@ bool OptimizeByResampling(krmPipeline** PtrLut, krmUInt32Number Intent, krmUInt3
 // offset of its upper neighbour and its fraction are looked up once; the tetrahedral step is the
 // 16-bit one of the CLUT (ICC.1:2010 interpolation as the engine does it). The data holds its own
 // copy of the node values, so a copied pipeline stays valid.
-struct Prelin8Data {
-    krmUInt32Number nOutputs;
-    krmUInt32Number Base[3][256];   // cell offset, in values
-    krmUInt32Number Upper[3][256];  // offset of the upper neighbour from the cell
-    krmInt32Number Rest[3][256];    // fraction, 0..65535
-    krmUInt32Number nValues;
-    krmUInt16Number Table[1];  // nValues node values
-};
+using Prelin8Data = _krmPrelin8Data;
 
 void Prelin8Eval16(const krmUInt16Number In[], krmUInt16Number Out[], const void* Data)
 {
@@ -700,13 +693,7 @@ bool OptimizeByJoiningCurves(krmPipeline** PtrLut, krmUInt32Number, krmUInt32Num
 // Integer matrix-shaper
 // ---------------------------------------------------------------------------------------------
 
-// Values in 1.14 fixed point.
-struct MatShaper8Data {
-    krmInt32Number Shaper1[3][256];
-    krmInt32Number Mat[3][3];
-    krmInt32Number Off[3];
-    krmUInt16Number Shaper2[3][16385];
-};
+using MatShaper8Data = _krmMatShaper8Data;
 
 krmInt32Number DoubleTo1Fixed14(krmFloat64Number x) { return krmInt32Number(std::floor(x * 16384.0 + 0.5)); }
 
@@ -852,6 +839,24 @@ bool HasNamedColorStage(const krmPipeline* Lut)
 }
 
 }  // namespace
+
+const _krmMatShaper8Data* _krmOptimizedMatShaper(const krmPipeline* Lut)
+{
+    return Lut && Lut->Eval16Fn == MatShaperEval16 ? static_cast<const _krmMatShaper8Data*>(Lut->Data) : nullptr;
+}
+
+const krmInterpParams* _krmOptimizedPlainCLUT(const krmPipeline* Lut)
+{
+    if (!Lut || Lut->Eval16Fn != StagedCLUTEval16) return nullptr;
+    const krmStage* s = Lut->Elements;
+    if (!s || s->Next || s->Type != krmSigCLutElemType || CLutOf(s)->HasFloatValues) return nullptr;
+    return CLutOf(s)->Params;
+}
+
+const _krmPrelin8Data* _krmOptimizedPrelin8(const krmPipeline* Lut)
+{
+    return Lut && Lut->Eval16Fn == Prelin8Eval16 ? static_cast<const _krmPrelin8Data*>(Lut->Data) : nullptr;
+}
 
 krmUInt32Number krmReasonableGridpoints(krmColorSpaceSignature ColorSpace, krmUInt32Number dwFlags)
 {

@@ -175,3 +175,12 @@ krmBool krmRegisterPlugin(void* Plug_in)
 {
     return krmRegisterPluginInContext(nullptr, Plug_in);
 }
+
+krmTransformWorkerFn krmGetTransformWorker(krmTransform hTransform)
+{
+    return hTransform ? hTransform->Worker : nullptr;
+}
+
+krmInt32Number krmGetTransformMaxWorkers(krmTransform hTransform) { return hTransform ? hTransform->MaxWorkers : 0; }
+
+krmUInt32Number krmGetTransformWorkerFlags(krmTransform hTransform) { return hTransform ? hTransform->WorkerFlags : 0; }

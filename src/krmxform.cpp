@@ -476,6 +476,7 @@ _krmTransform_struct* AllocEmptyTransform(krmContext ContextID, krmPipeline* lut
             p->xform = (*dwFlags & krmFlagGamutCheck) ? PrecalculatedXFORMGamutCheck : PrecalculatedXFORM;
         else
             p->xform = (*dwFlags & krmFlagGamutCheck) ? CachedXFORMGamutCheck : CachedXFORM;
+        if (_krmTransform2Fn fast = _krmChooseFastWorker(p, *InputFormat, *OutputFormat, *dwFlags)) p->xform = fast;
     }
 
     if ((*dwFlags & krmFlagCopyAlpha) && krmT_EXTRA(*InputFormat) != krmT_EXTRA(*OutputFormat)) {
@@ -651,6 +652,7 @@ void krmDeleteTransform(krmTransform hTransform)
     krmFreeNamedColorList(p->OutputColorant);
     if (p->Sequence) krmFreeProfileSequence(p->Sequence);
     if (p->UserData && p->FreeUserData) p->FreeUserData(ctx, p->UserData);
+    _krmFreeFastWorker(p);
     krmFree(ctx, p);
 }
 

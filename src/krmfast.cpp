@@ -1,0 +1,678 @@
+// Whole-line workers. For chunky 8- and 16-bit pixels over an integer matrix-shaper or a 3-input
+// tetrahedral CLUT, a line is converted without a formatter call per pixel, and the arithmetic runs
+// on the widest vector unit the processor offers (chosen at run time, never at build time). Every
+// path gives the same words as the per-pixel evaluators: the same integer operations, regrouped only
+// where the regrouping is exact.
+//
+// KRM_SIMD in the environment caps the choice, for tests and measurements: "generic" keeps the
+// per-pixel workers, "portable" the plain C++ line workers, then "sse2", "avx2", "avx512".
+#include "krm_internal.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define KRM_X86 1
+// Vector helpers are internal and inlined into functions of the same target: no ABI crosses.
+#pragma GCC diagnostic ignored "-Wpsabi"
+// GCC 12 reports the undefined upper halves inside its own AVX-512 headers.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+enum SimdLevel { kGeneric = -1, kPortable = 0, kSSE2 = 1, kAVX2 = 2, kAVX512 = 3 };
+
+namespace {
+
+constexpr krmUInt32Number kShaperSteps = 16385;  // 1.14 fixed point, 0..1 inclusive
+constexpr krmUInt32Number kBlock = 64;           // CLUT pixels prepared per batch
+
+// ---------------------------------------------------------------------------------------------
+// Processor and request
+// ---------------------------------------------------------------------------------------------
+
+int CpuLevel()
+{
+#ifdef KRM_X86
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl"))
+        return kAVX512;
+    if (__builtin_cpu_supports("avx2")) return kAVX2;
+    if (__builtin_cpu_supports("sse2")) return kSSE2;
+#endif
+    return kPortable;
+}
+
+int RequestedLevel()
+{
+    static const int cpu = CpuLevel();
+    const char* env = std::getenv("KRM_SIMD");
+    if (!env || !*env) return cpu;
+    static const struct {
+        const char* name;
+        int level;
+    } kNames[] = {{"generic", kGeneric}, {"portable", kPortable}, {"sse2", kSSE2}, {"avx2", kAVX2}, {"avx512", kAVX512}};
+    for (const auto& n : kNames)
+        if (std::strcmp(env, n.name) == 0) return std::min(n.level, cpu);
+    return cpu;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixel layouts
+// ---------------------------------------------------------------------------------------------
+
+// Byte offsets of the working channels inside one chunky pixel.
+struct Layout {
+    krmUInt32Number bytes;  // 1 or 2 per sample
+    krmUInt32Number nChan;
+    krmUInt32Number pixelSize;
+    krmUInt32Number off[4];
+    krmInt32Number alpha;  // offset of the single extra channel, else -1
+};
+
+// Mirrors the integer formatters: unpacking reads storage slot i into working value (swap ? n-1-i : i)
+// and then rotates left for swapfirst without extra channels; packing undoes exactly that.
+bool DescribeChunky(krmUInt32Number fmt, Layout* l)
+{
+    const krmUInt32Number bytes = krmT_BYTES(fmt), n = krmT_CHANNELS(fmt), extra = krmT_EXTRA(fmt);
+    if (krmT_FLOAT(fmt) || krmT_PLANAR(fmt) || krmT_FLAVOR(fmt) || krmT_PREMUL(fmt)) return false;
+    if (bytes != 1 && bytes != 2) return false;
+    if (bytes == 2 && krmT_ENDIAN16(fmt)) return false;
+    if (n < 3 || n > 4) return false;
+    const bool swap = krmT_DOSWAP(fmt);
+    const bool extraFirst = swap != bool(krmT_SWAPFIRST(fmt));
+    const bool rotate = extra == 0 && krmT_SWAPFIRST(fmt);
+    const krmUInt32Number first = extraFirst ? extra : 0;
+    l->bytes = bytes;
+    l->nChan = n;
+    l->pixelSize = (n + extra) * bytes;
+    for (krmUInt32Number c = 0; c < n; c++) {
+        const krmUInt32Number k = rotate ? (c + 1) % n : c;
+        l->off[c] = (first + (swap ? n - 1 - k : k)) * bytes;
+    }
+    l->alpha = extra == 1 ? krmInt32Number(extraFirst ? 0 : n * bytes) : -1;
+    return true;
+}
+
+inline krmUInt8Number From16To8(krmUInt32Number w) { return krmUInt8Number((w * 65281u + 8388608u) >> 24); }
+
+inline krmUInt16Number Load16(const krmUInt8Number* p)
+{
+    krmUInt16Number v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline void Store16(krmUInt8Number* p, krmUInt16Number v) { std::memcpy(p, &v, 2); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Worker data
+// ---------------------------------------------------------------------------------------------
+
+enum FastKind { kMatShaper, kCLUT };
+
+struct _krmFastWorker {
+    FastKind kind;
+    int level;
+    const char* name;
+    Layout in, out;
+    bool fuseAlpha;  // 8-bit alpha copied inside the pixel loop
+
+    // Matrix-shaper: per input channel and byte, the matrix column times the linearised value
+    // (the first channel also carries the offset and the rounding), then the 8-bit output tables.
+    alignas(64) krmInt32Number Fused[3][256][4];
+    krmUInt8Number Out8[3][kShaperSteps];
+
+    // CLUT: per input byte the cell offset, upper-neighbour offset and fraction; for 16-bit input
+    // the domain and stride of each input; the nodes, padded so four outputs can always be read.
+    krmUInt32Number nOutputs;
+    krmUInt32Number Base[3][256];
+    krmUInt32Number Upper[3][256];
+    krmUInt32Number Rest[3][256];
+    krmUInt64Number Key[3][256];  // fraction above, upper-neighbour offset below: the sort key
+    krmUInt32Number Domain[3];
+    krmUInt32Number Stride[3];
+    krmUInt16Number* Table;
+    void (*clutLine)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n);
+};
+
+namespace {
+
+// A line's layout copied out of the worker data into locals: byte stores could alias the fields,
+// which would make the compiler reload them for every sample.
+struct Offsets {
+    krmUInt32Number in[3], ia, ps, out[4], oa, pd, outN, inBytes, outBytes, domain[3], stride[3];
+    bool alpha;
+    explicit Offsets(const _krmFastWorker* f)
+        : ia(krmUInt32Number(f->in.alpha)), ps(f->in.pixelSize), oa(krmUInt32Number(f->out.alpha)),
+          pd(f->out.pixelSize), outN(f->out.nChan), inBytes(f->in.bytes), outBytes(f->out.bytes), alpha(f->fuseAlpha)
+    {
+        for (int i = 0; i < 3; i++) {
+            in[i] = f->in.off[i];
+            domain[i] = f->Domain[i];
+            stride[i] = f->Stride[i];
+        }
+        for (int i = 0; i < 4; i++) out[i] = f->out.off[i];
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Matrix-shaper lines (8-bit RGB in and out)
+// ---------------------------------------------------------------------------------------------
+
+// The two layouts that matter most with their offsets fixed at compile time: BGRA8 in place with
+// its alpha (the proofing view, QImage's RGB32) and RGB8. A fixed 4-byte pixel with alpha is
+// written with one store.
+template <krmUInt32Number PS, krmUInt32Number PD, krmUInt32Number I0, krmUInt32Number I1, krmUInt32Number I2,
+          krmUInt32Number O0, krmUInt32Number O1, krmUInt32Number O2, krmInt32Number IA, krmInt32Number OA>
+struct FixedOffsets {
+    static constexpr krmUInt32Number in[3] = {I0, I1, I2}, out[4] = {O0, O1, O2, 0};
+    static constexpr krmUInt32Number ps = PS, pd = PD, ia = krmUInt32Number(IA), oa = krmUInt32Number(OA);
+    static constexpr bool alpha = IA >= 0 && OA >= 0;
+    static constexpr bool wholePixel = alpha && PD == 4;
+    explicit FixedOffsets(const _krmFastWorker*) {}
+    static bool Matches(const _krmFastWorker* f)
+    {
+        return f->in.pixelSize == PS && f->out.pixelSize == PD && f->in.off[0] == I0 && f->in.off[1] == I1 &&
+               f->in.off[2] == I2 && f->out.off[0] == O0 && f->out.off[1] == O1 && f->out.off[2] == O2 &&
+               f->fuseAlpha == alpha && (!alpha || (f->in.alpha == IA && f->out.alpha == OA));
+    }
+};
+using BGRA8WithAlpha = FixedOffsets<4, 4, 2, 1, 0, 2, 1, 0, 3, 3>;
+using RGB8Only = FixedOffsets<3, 3, 0, 1, 2, 0, 1, 2, -1, -1>;
+
+struct RuntimeOffsets : Offsets {
+    static constexpr bool wholePixel = false;
+    using Offsets::Offsets;
+};
+
+template <class L>
+inline void MatShaperWrite(const L& l, krmUInt8Number* d, krmUInt8Number r, krmUInt8Number g, krmUInt8Number b,
+                           krmUInt8Number alpha)
+{
+    if constexpr (L::wholePixel) {
+        const krmUInt32Number px = (krmUInt32Number(r) << (8 * l.out[0])) | (krmUInt32Number(g) << (8 * l.out[1])) |
+                                   (krmUInt32Number(b) << (8 * l.out[2])) | (krmUInt32Number(alpha) << (8 * l.oa));
+        std::memcpy(d, &px, 4);
+    } else {
+        d[l.out[0]] = r;
+        d[l.out[1]] = g;
+        d[l.out[2]] = b;
+        if (l.alpha) d[l.oa] = alpha;
+    }
+}
+
+template <class L>
+inline void MatShaperPixel(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, krmUInt8Number* d)
+{
+    const krmInt32Number* a = f->Fused[0][s[l.in[0]]];
+    const krmInt32Number* b = f->Fused[1][s[l.in[1]]];
+    const krmInt32Number* c = f->Fused[2][s[l.in[2]]];
+    const krmUInt8Number alpha = l.alpha ? s[l.ia] : 0;
+    krmUInt8Number o[3];
+    for (int k = 0; k < 3; k++) {
+        const krmInt32Number v = std::clamp((a[k] + b[k] + c[k]) >> 14, 0, krmInt32Number(kShaperSteps - 1));
+        o[k] = f->Out8[k][v];
+    }
+    MatShaperWrite(l, d, o[0], o[1], o[2], alpha);
+}
+
+template <class L>
+void MatShaperLinePortable(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
+{
+    const L l(f);
+    for (krmUInt32Number i = 0; i < n; i++, s += l.ps, d += l.pd) MatShaperPixel(f, l, s, d);
+}
+
+#ifdef KRM_X86
+template <class L>
+__attribute__((target("sse2"))) inline __m128i MatShaperSum128(const _krmFastWorker* f, const L& l,
+                                                                const krmUInt8Number* s)
+{
+    const __m128i a = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[0][s[l.in[0]]]));
+    const __m128i b = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[1][s[l.in[1]]]));
+    const __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(f->Fused[2][s[l.in[2]]]));
+    return _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(a, b), c), 14);
+}
+
+// Four pixels, two to a register: the signed 16-bit pack saturates beyond the clamp range, so
+// min/max on words clamp exactly as the 32-bit clamp does. Wider registers measured slower here:
+// the work is table loads, not arithmetic.
+template <class L>
+__attribute__((target("sse2"))) void MatShaperLineSSE2(const _krmFastWorker* f, const krmUInt8Number* s,
+                                                       krmUInt8Number* d, krmUInt32Number n)
+{
+    const L l(f);
+    const __m128i lo = _mm_setzero_si128(), hi = _mm_set1_epi16(std::int16_t(kShaperSteps - 1));
+    const krmUInt32Number ps = l.ps, pd = l.pd;
+    krmUInt32Number i = 0;
+    for (; i + 4 <= n; i += 4, s += 4 * ps, d += 4 * pd) {
+        const krmUInt8Number a0 = l.alpha ? s[l.ia] : 0, a1 = l.alpha ? s[ps + l.ia] : 0,
+                             a2 = l.alpha ? s[2 * ps + l.ia] : 0, a3 = l.alpha ? s[3 * ps + l.ia] : 0;
+        __m128i w0 = _mm_packs_epi32(MatShaperSum128(f, l, s), MatShaperSum128(f, l, s + ps));
+        __m128i w1 = _mm_packs_epi32(MatShaperSum128(f, l, s + 2 * ps), MatShaperSum128(f, l, s + 3 * ps));
+        w0 = _mm_min_epi16(_mm_max_epi16(w0, lo), hi);
+        w1 = _mm_min_epi16(_mm_max_epi16(w1, lo), hi);
+        MatShaperWrite(l, d, f->Out8[0][_mm_extract_epi16(w0, 0)], f->Out8[1][_mm_extract_epi16(w0, 1)],
+                       f->Out8[2][_mm_extract_epi16(w0, 2)], a0);
+        MatShaperWrite(l, d + pd, f->Out8[0][_mm_extract_epi16(w0, 4)], f->Out8[1][_mm_extract_epi16(w0, 5)],
+                       f->Out8[2][_mm_extract_epi16(w0, 6)], a1);
+        MatShaperWrite(l, d + 2 * pd, f->Out8[0][_mm_extract_epi16(w1, 0)], f->Out8[1][_mm_extract_epi16(w1, 1)],
+                       f->Out8[2][_mm_extract_epi16(w1, 2)], a2);
+        MatShaperWrite(l, d + 3 * pd, f->Out8[0][_mm_extract_epi16(w1, 4)], f->Out8[1][_mm_extract_epi16(w1, 5)],
+                       f->Out8[2][_mm_extract_epi16(w1, 6)], a3);
+    }
+    for (; i < n; i++, s += ps, d += pd) MatShaperPixel(f, l, s, d);
+}
+#endif
+
+// ---------------------------------------------------------------------------------------------
+// CLUT lines (3 inputs, 3 or 4 outputs, tetrahedral)
+// ---------------------------------------------------------------------------------------------
+
+// One pixel's tetrahedron: the base node, the offsets of the three further corners along the path,
+// and the weights of the four corners. Sorting the fractions picks the same tetrahedron as the
+// interpolation routine; where fractions tie, either order gives the same exact sum.
+struct Cells {
+    alignas(64) krmUInt32Number off[kBlock][4];  // base, A, B, C
+    alignas(64) krmUInt32Number w[kBlock][4];    // c0, A, B, C weights
+    alignas(64) krmUInt16Number out[kBlock][4];
+};
+
+inline krmUInt64Number SortKey(krmUInt32Number rest, krmUInt32Number upper)
+{
+    return (krmUInt64Number(rest) << 32) | upper;
+}
+
+inline void PrepareCell(Cells& c, krmUInt32Number k, krmUInt32Number base, krmUInt64Number x, krmUInt64Number y,
+                        krmUInt64Number z)
+{
+    const krmUInt32Number X1 = krmUInt32Number(x), Y1 = krmUInt32Number(y), Z1 = krmUInt32Number(z);
+    // Sorted descending with masks rather than branches: random pixels would defeat prediction.
+    auto order = [](krmUInt64Number& hi, krmUInt64Number& lo) {
+        const krmUInt64Number swap = (hi ^ lo) & (krmUInt64Number(0) - krmUInt64Number(hi < lo));
+        hi ^= swap;
+        lo ^= swap;
+    };
+    krmUInt64Number a = x, b = y, cl = z;
+    order(a, b);
+    order(b, cl);
+    order(a, b);
+    const krmUInt32Number rp = krmUInt32Number(a >> 32), rq = krmUInt32Number(b >> 32), rs = krmUInt32Number(cl >> 32);
+    const krmUInt32Number A = krmUInt32Number(a);
+    c.off[k][0] = base;
+    c.off[k][1] = base + A;
+    c.off[k][2] = base + A + krmUInt32Number(b);
+    c.off[k][3] = base + X1 + Y1 + Z1;
+    c.w[k][0] = 65536 - rp;
+    c.w[k][1] = rp - rq;
+    c.w[k][2] = rq - rs;
+    c.w[k][3] = rs;
+}
+
+// c0 + ((t + (t >> 16)) >> 16) with t = R + 0x8001 is, with T = 65536 c0 + t (never negative and
+// below 2^32 for words), (T - c0 + (T >> 16)) >> 16: all in unsigned 32 bits.
+inline krmUInt16Number Tetra(krmUInt32Number c0, krmUInt32Number pa, krmUInt32Number pb, krmUInt32Number pc,
+                             const krmUInt32Number* w)
+{
+    const krmUInt32Number T = c0 * w[0] + pa * w[1] + pb * w[2] + pc * w[3] + 0x8001u;
+    return krmUInt16Number((T - c0 + (T >> 16)) >> 16);
+}
+
+inline void InterpolateCell(const krmUInt16Number* t, Cells& c, krmUInt32Number k)
+{
+    const krmUInt16Number *p0 = t + c.off[k][0], *pa = t + c.off[k][1], *pb = t + c.off[k][2], *pc = t + c.off[k][3];
+    for (krmUInt32Number o = 0; o < 4; o++) c.out[k][o] = Tetra(p0[o], pa[o], pb[o], pc[o], c.w[k]);
+}
+
+void InterpolatePortable(const _krmFastWorker* f, Cells& c, krmUInt32Number count)
+{
+    for (krmUInt32Number k = 0; k < count; k++) InterpolateCell(f->Table, c, k);
+}
+
+#ifdef KRM_X86
+__attribute__((target("avx2"))) inline __m256i Corners2(const krmUInt16Number* t, krmUInt32Number a, krmUInt32Number b)
+{
+    const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + a));
+    const __m128i y = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + b));
+    return _mm256_cvtepu16_epi32(_mm_unpacklo_epi64(x, y));
+}
+
+// Two pixels of four outputs per 256-bit register.
+__attribute__((target("avx2"))) void InterpolateAVX2(const _krmFastWorker* f, Cells& c, krmUInt32Number count)
+{
+    const krmUInt16Number* t = f->Table;
+    const __m256i bias = _mm256_set1_epi32(0x8001);
+    krmUInt32Number k = 0;
+    for (; k + 2 <= count; k += 2) {
+        const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(c.w[k]));
+        const __m256i c0 = Corners2(t, c.off[k][0], c.off[k + 1][0]);
+        __m256i T = _mm256_add_epi32(_mm256_mullo_epi32(c0, _mm256_shuffle_epi32(w, 0x00)), bias);
+        T = _mm256_add_epi32(T, _mm256_mullo_epi32(Corners2(t, c.off[k][1], c.off[k + 1][1]), _mm256_shuffle_epi32(w, 0x55)));
+        T = _mm256_add_epi32(T, _mm256_mullo_epi32(Corners2(t, c.off[k][2], c.off[k + 1][2]), _mm256_shuffle_epi32(w, 0xAA)));
+        T = _mm256_add_epi32(T, _mm256_mullo_epi32(Corners2(t, c.off[k][3], c.off[k + 1][3]), _mm256_shuffle_epi32(w, 0xFF)));
+        const __m256i r = _mm256_srli_epi32(_mm256_add_epi32(_mm256_sub_epi32(T, c0), _mm256_srli_epi32(T, 16)), 16);
+        const __m256i packed = _mm256_packus_epi32(r, r);  // words: pixel k twice | pixel k+1 twice
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(c.out[k]), _mm256_castsi256_si128(packed));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(c.out[k + 1]), _mm256_extracti128_si256(packed, 1));
+    }
+    for (; k < count; k++) InterpolateCell(t, c, k);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Corners4(const krmUInt16Number* t,
+                                                                            const Cells& c, krmUInt32Number k,
+                                                                            int corner)
+{
+    auto pair = [&](int i) {
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + c.off[k + i][corner])),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(t + c.off[k + i + 1][corner])));
+    };
+    return _mm512_cvtepu16_epi32(_mm256_inserti128_si256(_mm256_castsi128_si256(pair(0)), pair(2), 1));
+}
+
+// Four pixels of four outputs per 512-bit register.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void InterpolateAVX512(const _krmFastWorker* f, Cells& c,
+                                                                           krmUInt32Number count)
+{
+    const krmUInt16Number* t = f->Table;
+    const __m512i bias = _mm512_set1_epi32(0x8001);
+    krmUInt32Number k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m512i w = _mm512_load_si512(c.w[k]);
+        const __m512i c0 = Corners4(t, c, k, 0);
+        __m512i T = _mm512_add_epi32(_mm512_mullo_epi32(c0, _mm512_shuffle_epi32(w, _MM_PERM_AAAA)), bias);
+        T = _mm512_add_epi32(T, _mm512_mullo_epi32(Corners4(t, c, k, 1), _mm512_shuffle_epi32(w, _MM_PERM_BBBB)));
+        T = _mm512_add_epi32(T, _mm512_mullo_epi32(Corners4(t, c, k, 2), _mm512_shuffle_epi32(w, _MM_PERM_CCCC)));
+        T = _mm512_add_epi32(T, _mm512_mullo_epi32(Corners4(t, c, k, 3), _mm512_shuffle_epi32(w, _MM_PERM_DDDD)));
+        const __m512i r = _mm512_srli_epi32(_mm512_add_epi32(_mm512_sub_epi32(T, c0), _mm512_srli_epi32(T, 16)), 16);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(c.out[k]), _mm512_cvtepi32_epi16(r));
+    }
+    for (; k < count; k++) InterpolateCell(t, c, k);
+}
+#endif
+
+typedef void (*InterpolateFn)(const _krmFastWorker* f, Cells& c, krmUInt32Number count);
+
+// The conversions to CMYK with their layouts fixed at compile time: RGB of 8 or 16 bits in, four
+// adjacent output samples, no alpha; the cells' four words per pixel then are the output order.
+template <krmUInt32Number InBytes, krmUInt32Number OutBytes>
+struct RGBToCMYK : Offsets {
+    static constexpr krmUInt32Number in[3] = {0, InBytes, 2 * InBytes};
+    static constexpr krmUInt32Number ps = 3 * InBytes, pd = 4 * OutBytes, inBytes = InBytes, outBytes = OutBytes,
+                                      outN = 4;
+    static constexpr bool alpha = false, contiguous = true;
+    using Offsets::Offsets;
+    static bool Matches(const _krmFastWorker* f)
+    {
+        if (f->in.bytes != InBytes || f->out.bytes != OutBytes || f->fuseAlpha || f->out.nChan != 4) return false;
+        if (f->in.pixelSize != ps || f->out.pixelSize != pd) return false;
+        for (krmUInt32Number i = 0; i < 3; i++)
+            if (f->in.off[i] != in[i]) return false;
+        for (krmUInt32Number i = 0; i < 4; i++)
+            if (f->out.off[i] != i * OutBytes) return false;
+        return true;
+    }
+};
+
+struct RuntimeCLUTOffsets : Offsets {
+    static constexpr bool contiguous = false;
+    using Offsets::Offsets;
+};
+
+// Fills the cells of up to kBlock pixels from 8- or 16-bit input.
+template <class L>
+void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, Cells& c, krmUInt32Number count)
+{
+    if (l.inBytes == 1) {
+        for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
+            const krmUInt32Number r = s[l.in[0]], g = s[l.in[1]], b = s[l.in[2]];
+            PrepareCell(c, k, f->Base[0][r] + f->Base[1][g] + f->Base[2][b], f->Key[0][r], f->Key[1][g], f->Key[2][b]);
+        }
+        return;
+    }
+    for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
+        krmUInt32Number base = 0;
+        krmUInt64Number key[3];
+        for (int ch = 0; ch < 3; ch++) {
+            const krmUInt32Number v = Load16(s + l.in[ch]);
+            const krmUInt32Number a = v * l.domain[ch];
+            // (a + 0x7FFF) / 0xFFFF without a division: exact below 2^24 + 2^15, and a grid has at
+            // most 256 points per input.
+            const krmUInt32Number x = a + 0x7FFFu;
+            const krmUInt32Number fk = a + ((x + (x >> 16) + 1) >> 16);
+            base += (fk >> 16) * l.stride[ch];
+            // No upper neighbour for the last code or a one-point grid; masks, not branches.
+            const krmUInt32Number upper = l.domain[ch] == 0 ? 0 : l.stride[ch];
+            key[ch] = SortKey(fk & 0xFFFF, upper & (0u - krmUInt32Number(v != 0xFFFF)));
+        }
+        PrepareCell(c, k, base, key[0], key[1], key[2]);
+    }
+}
+
+template <class L>
+void StoreBlock(const L& l, const Cells& c, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number count)
+{
+    if constexpr (L::contiguous) {
+        if constexpr (L::outBytes == 2) {
+            std::memcpy(d, c.out, count * 8);
+        } else {
+            // The whole block at once, so that it vectorises: (w * 65281 + 2^23) >> 24 equals
+            // (t - (t >> 8)) >> 8 with t = w + 128 for every word.
+            alignas(64) krmUInt8Number bytes[kBlock * 4];
+            const krmUInt16Number* w = &c.out[0][0];
+            for (krmUInt32Number i = 0; i < kBlock * 4; i++) {
+                const krmUInt32Number t = krmUInt32Number(w[i]) + 128;
+                bytes[i] = krmUInt8Number((t - (t >> 8)) >> 8);
+            }
+            std::memcpy(d, bytes, count * 4);
+        }
+        return;
+    }
+    const krmUInt32Number n = l.outN;
+    for (krmUInt32Number k = 0; k < count; k++, s += l.ps, d += l.pd) {
+        const krmUInt8Number alpha = l.alpha ? s[l.ia] : 0;
+        if (l.outBytes == 1) {
+            krmUInt8Number o8[4];
+            for (krmUInt32Number o = 0; o < 4; o++) o8[o] = From16To8(c.out[k][o]);
+            for (krmUInt32Number o = 0; o < n; o++) d[l.out[o]] = o8[o];
+        } else
+            for (krmUInt32Number o = 0; o < n; o++) Store16(d + l.out[o], c.out[k][o]);
+        if (l.alpha) d[l.oa] = alpha;
+    }
+}
+
+template <InterpolateFn Interpolate, class L>
+void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
+{
+    Cells c;
+    std::memset(c.out, 0, sizeof c.out);  // a short block still converts whole rows of words
+    const L l(f);
+    while (n > 0) {
+        const krmUInt32Number count = std::min(n, kBlock);
+        PrepareBlock(f, l, s, c, count);
+        Interpolate(f, c, count);
+        StoreBlock(l, c, s, d, count);
+        s += count * l.ps;
+        d += count * l.pd;
+        n -= count;
+    }
+}
+
+typedef void (*LineFn)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n);
+
+// The line routine for an interpolation kernel and the worker's layout.
+template <InterpolateFn Interpolate>
+LineFn CLUTLineFor(const _krmFastWorker* f)
+{
+    if (RGBToCMYK<1, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<1, 1>>;
+    if (RGBToCMYK<2, 2>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 2>>;
+    if (RGBToCMYK<2, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 1>>;
+    return CLUTLine<Interpolate, RuntimeCLUTOffsets>;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Workers
+// ---------------------------------------------------------------------------------------------
+
+// The CLUT line routine depends on the layout: kept in the worker data.
+void CLUTLineOf(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
+{
+    f->clutLine(f, s, d, n);
+}
+
+template <LineFn Line>
+void FastXFORM(_krmTransform_struct* p, const void* in, void* out, krmUInt32Number PixelsPerLine,
+               krmUInt32Number LineCount, const krmStride* Stride)
+{
+    const _krmFastWorker* f = p->Fast;
+    if ((p->dwOriginalFlags & krmFlagCopyAlpha) && !f->fuseAlpha)
+        _krmHandleExtraChannels(p, in, out, PixelsPerLine, LineCount, Stride);
+    const krmUInt8Number* s = static_cast<const krmUInt8Number*>(in);
+    krmUInt8Number* d = static_cast<krmUInt8Number*>(out);
+    for (krmUInt32Number l = 0; l < LineCount; l++) {
+        Line(f, s, d, PixelsPerLine);
+        s += Stride->BytesPerLineIn;
+        d += Stride->BytesPerLineOut;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Building
+// ---------------------------------------------------------------------------------------------
+
+// The fused tables reproduce the 64-bit sum exactly when no partial sum can leave 32 bits.
+bool BuildMatShaper(_krmFastWorker* f, const _krmMatShaper8Data* m)
+{
+    std::int64_t bound = 0;
+    for (int ch = 0; ch < 3; ch++) {
+        std::int64_t largest = 0;
+        for (int v = 0; v < 256; v++)
+            for (int k = 0; k < 3; k++) {
+                std::int64_t x = std::int64_t(m->Mat[k][ch]) * m->Shaper1[ch][v];
+                if (ch == 0) x += std::int64_t(m->Off[k]) + 0x2000;
+                largest = std::max(largest, x < 0 ? -x : x);
+                f->Fused[ch][v][k] = krmInt32Number(x);
+            }
+        bound += largest;
+    }
+    if (bound >= (std::int64_t(1) << 31)) return false;
+    for (int k = 0; k < 3; k++)
+        for (krmUInt32Number i = 0; i < kShaperSteps; i++) f->Out8[k][i] = From16To8(m->Shaper2[k][i]);
+    return true;
+}
+
+bool BuildCLUT(_krmFastWorker* f, const krmInterpParams* params, const _krmPrelin8Data* prelin, krmContext ctx)
+{
+    const krmUInt32Number nValues = prelin ? prelin->nValues : [params] {
+        krmUInt32Number n = params->nOutputs;
+        for (krmUInt32Number i = 0; i < params->nInputs; i++) n *= params->nSamples[i];
+        return n;
+    }();
+    f->nOutputs = prelin ? prelin->nOutputs : params->nOutputs;
+    f->Table = static_cast<krmUInt16Number*>(krmMallocZero(ctx, (nValues + 8) * sizeof(krmUInt16Number)));
+    if (!f->Table) return false;
+    std::memcpy(f->Table, prelin ? prelin->Table : static_cast<const krmUInt16Number*>(params->Table),
+                nValues * sizeof(krmUInt16Number));
+    if (prelin) {
+        std::memcpy(f->Base, prelin->Base, sizeof f->Base);
+        std::memcpy(f->Upper, prelin->Upper, sizeof f->Upper);
+        std::memcpy(f->Rest, prelin->Rest, sizeof f->Rest);
+    }
+    for (int ch = 0; ch < 3 && !prelin; ch++) {
+        f->Domain[ch] = params->Domain[ch];
+        f->Stride[ch] = params->opta[2 - ch];
+        for (krmUInt32Number v = 0; v < 256; v++) {
+            const krmUInt32Number a = v * 257u * f->Domain[ch];
+            const krmUInt32Number fk = a + (a + 0x7FFFu) / 0xFFFFu;
+            f->Base[ch][v] = (fk >> 16) * f->Stride[ch];
+            f->Rest[ch][v] = fk & 0xFFFF;
+            f->Upper[ch][v] = (v == 255 || f->Domain[ch] == 0) ? 0 : f->Stride[ch];
+        }
+    }
+    for (int ch = 0; ch < 3; ch++)
+        for (int v = 0; v < 256; v++) f->Key[ch][v] = SortKey(f->Rest[ch][v], f->Upper[ch][v]);
+    return true;
+}
+
+}  // namespace
+
+_krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number InputFormat,
+                                      krmUInt32Number OutputFormat, krmUInt32Number dwFlags)
+{
+    if (!p->Lut || (dwFlags & (krmFlagNullTransform | krmFlagGamutCheck))) return nullptr;
+    const int level = RequestedLevel();
+    if (level == kGeneric) return nullptr;
+
+    Layout in, out;
+    if (!DescribeChunky(InputFormat, &in) || !DescribeChunky(OutputFormat, &out) || in.nChan != 3) return nullptr;
+
+    const _krmMatShaper8Data* ms = _krmOptimizedMatShaper(p->Lut);
+    const _krmPrelin8Data* prelin = _krmOptimizedPrelin8(p->Lut);
+    const krmInterpParams* clut = _krmOptimizedPlainCLUT(p->Lut);
+    FastKind kind;
+    if (ms && in.bytes == 1 && out.bytes == 1 && out.nChan == 3)
+        kind = kMatShaper;
+    else if (prelin && in.bytes == 1 && (prelin->nOutputs == out.nChan))
+        kind = kCLUT;
+    else if (clut && clut->nInputs == 3 && clut->nOutputs == out.nChan && _krmIsTetrahedral16(clut) &&
+             clut->Domain[0] < 256 && clut->Domain[1] < 256 && clut->Domain[2] < 256)
+        kind = kCLUT;
+    else
+        return nullptr;
+
+    _krmFastWorker* f = static_cast<_krmFastWorker*>(krmMallocZero(p->ContextID, sizeof(_krmFastWorker)));
+    if (!f) return nullptr;
+    f->kind = kind;
+    f->level = level;
+    f->in = in;
+    f->out = out;
+    f->fuseAlpha = (dwFlags & krmFlagCopyAlpha) && in.alpha >= 0 && out.alpha >= 0 && in.bytes == 1 && out.bytes == 1;
+    p->Fast = f;
+
+    const bool ok = kind == kMatShaper ? BuildMatShaper(f, ms) : BuildCLUT(f, clut, prelin, p->ContextID);
+    if (!ok) {
+        _krmFreeFastWorker(p);
+        return nullptr;
+    }
+
+    auto use = [f](const char* name, _krmTransform2Fn worker) {
+        f->name = name;
+        return worker;
+    };
+    if (kind == kMatShaper) {
+#ifdef KRM_X86
+        if (level >= kSSE2) {
+            if (BGRA8WithAlpha::Matches(f)) return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<BGRA8WithAlpha>>);
+            if (RGB8Only::Matches(f)) return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<RGB8Only>>);
+            return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<RuntimeOffsets>>);
+        }
+#endif
+        return use("matrix-shaper portable", FastXFORM<MatShaperLinePortable<RuntimeOffsets>>);
+    }
+#ifdef KRM_X86
+    if (level >= kAVX512) {
+        f->clutLine = CLUTLineFor<InterpolateAVX512>(f);
+        return use("clut avx512", FastXFORM<CLUTLineOf>);
+    }
+    if (level >= kAVX2) {
+        f->clutLine = CLUTLineFor<InterpolateAVX2>(f);
+        return use("clut avx2", FastXFORM<CLUTLineOf>);
+    }
+#endif
+    // SSE2 has no 32-bit multiply-low: the portable code is as fast there.
+    f->clutLine = CLUTLineFor<InterpolatePortable>(f);
+    return use("clut portable", FastXFORM<CLUTLineOf>);
+}
+
+void _krmFreeFastWorker(_krmTransform_struct* p)
+{
+    if (!p->Fast) return;
+    krmFree(p->ContextID, p->Fast->Table);
+    krmFree(p->ContextID, p->Fast);
+    p->Fast = nullptr;
+}
+
+const char* _krmFastWorkerName(krmTransform t) { return t && t->Fast ? t->Fast->name : nullptr; }
