@@ -85,16 +85,6 @@ bool is_pipeline_type(krmTagTypeSignature type)
 // ---------------------------------------------------------------------------------------------
 // Reading tags
 
-// Permissive reading decodes a tag with whatever known type it was stored in, so the object's
-// type is checked before it is looked at. A viewer that cannot use the tag throws.
-const void* read_tag_of_type(krmProfile profile, krmTagSignature sig, std::initializer_list<krmTagTypeSignature> types)
-{
-    const void* data = profile ? krmReadTag(profile, sig) : nullptr;
-    if (!data || !is_one_of(krmGetTagStoredType(profile, sig), types))
-        throw QException();
-    return data;
-}
-
 // The stored size of the first directory entry with the signature, 0 when absent.
 krmUInt32Number stored_tag_size(krmProfile profile, krmTagSignature sig)
 {
@@ -642,6 +632,14 @@ QList<ViewerTab> dispatchTagViewers(krmProfile profile, krmTagSignature sig, QWi
     TabList tabs(parent);
     choose_tabs(profile, sig)(tabs, profile, sig);
     return tabs.release();
+}
+
+const void* read_tag_of_type(krmProfile profile, krmTagSignature sig, std::initializer_list<krmTagTypeSignature> types)
+{
+    const void* data = profile ? krmReadTag(profile, sig) : nullptr;
+    if (!data || !is_one_of(krmGetTagStoredType(profile, sig), types))
+        throw QException();
+    return data;
 }
 
 QList<ViewerTab> createTagViewers(krmProfile profile, krmTagSignature sig, QWidget* parent)

@@ -1,6 +1,7 @@
 #include "viewers/NamedColorComponent.h"
 
 #include "overview/Signatures.h"
+#include "overview/TagViewers.h"
 
 #include <QException>
 #include <QHBoxLayout>
@@ -12,20 +13,13 @@ namespace {
 
 enum Column { NameColumn = 0, PcsColumn = 1, DeviceColumn = 2, SwatchColumn = 3, ColumnCount = 4 };
 
-bool in_range(krmUInt32Number value, const char (&low)[5], const char (&high)[5])
-{
-    for (int i = 0; i < 4; ++i) {
-        const auto byte = krmUInt8Number(value >> (24 - 8 * i));
-        if (byte < krmUInt8Number(low[i]) || byte > krmUInt8Number(high[i]))
-            return false;
-    }
-    return true;
-}
-
+// Printing inks: CMY, CMYK and the n-colour spaces ('2CLR' … 'FCLR', 'MCH1' … 'MCHF').
 bool is_ink_space(krmColorSpaceSignature space)
 {
-    return space == krmSig("CMY ") || space == krmSig("CMYK") || in_range(space, "1CLR", "9CLR")
-           || in_range(space, "ACLR", "FCLR") || in_range(space, "MCH1", "MCH9") || in_range(space, "MCHA", "MCHF");
+    const auto hex_digit = [](krmUInt32Number c) { return (c >= '1' && c <= '9') || (c >= 'A' && c <= 'F'); };
+    const bool nColor = (space & 0xFFFFFFu) == (krmSig("0CLR") & 0xFFFFFFu) && hex_digit(space >> 24);
+    const bool mch = (space >> 8) == (krmSig("MCH0") >> 8) && hex_digit(space & 0xFFu);
+    return space == krmSig("CMY ") || space == krmSig("CMYK") || nColor || mch;
 }
 
 QString from_c(const char* text, std::size_t size)
@@ -70,13 +64,35 @@ QString named_color_display_name(const QString& prefix, const QString& name, con
     return text;
 }
 
+bool read_named_color(const krmNamedColorList* list, krmUInt32Number index, NamedColorRecord* record)
+{
+    char name[krmMAX_NAMED_COLOR_NAME] = {};
+    char prefix[33] = {};
+    char suffix[33] = {};
+    if (!krmNamedColorInfo(list, index, name, prefix, suffix, record->pcs, record->device))
+        return false;
+    record->name = named_color_display_name(from_c(prefix, sizeof prefix), from_c(name, sizeof name),
+                                            from_c(suffix, sizeof suffix));
+    return true;
+}
+
+QList<PlottedNamedColor> plotted_named_colors(krmColorSpaceSignature pcs, const krmNamedColorList* list)
+{
+    QList<PlottedNamedColor> colors;
+    const krmUInt32Number count = krmNamedColorCount(list);
+    for (krmUInt32Number i = 0; i < count; ++i) {
+        NamedColorRecord record;
+        if (!read_named_color(list, i, &record))
+            continue;
+        if (const std::optional<krmCIELab> lab = pcs_words_to_lab(pcs, record.pcs))
+            colors.append(PlottedNamedColor{record.name, *lab});
+    }
+    return colors;
+}
+
 const krmNamedColorList* read_named_color_tag(krmProfile profile, krmTagSignature sig)
 {
-    const void* data = profile && krmIsTag(profile, sig) ? krmReadTag(profile, sig) : nullptr;
-    const krmTagTypeSignature stored = data ? krmGetTagStoredType(profile, sig) : 0;
-    if (stored != krmSig("ncl2") && stored != krmSig("clrt"))
-        throw QException();
-    return static_cast<const krmNamedColorList*>(data);
+    return static_cast<const krmNamedColorList*>(read_tag_of_type(profile, sig, {krmSig("ncl2"), krmSig("clrt")}));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -106,24 +122,20 @@ QVariant NamedColorTableModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid() || index.row() >= count_ || (role != Qt::DisplayRole && role != Qt::BackgroundRole))
         return {};
-    char name[krmMAX_NAMED_COLOR_NAME] = {};
-    char prefix[33] = {};
-    char suffix[33] = {};
-    krmUInt16Number pcs[3] = {};
-    krmUInt16Number device[krmMAXCHANNELS] = {};
-    if (!krmNamedColorInfo(list_, krmUInt32Number(index.row()), name, prefix, suffix, pcs, device))
+    NamedColorRecord record;
+    if (!read_named_color(list_, krmUInt32Number(index.row()), &record))
         return {};
+    const krmUInt16Number* pcs = record.pcs;
     const bool noPcs = pcs[0] == 0 && pcs[1] == 0 && pcs[2] == 0;
 
     if (role == Qt::DisplayRole) {
         switch (index.column()) {
         case NameColumn:
-            return named_color_display_name(from_c(prefix, sizeof prefix), from_c(name, sizeof name),
-                                            from_c(suffix, sizeof suffix));
+            return record.name;
         case PcsColumn:
             return noPcs ? QVariant() : QVariant(format_color_words(pcs_, pcs));
         case DeviceColumn:
-            return format_color_words(space_, device);
+            return format_color_words(space_, record.device);
         default:
             return {};
         }

@@ -71,5 +71,21 @@ private:
     QTableView* view_ = nullptr;
 };
 
+// One colour of a list: its display name and its words.
+struct NamedColorRecord {
+    QString name;
+    krmUInt16Number pcs[3] = {};
+    krmUInt16Number device[krmMAXCHANNELS] = {};
+};
+// False when the engine cannot give colour `index`.
+bool read_named_color(const krmNamedColorList* list, krmUInt32Number index, NamedColorRecord* record);
+
+// The colours that have an L*a*b* (pcs_words_to_lab), in list order, with their display names.
+struct PlottedNamedColor {
+    QString name;
+    krmCIELab lab;
+};
+QList<PlottedNamedColor> plotted_named_colors(krmColorSpaceSignature pcs, const krmNamedColorList* list);
+
 // Reads a named-colour list or colorant table stored as one; throws QException otherwise.
 const krmNamedColorList* read_named_color_tag(krmProfile profile, krmTagSignature sig);

@@ -21,11 +21,6 @@
 
 namespace {
 
-QString from_c(const char* text, std::size_t size)
-{
-    return QString::fromUtf8(text, qsizetype(qstrnlen(text, size)));
-}
-
 QVariant setting(const char* key, const QVariant& fallback)
 {
     const QSettings* settings = appSettings();
@@ -134,22 +129,8 @@ void NamedColorGamutComponent::collect_colors(krmProfile profile, const krmNamed
     const KrmTransformPtr toScreen = lab_to_screen_transform();
     if (!toScreen)
         return;
-    const krmColorSpaceSignature pcs = krmGetProfilePCS(profile);
-    const krmUInt32Number count = krmNamedColorCount(list);
-    for (krmUInt32Number i = 0; i < count; ++i) {
-        char name[krmMAX_NAMED_COLOR_NAME] = {};
-        char prefix[33] = {};
-        char suffix[33] = {};
-        krmUInt16Number words[3] = {};
-        if (!krmNamedColorInfo(list, i, name, prefix, suffix, words, nullptr))
-            continue;
-        const std::optional<krmCIELab> lab = pcs_words_to_lab(pcs, words);
-        if (!lab)
-            continue;
-        entries_.push_back(Entry{named_color_display_name(from_c(prefix, sizeof prefix), from_c(name, sizeof name),
-                                                          from_c(suffix, sizeof suffix)),
-                                 *lab, screen_color(toScreen.get(), *lab)});
-    }
+    for (const PlottedNamedColor& color : plotted_named_colors(krmGetProfilePCS(profile), list))
+        entries_.push_back(Entry{color.name, color.lab, screen_color(toScreen.get(), color.lab)});
 }
 
 QWidget* NamedColorGamutComponent::build_controls()

@@ -1,11 +1,13 @@
 #include "viewers/XYZComponent.h"
 
 #include "overview/Signatures.h"
+#include "overview/TagViewers.h"
 #include "proofing/BuiltinProfiles.h"
 #include "proofing/ICCProfileSelector.h"
 #include "viewers/AppSettings.h"
 #include "viewers/ChannelVocabulary.h"
 #include "viewers/GraphicsViewer.h"
+#include "viewers/NamedColorComponent.h"
 
 #include <QCheckBox>
 #include <QException>
@@ -53,37 +55,14 @@ QColor palette_text()
     return QGuiApplication::palette().color(QPalette::Text);
 }
 
-// The tag's decoded object when it is stored in one of `types`; permissive reading may decode
-// another type under a known signature.
-const void* read_tag(krmProfile profile, krmTagSignature sig, std::initializer_list<krmTagTypeSignature> types)
-{
-    const void* data = profile && krmIsTag(profile, sig) ? krmReadTag(profile, sig) : nullptr;
-    if (!data)
-        throw QException();
-    const krmTagTypeSignature stored = krmGetTagStoredType(profile, sig);
-    for (krmTagTypeSignature type : types) {
-        if (stored == type)
-            return data;
-    }
-    throw QException();
-}
-
 const std::initializer_list<krmTagTypeSignature> kXYZTypes = {krmSig("XYZ "), 0x17A505B8u};
 
 QList<QPointF> named_chromaticities(krmProfile profile, const krmNamedColorList* list)
 {
     QList<QPointF> points;
-    const krmColorSpaceSignature pcs = krmGetProfilePCS(profile);
-    const krmUInt32Number count = krmNamedColorCount(list);
-    for (krmUInt32Number i = 0; i < count; ++i) {
-        krmUInt16Number words[3] = {};
-        if (!krmNamedColorInfo(list, i, nullptr, nullptr, nullptr, words, nullptr))
-            continue;
-        const std::optional<krmCIELab> lab = pcs_words_to_lab(pcs, words);
-        if (!lab)
-            continue;
+    for (const PlottedNamedColor& color : plotted_named_colors(krmGetProfilePCS(profile), list)) {
         krmCIEXYZ xyz{};
-        krmLab2XYZ(krmD50_XYZ(), &xyz, &*lab);
+        krmLab2XYZ(krmD50_XYZ(), &xyz, &color.lab);
         points << xy_of(xyz);
     }
     return points;
@@ -248,17 +227,17 @@ XYZTagScene* XYZComponent::make_scene(krmProfile profile, krmTagSignature sig)
 {
     const int primary = sig == krmSig("rXYZ") ? 0 : sig == krmSig("gXYZ") ? 1 : sig == krmSig("bXYZ") ? 2 : -1;
     if (primary >= 0) {
-        const auto* column = static_cast<const krmCIEXYZ*>(read_tag(profile, sig, kXYZTypes));
+        const auto* column = static_cast<const krmCIEXYZ*>(read_tag_of_type(profile, sig, kXYZTypes));
         return new PrimariesScene(primary, *column, true_primaries(profile));
     }
     if (sig == krmSig("wtpt") || sig == krmSig("bkpt")) {
-        const auto* value = static_cast<const krmCIEXYZ*>(read_tag(profile, sig, kXYZTypes));
+        const auto* value = static_cast<const krmCIEXYZ*>(read_tag_of_type(profile, sig, kXYZTypes));
         return new RefScene(sig == krmSig("wtpt"), *value);
     }
     if (sig == krmSig("chrm"))
-        return new ChromaticityScene(*static_cast<const krmCIExyYTRIPLE*>(read_tag(profile, sig, {krmSig("chrm")})));
+        return new ChromaticityScene(*static_cast<const krmCIExyYTRIPLE*>(read_tag_of_type(profile, sig, {krmSig("chrm")})));
     if (sig == krmSig("clrt") || sig == krmSig("clot") || sig == krmSig("ncl2")) {
-        const auto* list = static_cast<const krmNamedColorList*>(read_tag(profile, sig, {krmSig("clrt"), krmSig("ncl2")}));
+        const auto* list = static_cast<const krmNamedColorList*>(read_tag_of_type(profile, sig, {krmSig("clrt"), krmSig("ncl2")}));
         return new NamedColorScene(tagName(sig), named_chromaticities(profile, list));
     }
     throw QException();
