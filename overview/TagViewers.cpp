@@ -7,8 +7,11 @@
 #include "viewers/CurvesComponent.h"
 #include "viewers/GenericTagComponent.h"
 #include "viewers/MLUComponent.h"
+#include "viewers/NamedColorComponent.h"
+#include "viewers/NamedColorGamutComponent.h"
 #include "viewers/PipelineComponent.h"
 #include "viewers/PendingViewer.h"
+#include "viewers/XYZComponent.h"
 
 #include <QException>
 #include <QLabel>
@@ -81,16 +84,6 @@ bool is_pipeline_type(krmTagTypeSignature type)
 
 // ---------------------------------------------------------------------------------------------
 // Reading tags
-
-// Permissive reading decodes a tag with whatever known type it was stored in, so the object's
-// type is checked before it is looked at. A viewer that cannot use the tag throws.
-const void* read_tag_of_type(krmProfile profile, krmTagSignature sig, std::initializer_list<krmTagTypeSignature> types)
-{
-    const void* data = profile ? krmReadTag(profile, sig) : nullptr;
-    if (!data || !is_one_of(krmGetTagStoredType(profile, sig), types))
-        throw QException();
-    return data;
-}
 
 // The stored size of the first directory entry with the signature, 0 when absent.
 krmUInt32Number stored_tag_size(krmProfile profile, krmTagSignature sig)
@@ -229,19 +222,7 @@ QWidget* make_raw_viewer(krmProfile profile, krmTagSignature sig, QWidget* paren
 
 void add_xyz_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const void* data = read_tag_of_type(profile, sig, {krmSig("XYZ "), kXYZType2, krmSig("chrm")});
-    HtmlRows summary;
-    if (krmGetTagStoredType(profile, sig) == krmSig("chrm")) {
-        const auto* primaries = static_cast<const krmCIExyYTRIPLE*>(data);
-        const auto xy = [](const krmCIExyY& p) { return QStringLiteral("x: %1 y: %2").arg(number(p.x)).arg(number(p.y)); };
-        summary = {{QObject::tr("Red"), xy(primaries->Red)},
-                   {QObject::tr("Green"), xy(primaries->Green)},
-                   {QObject::tr("Blue"), xy(primaries->Blue)}};
-    } else {
-        summary = {{QObject::tr("Value"), describe_xyz(*static_cast<const krmCIEXYZ*>(data))}};
-    }
-    tabs.pending(QStringLiteral("XYZComponent"), QObject::tr("XYZ"),
-                 QObject::tr("This tab will plot the tag's values on chromaticity diagrams."), summary);
+    tabs.add(QObject::tr("XYZ"), new XYZComponent(profile, sig, tabs.parent()));
 }
 
 void add_single_xyz_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
@@ -334,15 +315,9 @@ void add_sequence_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 
 void add_named_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* list = static_cast<const krmNamedColorList*>(read_tag_of_type(profile, sig, {krmSig("clrt"), krmSig("ncl2")}));
-    const HtmlRows summary = {{QObject::tr("Colours"), QString::number(krmNamedColorCount(list))},
-                              {QObject::tr("Device channels"), QString::number(krmNamedColorColorantCount(list))}};
-    tabs.pending(QStringLiteral("NamedColorComponent"), QObject::tr("Named"),
-                 QObject::tr("This tab will list the named colours with their swatches and values."), summary);
-    tabs.pending(QStringLiteral("XYZComponent"), QObject::tr("Chromaticity"),
-                 QObject::tr("This tab will plot the named colours on chromaticity diagrams."), summary);
-    tabs.pending(QStringLiteral("NamedColorGamutComponent"), QObject::tr("Gamut"),
-                 QObject::tr("This tab will show the named colours in CIE L*a*b* space."), summary);
+    tabs.add(QObject::tr("Named"), new NamedColorComponent(profile, sig, tabs.parent()));
+    tabs.add(QObject::tr("Chromaticity"), new XYZComponent(profile, sig, tabs.parent()));
+    tabs.add(QObject::tr("Gamut"), new NamedColorGamutComponent(profile, sig, tabs.parent()));
 }
 
 void add_chad_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
@@ -657,6 +632,14 @@ QList<ViewerTab> dispatchTagViewers(krmProfile profile, krmTagSignature sig, QWi
     TabList tabs(parent);
     choose_tabs(profile, sig)(tabs, profile, sig);
     return tabs.release();
+}
+
+const void* read_tag_of_type(krmProfile profile, krmTagSignature sig, std::initializer_list<krmTagTypeSignature> types)
+{
+    const void* data = profile ? krmReadTag(profile, sig) : nullptr;
+    if (!data || !is_one_of(krmGetTagStoredType(profile, sig), types))
+        throw QException();
+    return data;
 }
 
 QList<ViewerTab> createTagViewers(krmProfile profile, krmTagSignature sig, QWidget* parent)

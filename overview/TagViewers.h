@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <initializer_list>
+
 #include <memory>
 
 class QWidget;
@@ -38,6 +40,11 @@ using TagPipelinePtr = std::unique_ptr<krmPipeline, TagPipelineFree>;
 // Null when the tag does not decode to a pipeline; throws QException when the 'MHC2' stages cannot
 // be built.
 krmPipeline* tag_pipeline(krmProfile profile, krmTagSignature sig);
+
+// The decoded tag when it is stored in one of `types`: permissive reading decodes a tag with
+// whatever known type it was stored in, so viewers check the type before they look. Throws
+// QException when the tag is absent, unreadable or of another type.
+const void* read_tag_of_type(krmProfile profile, krmTagSignature sig, std::initializer_list<krmTagTypeSignature> types);
 
 // The type signature stored at the start of the first directory entry with this signature;
 // 0 when the tag is absent or its data cannot be reached.

@@ -1,7 +1,7 @@
 #include "viewers/ChannelVocabulary.h"
 
 #include "overview/TagViewers.h"
-#include "proofing/DisplayProfile.h"
+#include "viewers/ScreenColor.h"
 
 #include <QException>
 #include <QGuiApplication>
@@ -78,16 +78,6 @@ const krmNamedColorList* colorant_table(krmProfile profile, krmTagSignature tag)
         return nullptr;
     return static_cast<const krmNamedColorList*>(data);
 }
-
-struct ProfileClose {
-    void operator()(void* profile) const { krmCloseProfile(static_cast<krmProfile>(profile)); }
-};
-using ProfilePtr = std::unique_ptr<std::remove_pointer_t<krmProfile>, ProfileClose>;
-
-struct TransformDelete {
-    void operator()(void* transform) const { krmDeleteTransform(static_cast<krmTransform>(transform)); }
-};
-using TransformPtr = std::unique_ptr<std::remove_pointer_t<krmTransform>, TransformDelete>;
 
 bool is_device_link(krmProfile profile)
 {
@@ -214,15 +204,12 @@ QList<QColor> colorant_colors(krmProfile profile, krmTagSignature tag)
     if (!list)
         return {};
 
-    const ProfilePtr lab(krmCreateLab4Profile(nullptr));
-    const ProfilePtr display(display_profile());
-    const TransformPtr toDisplay(lab && display ? krmCreateTransform(lab.get(), krmFmtLabDouble, display.get(), krmFmtRGB8,
-                                                                     krmINTENT_PERCEPTUAL, krmFlagNoOptimize)
-                                                : nullptr);
+    const KrmTransformPtr toDisplay = lab_to_screen_transform();
     if (!toDisplay)
         throw QException();
 
-    const bool xyzPcs = krmGetProfilePCS(profile) == krmSig("XYZ ");
+    const krmColorSpaceSignature pcsSpace =
+        krmGetProfilePCS(profile) == krmSig("XYZ ") ? krmSig("XYZ ") : krmSig("Lab ");
     const bool dark = is_dark_palette();
     QList<QColor> colors;
     const krmUInt32Number count = krmNamedColorCount(list);
@@ -230,20 +217,10 @@ QList<QColor> colorant_colors(krmProfile profile, krmTagSignature tag)
         krmUInt16Number pcs[3] = {};
         if (!krmNamedColorInfo(list, i, nullptr, nullptr, nullptr, pcs, nullptr))
             return {};
-        krmCIELab value;
-        if (xyzPcs) {
-            krmCIEXYZ xyz;
-            krmXYZEncoded2Float(&xyz, pcs);
-            krmXYZ2Lab(krmD50_XYZ(), &value, &xyz);
-        } else {
-            krmLabEncoded2FloatV2(&value, pcs);
-        }
+        krmCIELab value = pcs_words_to_lab(pcsSpace, pcs).value_or(krmCIELab{0.0, 0.0, 0.0});
         // Dark inks vanish on a dark page and pale ones on a light page.
         value.L = dark ? std::max(value.L, 72.0) : std::min(value.L, 55.0);
-        const double in[3] = {value.L, value.a, value.b};
-        krmUInt8Number rgb[3] = {};
-        krmDoTransform(toDisplay.get(), in, rgb, 1);
-        colors << QColor(rgb[0], rgb[1], rgb[2], 255);
+        colors << screen_color(toDisplay.get(), value);
     }
     return colors;
 }

@@ -16,6 +16,9 @@
 #include "viewers/GenericTagComponent.h"
 #include "viewers/MLUComponent.h"
 #include "viewers/PendingViewer.h"
+#include "viewers/NamedColorComponent.h"
+#include "viewers/NamedColorGamutComponent.h"
+#include "viewers/XYZComponent.h"
 #include "viewers/PipelineComponent.h"
 #include "viewers/WorkflowGraphScene.h"
 
@@ -221,6 +224,12 @@ QString shownText(QWidget* widget)
         return mlu->textBox() || mlu->tableView() ? QStringLiteral("text") : QString();
     if (auto* comment = qobject_cast<CommentComponent*>(widget))
         return comment->browser()->toPlainText().trimmed();
+    if (auto* xyz = qobject_cast<XYZComponent*>(widget))
+        return (xyz->scene()->diagram().title + QLatin1Char(' ') + xyz->scene()->diagram().subtitle).trimmed();
+    if (auto* named = qobject_cast<NamedColorComponent*>(widget))
+        return named->model()->rowCount() ? QStringLiteral("colours") : QString();
+    if (auto* cloud = qobject_cast<NamedColorGamutComponent*>(widget))
+        return cloud->entries().empty() ? QString() : QStringLiteral("points");
     if (auto* pipeline = qobject_cast<PipelineComponent*>(widget))
         return pipeline->scene()->boxes().isEmpty() ? QString() : QStringLiteral("graph");
     if (auto* curves = qobject_cast<CurvesComponent*>(widget))
@@ -383,7 +392,7 @@ void TestDispatch::signatureRules_onEngineWrittenTags()
     const QList<Case> cases = {
         {krmSig("desc"), {"MLU"}, {"MLUComponent"}, {}},
         {krmSig("targ"), {"MLU"}, {"MLUComponent"}, {}},
-        {krmSig("wtpt"), {"XYZ"}, {"XYZComponent"}, "X: 0.96"},
+        {krmSig("wtpt"), {"XYZ"}, {"XYZComponent"}, "XYZ:(0.96"},
         {krmSig("rTRC"), {"Curves"}, {"CurvesComponent"}, {}},
         {krmSig("chad"), {tagName(krmSig("chad"))}, {"ChadTagComponent"}, "Row 3"},
         {krmSig("tech"), {"Data"}, {"EnumeratedTagComponent"}, "'CRT '"},
@@ -445,9 +454,12 @@ void TestDispatch::privateTags_dispatchByStoredType()
     QCOMPARE(text.titles(), QStringList{"MLU"});
     auto* mlu = qobject_cast<MLUComponent*>(text.list[0].widget);
     QVERIFY(mlu);
+    // An XYZ value under a private signature is no tag the chromaticity viewer knows: the bytes.
     Tabs xyz{createTagViewers(profile.get(), krmSig("zXYZ"), nullptr)};
-    QCOMPARE(xyz.titles(), QStringList{"XYZ"});
-    QCOMPARE(xyz.planned(0), QStringLiteral("XYZComponent"));
+    QCOMPARE(xyz.titles(), QStringList{"Raw"});
+    auto* rawXYZ = qobject_cast<GenericTagComponent*>(xyz.list[0].widget);
+    QVERIFY(rawXYZ && rawXYZ->hexViewer());
+    QCOMPARE(rawXYZ->hexViewer()->data().left(4), QByteArray("XYZ "));
     Tabs curve{createTagViewers(profile.get(), krmSig("zCrv"), nullptr)};
     QCOMPARE(curve.titles(), QStringList{"Curves"});
     // 'sig ' is a type no rule names: the bytes.
