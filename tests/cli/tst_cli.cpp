@@ -4,7 +4,7 @@
 #include "CliTestSupport.h"
 #include "cli/CliValue.h"
 #include "cli/Commands.h"
-#include "cli/ImageProfiles.h"
+#include "imaging/ImageProfiles.h"
 
 #include <krm.h>
 
