@@ -1,5 +1,6 @@
 #include "cli/ColorChain.h"
 #include "cli/Commands.h"
+#include "imaging/CmykJpeg.h"
 #include "imaging/ImageDecoder.h"
 #include "imaging/TiffCodec.h"
 
@@ -21,11 +22,11 @@ const char kConvertHelp[] =
     "writes it in the format named by OUT's extension (.png, .jpg/.jpeg, .bmp, .tif/.tiff),\n"
     "embedding DST where the format allows (PNG, JPEG, TIFF). The source profile is --src-profile,\n"
     "else the one embedded in IN, else sRGB (RGB and gray images; CMYK ones need a profile).\n"
-    "Alpha is kept; 16-bit PNG and TIFF images stay 16-bit. Only TIFF holds CMYK output.\n"
+    "Alpha is kept; 16-bit PNG and TIFF images stay 16-bit. CMYK output goes to TIFF or JPEG.\n"
     "\n"
     "Options:\n"
     "  --profile DST       destination profile (a path or *srgb, *lab, *lab2, *xyz); RGB, gray or\n"
-    "                      (TIFF output) CMYK\n"
+    "                      (TIFF and JPEG output) CMYK\n"
     "  --src-profile SRC   source profile, overriding the embedded one\n"
     "  --intent N          rendering intent 0-3 or its name (default 0, perceptual)\n"
     "  --bpc               black point compensation\n"
@@ -253,9 +254,9 @@ int runConvert(const QStringList& args, CliIO& io)
                      .arg(spaceText(entry), inPath, image.space == krmSig("RGB ") ? QStringLiteral("colour") : spaceText(image.space)));
         return kExitUnreadable;
     }
-    const bool cmykOut = exit == krmSig("CMYK") && outKind == ImageKind::Tiff;
+    const bool cmykOut = exit == krmSig("CMYK") && (outKind == ImageKind::Tiff || outKind == ImageKind::Jpeg);
     if (exit != krmSig("RGB ") && exit != krmSig("GRAY") && !cmykOut) {
-        io.error(QStringLiteral("the destination profile gives %1 pixels; image files are written as RGB or gray (and CMYK as TIFF)")
+        io.error(QStringLiteral("the destination profile gives %1 pixels; image files are written as RGB or gray (and CMYK as TIFF or JPEG)")
                      .arg(spaceText(exit)));
         return kExitUnreadable;
     }
@@ -295,6 +296,8 @@ int runConvert(const QStringList& args, CliIO& io)
             io.error(QStringLiteral("cannot encode '%1': %2").arg(outPath, error));
             return kExitUnreadable;
         }
+    } else if (exit == krmSig("CMYK")) {
+        encoded = embedProfileJpeg(writeCmykJpeg(output, quality), destination->bytes);
     } else {
         // Qt's writers embed only profiles Qt itself understands: PNG and JPEG get the exact bytes
         // afterwards.

@@ -2,6 +2,7 @@
 
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 
 #include <jpeglib.h>
 
@@ -114,4 +115,47 @@ RasterImage readCmykJpeg(const QByteArray& bytes, qsizetype maxBytes, QString& e
             p[i] = uchar(255 - p[i]);
     }
     return image;
+}
+
+QByteArray writeCmykJpeg(const RasterImage& image, int quality, bool adobe)
+{
+    if (image.isNull() || image.space != krmSig("CMYK") || image.bytesPerSample != 1)
+        return QByteArray();
+    // The inverted copy is made before setjmp, so nothing with a destructor is skipped.
+    QByteArray inverted(qsizetype(image.width) * 4, Qt::Uninitialized);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_compress_struct info;
+    ErrorManager errors;
+    info.err = jpeg_std_error(&errors.base);
+    errors.base.error_exit = error_exit;
+    errors.base.output_message = no_output;
+    if (setjmp(errors.jump)) {
+        jpeg_destroy_compress(&info);
+        std::free(buffer);
+        return QByteArray();
+    }
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = JDIMENSION(image.width);
+    info.image_height = JDIMENSION(image.height);
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, quality, TRUE);
+    info.write_Adobe_marker = adobe ? TRUE : FALSE;
+    jpeg_start_compress(&info, TRUE);
+    auto* row = reinterpret_cast<unsigned char*>(inverted.data());
+    while (info.next_scanline < info.image_height) {
+        const uchar* from = image.scanLine(int(info.next_scanline));
+        for (qsizetype i = 0; i < inverted.size(); ++i)
+            row[i] = adobe ? uchar(255 - from[i]) : from[i];
+        JSAMPROW rows[1] = {row};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    QByteArray out(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    std::free(buffer);
+    return out;
 }

@@ -15,3 +15,8 @@ bool isCmykJpeg(const QByteArray& bytes);
 // The image as 8-bit CMYK, or a null image with the reason in `error`. The profile is not read
 // here (see ImageProfiles.h).
 RasterImage readCmykJpeg(const QByteArray& bytes, qsizetype maxBytes, QString& error);
+
+// `image` (8-bit CMYK) as a JPEG, by default in Adobe's convention: an APP14 marker and inverted
+// inks, the form Photoshop writes and CMYK JPEG readers expect. Without it the inks are stored
+// as they are. Empty on failure.
+QByteArray writeCmykJpeg(const RasterImage& image, int quality, bool adobe = true);

@@ -131,10 +131,11 @@ QByteArray pngProfile(const QByteArray& png)
 // joined in number order up to the first missing number, whatever their order in the file.
 QByteArray jpegProfile(const QByteArray& jpeg)
 {
-    if (jpeg.size() < 8 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8 || uchar(jpeg[2]) != 0xFF)
+    if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8 || uchar(jpeg[2]) != 0xFF)
         return QByteArray();
     std::map<int, QByteArray> chunks;
-    qsizetype at = 8;
+    // From the first segment: writers that put the profile before any other segment exist.
+    qsizetype at = 2;
     while (at + 1 < jpeg.size()) {
         if (uchar(jpeg[at]) != 0xFF) {
             ++at;
