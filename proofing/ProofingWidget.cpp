@@ -311,12 +311,20 @@ void ProofingWidget::choose_default_profile_for(krmColorSpaceSignature space)
 {
     if (space == krmSig("GRAY")) {
         selector_->selectProfile(QStringLiteral("*gray22"));
-    } else if (space == krmSig("CMYK")) {
-        // The CMYK profile the user chose last, else the first one listed.
-        selector_->selectProfile(appSettings()->value(QStringLiteral("img_prf"), QString()).toString());
-    } else {
-        selector_->selectProfile(QStringLiteral("*srgb"));
+        return;
     }
+    if (space != krmSig("CMYK")) {
+        selector_->selectProfile(QStringLiteral("*srgb"));
+        return;
+    }
+    // No built-in is CMYK: the profile the user browsed to last when it is CMYK, else the first
+    // CMYK profile of the folder.
+    const QString name = appSettings()->value(QStringLiteral("img_prf"), QString()).toString();
+    const QString folder = appSettings()->value(QStringLiteral("img_dir"), selector_->currentFolder()).toString();
+    if (!name.isEmpty() && !name.startsWith(QLatin1Char('*')) && selector_->setProfile(folder, name))
+        return;
+    if (selector_->currentProfile().isEmpty() && !selector_->entries().isEmpty())
+        selector_->selectProfile(selector_->entries().constFirst().name);
 }
 
 void ProofingWidget::set_image_profile(krmProfile profile)
