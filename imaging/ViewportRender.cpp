@@ -11,6 +11,48 @@ int image_index(double position, int limit)
     return f >= 0 && f < limit ? int(f) : -1;
 }
 
+// One viewport line from one image line: colours, then alpha (the image's, or opaque). Written
+// per sample type and channel count so that the copy of each pixel is a few moves, not a call.
+template <typename T, int Colors, bool Alpha>
+void gather_line(const uchar* from, uchar* to, const int* columns, int first, int last)
+{
+    const auto* in = reinterpret_cast<const T*>(from);
+    auto* out = reinterpret_cast<T*>(to);
+    constexpr int stored = Colors + (Alpha ? 1 : 0);
+    for (int x = first; x <= last; ++x) {
+        const int column = columns[x];
+        if (column < 0)
+            continue;
+        const T* p = in + qsizetype(column) * stored;
+        T* q = out + qsizetype(x) * (Colors + 1);
+        for (int c = 0; c < Colors; ++c)
+            q[c] = p[c];
+        q[Colors] = Alpha ? p[Colors] : T(~T(0));
+    }
+}
+
+using GatherFn = void (*)(const uchar*, uchar*, const int*, int, int);
+
+template <typename T, bool Alpha>
+GatherFn gather_for_colors(int colors)
+{
+    switch (colors) {
+    case 1: return gather_line<T, 1, Alpha>;
+    case 3: return gather_line<T, 3, Alpha>;
+    case 4: return gather_line<T, 4, Alpha>;
+    default: return nullptr;
+    }
+}
+
+GatherFn gather_for(const RasterImage& image)
+{
+    if (image.bytesPerSample == 2)
+        return image.alpha ? gather_for_colors<quint16, true>(image.colorChannels)
+                           : gather_for_colors<quint16, false>(image.colorChannels);
+    return image.alpha ? gather_for_colors<quint8, true>(image.colorChannels)
+                       : gather_for_colors<quint8, false>(image.colorChannels);
+}
+
 } // namespace
 
 void ViewportRenderer::render(const RasterImage& image, krmTransform transform, const QTransform& viewToImage,
@@ -30,7 +72,8 @@ void ViewportRenderer::render(const RasterImage& image, krmTransform transform, 
     const int colorBytes = image.colorChannels * bps;
     const int inPixel = colorBytes + bps;  // colours and one alpha sample
     const qsizetype inLine = qsizetype(w) * inPixel;
-    samples_.assign(size_t(inLine) * size_t(h), 0);
+    // Background samples are converted too and painted over afterwards: no need to clear them.
+    samples_.resize(size_t(inLine) * size_t(h));
     columns_.resize(size_t(w));
     int firstColumn = w, lastColumn = -1;
     for (int x = 0; x < w; ++x) {
@@ -40,7 +83,11 @@ void ViewportRenderer::render(const RasterImage& image, krmTransform transform, 
             lastColumn = x;
         }
     }
-    const quint16 opaque16 = 0xFFFF;
+    const GatherFn gather = gather_for(image);
+    if (!gather) {
+        out.fill(Qt::black);
+        return;
+    }
     std::vector<int> rows(static_cast<size_t>(h));
     for (int y = 0; y < h; ++y) {
         const int row = image_index(viewToImage.m22() * (y + 0.5) + viewToImage.dy(), image.height);
@@ -52,21 +99,7 @@ void ViewportRenderer::render(const RasterImage& image, krmTransform transform, 
             std::memcpy(to, to - inLine, size_t(inLine));
             continue;
         }
-        const uchar* from = image.scanLine(row);
-        const int stored = image.bytesPerPixel();
-        for (int x = firstColumn; x <= lastColumn; ++x) {
-            const int column = columns_[size_t(x)];
-            if (column < 0)
-                continue;
-            uchar* p = to + qsizetype(x) * inPixel;
-            std::memcpy(p, from + qsizetype(column) * stored, size_t(image.alpha ? stored : colorBytes));
-            if (!image.alpha) {
-                if (bps == 1)
-                    p[colorBytes] = 0xFF;
-                else
-                    std::memcpy(p + colorBytes, &opaque16, 2);
-            }
-        }
+        gather(image.scanLine(row), to, columns_.data(), firstColumn, lastColumn);
     }
     krmDoTransformLineStride(transform, samples_.data(), out.bits(), krmUInt32Number(w), krmUInt32Number(h),
                              krmUInt32Number(inLine), krmUInt32Number(out.bytesPerLine()), 0, 0);
