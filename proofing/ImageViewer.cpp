@@ -109,7 +109,11 @@ void ImageViewer::mouseMoveEvent(QMouseEvent* event)
             if (QPoint(x, y) == hovered_)
                 return;
             hovered_ = QPoint(x, y);
-            emit pixelHovered(hovered_, image_->rgbAt(x, y), event->globalPosition().toPoint());
+            // CMYK has no stored screen colour: the swatch shows the pixel as painted.
+            const QPoint at = event->position().toPoint();
+            const bool painted = image_->space == krmSig("CMYK") && transform_ && converted_.rect().contains(at);
+            const QRgb pixel = painted ? converted_.pixel(at) : image_->rgbAt(x, y);
+            emit pixelHovered(hovered_, pixel, event->globalPosition().toPoint());
             return;
         }
     }
