@@ -51,6 +51,18 @@ QImage RasterImage::toQImage() const
 {
     if (isNull())
         return QImage();
+    // 8-bit RGB and gray are Qt layouts already: copy whole lines.
+    if (bytesPerSample == 1 && space != krmSig("CMYK") && !(space == krmSig("GRAY") && alpha)) {
+        const QImage::Format format = space == krmSig("GRAY") ? QImage::Format_Grayscale8
+                                      : alpha                  ? QImage::Format_RGBA8888
+                                                               : QImage::Format_RGB888;
+        QImage out(width, height, format);
+        if (out.isNull())
+            return out;
+        for (int y = 0; y < height; ++y)
+            std::memcpy(out.scanLine(y), scanLine(y), size_t(bytesPerLine));
+        return out;
+    }
     QImage out(width, height, alpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (out.isNull())
         return out;
@@ -83,11 +95,12 @@ RasterImage RasterImage::fromQImage(const QImage& image)
         // Deep formats keep their 16 bits; everything else is 8-bit RGB(A).
         const bool deep = image.depth() >= 64;
         r.bytesPerSample = deep ? 2 : 1;
-        source = image.convertToFormat(deep ? QImage::Format_RGBA64 : QImage::Format_RGBA8888);
+        const QImage::Format wanted = deep ? QImage::Format_RGBA64 : r.alpha ? QImage::Format_RGBA8888 : QImage::Format_RGB888;
+        source = image.format() == wanted ? image : image.convertToFormat(wanted);
     }
     if (!r.allocate(kDefaultMaxImageBytes) || source.isNull())
         return RasterImage();
-    const int sourceChannels = r.space == krmSig("GRAY") ? 1 : 4;
+    const int sourceChannels = r.space == krmSig("GRAY") ? 1 : source.format() == QImage::Format_RGB888 ? 3 : 4;
     const int bps = r.bytesPerSample;
     const int keep = r.channels();
     for (int y = 0; y < r.height; ++y) {

@@ -62,7 +62,7 @@ void ImageViewer::setImage(const RasterImage* image)
     scene_ = new QGraphicsScene(0, 0, image_->width, image_->height, this);
     scene_->setBackgroundBrush(Qt::black);
     setAcceptDrops(true);
-    scene_->addItem(new ImageItem(QPixmap::fromImage(image_->toQImage())));
+    scene_->addItem(new ImageItem(image_));
     setScene(scene_);
     setTransform(kept);
     delete previous;

@@ -23,7 +23,9 @@
 #include <QDir>
 #include <QFile>
 #include <QMouseEvent>
+#include <QMimeData>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -424,6 +426,19 @@ void TestProofingWidget::messagesAndZoomAcrossLoads()
     // A cut file after a good one leaves the good one shown.
     QVERIFY(!messageOf([&] { w->load_image_file(cut); }).isEmpty());
     QCOMPARE(w->image().width, 90);
+
+    // A file dropped on the picture is loaded and announced.
+    QSignalSpy loaded(w, &ProofingWidget::image_loaded);
+    auto* mime = new QMimeData;
+    mime->setUrls({QUrl::fromLocalFile(files_.filePath(QStringLiteral("zoom.png")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(view->viewport(), &drop);
+    delete mime;
+    QCOMPARE(loaded.count(), 1);
+    QCOMPARE(w->image().width, 300);
 }
 
 QTEST_MAIN(TestProofingWidget)
