@@ -54,10 +54,10 @@ void Render(benchmark::State& state, const RasterImage& image, krmTransform t)
     krmDeleteTransform(t);
 }
 
-void BM_ViewportDirectRGB8(benchmark::State& state)
+// Straight from the image's profile to the screen's (sRGB).
+void Direct(benchmark::State& state, const RasterImage& image, const char* profile)
 {
-    static const RasterImage image = photo(krmSig("RGB "), 8, 6000, 4000);
-    krmProfile in = krmOpenProfileFromFile(kAdobeRGB, "r");
+    krmProfile in = krmOpenProfileFromFile(profile, "r");
     krmProfile screen = krmCreate_sRGBProfile();
     krmTransform t = in ? krmCreateTransform(in, image.engineFormat(true), screen, krmFmtBGRA8, 1,
                                              krmFlagCopyAlpha | krmFlagNoWhiteOnWhiteFixup)
@@ -66,6 +66,12 @@ void BM_ViewportDirectRGB8(benchmark::State& state)
     if (in)
         krmCloseProfile(in);
     krmCloseProfile(screen);
+}
+
+void BM_ViewportDirectRGB8(benchmark::State& state)
+{
+    static const RasterImage image = photo(krmSig("RGB "), 8, 6000, 4000);
+    Direct(state, image, kAdobeRGB);
 }
 
 void BM_ViewportProofGamutRGB8(benchmark::State& state)
@@ -94,15 +100,7 @@ void BM_ViewportProofGamutRGB8(benchmark::State& state)
 void BM_ViewportDirectCMYK16(benchmark::State& state)
 {
     static const RasterImage image = photo(krmSig("CMYK"), 16, 3000, 2000);
-    krmProfile in = krmOpenProfileFromFile(kCMYK, "r");
-    krmProfile screen = krmCreate_sRGBProfile();
-    krmTransform t = in ? krmCreateTransform(in, image.engineFormat(true), screen, krmFmtBGRA8, 1,
-                                             krmFlagCopyAlpha | krmFlagNoWhiteOnWhiteFixup)
-                        : nullptr;
-    Render(state, image, t);
-    if (in)
-        krmCloseProfile(in);
-    krmCloseProfile(screen);
+    Direct(state, image, kCMYK);
 }
 
 // Qt's conversion of a whole 1920 × 1080 image from Adobe RGB to sRGB, for comparison.

@@ -3,6 +3,7 @@
 #include "app/PrismetApp.h"
 #include "imaging/RasterImage.h"
 #include "proofing/ImageItem.h"
+#include "viewers/GraphicsViewer.h"
 
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -14,16 +15,6 @@
 #include <QPixmap>
 #include <QWheelEvent>
 
-#include <cmath>
-
-namespace {
-
-const double kMinScale = 0.1;
-const double kMaxScale = 10.0;
-const double kZoomStep = 1.1;
-const double kWheelBase = 1.0004;  // per unit of wheel angle
-
-} // namespace
 
 ImageViewer::ImageViewer(QWidget* parent)
     : QGraphicsView(parent)
@@ -133,27 +124,14 @@ void ImageViewer::forget_hover()
     emit pixelHoverLeft();
 }
 
-void ImageViewer::zoom_by(double factor, const QPoint& viewport_point)
-{
-    const double would_be = currentScale() * factor;
-    if (would_be < kMinScale || would_be > kMaxScale)
-        return;
-    setTransformationAnchor(QGraphicsView::NoAnchor);
-    const QPointF before = mapToScene(viewport_point);
-    scale(factor, factor);
-    const QPointF shift = mapToScene(viewport_point) - before;
-    translate(shift.x(), shift.y());
-    setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
-}
-
 void ImageViewer::zoomIn()
 {
-    zoom_by(kZoomStep, viewport()->rect().center());
+    zoom_view(this, zoom_step(), viewport()->rect().center());
 }
 
 void ImageViewer::zoomOut()
 {
-    zoom_by(1.0 / kZoomStep, viewport()->rect().center());
+    zoom_view(this, 1.0 / zoom_step(), viewport()->rect().center());
 }
 
 void ImageViewer::wheelEvent(QWheelEvent* event)
@@ -161,7 +139,7 @@ void ImageViewer::wheelEvent(QWheelEvent* event)
     event->accept();
     const int delta = event->angleDelta().y();
     if (delta != 0)
-        zoom_by(std::pow(kWheelBase, delta), event->position().toPoint());
+        zoom_view(this, wheel_zoom_factor(delta), event->position().toPoint());
 }
 
 void ImageViewer::autoFit()
@@ -179,14 +157,10 @@ void ImageViewer::autoFit()
     centerOn(rect.center());
 }
 
+// Files dragged over the view are taken as a copy; anything else is refused.
 void ImageViewer::dragEnterEvent(QDragEnterEvent* event)
 {
-    if (event->mimeData()->hasUrls()) {
-        event->setDropAction(Qt::CopyAction);
-        event->accept();
-    } else {
-        event->ignore();
-    }
+    dragMoveEvent(event);
 }
 
 void ImageViewer::dragMoveEvent(QDragMoveEvent* event)

@@ -51,7 +51,6 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    void zoom_by(double factor, const QPoint& viewport_point);
     void forget_hover();
 
     QGraphicsScene* scene_ = nullptr;
