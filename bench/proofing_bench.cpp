@@ -1,7 +1,8 @@
 // The proofing view's repaint: a 1920 × 1080 viewport of a 24-megapixel image sampled and
-// converted in one engine call (target: under 16 ms), straight to the screen and through a CMYK
-// proof with the gamut alarm, and from 16-bit CMYK; Qt's own colour conversion of a
-// 1920 × 1080 image beside it for scale.
+// converted in one engine call (target: under 16 ms), straight to the screen (with and without
+// the worker pool) and through a CMYK proof with the gamut alarm, and from 16-bit CMYK; Qt's own
+// colour conversion of a 1920 × 1080 image beside it for scale.
+#include "app/WorkerPool.h"
 #include "imaging/RasterImage.h"
 #include "imaging/ViewportRender.h"
 
@@ -54,13 +55,24 @@ void Render(benchmark::State& state, const RasterImage& image, krmTransform t)
     krmDeleteTransform(t);
 }
 
+// A context with the application's worker pool, as the window's global context has it.
+krmContext workerContext()
+{
+    static krmContext context = [] {
+        krmContext c = krmCreateContext(nullptr, nullptr);
+        prismet::registerParallelWorkers(c);
+        return c;
+    }();
+    return context;
+}
+
 // Straight from the image's profile to the screen's (sRGB).
-void Direct(benchmark::State& state, const RasterImage& image, const char* profile)
+void Direct(benchmark::State& state, const RasterImage& image, const char* profile, krmContext context = nullptr)
 {
     krmProfile in = krmOpenProfileFromFile(profile, "r");
     krmProfile screen = krmCreate_sRGBProfile();
-    krmTransform t = in ? krmCreateTransform(in, image.engineFormat(true), screen, krmFmtBGRA8, 1,
-                                             krmFlagCopyAlpha | krmFlagNoWhiteOnWhiteFixup)
+    krmTransform t = in ? krmCreateTransformWithContext(context, in, image.engineFormat(true), screen, krmFmtBGRA8, 1,
+                                                        krmFlagCopyAlpha | krmFlagNoWhiteOnWhiteFixup)
                         : nullptr;
     Render(state, image, t);
     if (in)
@@ -72,6 +84,12 @@ void BM_ViewportDirectRGB8(benchmark::State& state)
 {
     static const RasterImage image = photo(krmSig("RGB "), 8, 6000, 4000);
     Direct(state, image, kAdobeRGB);
+}
+
+void BM_ViewportDirectRGB8Workers(benchmark::State& state)
+{
+    static const RasterImage image = photo(krmSig("RGB "), 8, 6000, 4000);
+    Direct(state, image, kAdobeRGB, workerContext());
 }
 
 void BM_ViewportProofGamutRGB8(benchmark::State& state)
@@ -127,6 +145,7 @@ void BM_QtConvertRGB32(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_ViewportDirectRGB8)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ViewportDirectRGB8Workers)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ViewportProofGamutRGB8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewportDirectCMYK16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_QtConvertRGB32)->Unit(benchmark::kMillisecond);
