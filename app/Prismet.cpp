@@ -6,7 +6,7 @@
 #include "app/ErrorDialog.h"
 #include "app/Preferences.h"
 #include "app/PrismetApp.h"
-#include "app/ProofingPanel.h"
+#include "proofing/ProofingWidget.h"
 #include "app/SystemColorDirectory.h"
 #include "audit/ProfileChecks.h"
 #include "audit/ProfileIssuesDialog.h"
@@ -127,7 +127,7 @@ Prismet::~Prismet()
 
     clear_viewers();
     ui_->tagsListTabView->setProfile(nullptr);
-    proofing_->setProfile(nullptr);
+    proofing_->set_profile(nullptr);
     if (profile_)
         krmCloseProfile(profile_);
     profile_ = nullptr;
@@ -215,11 +215,11 @@ void Prismet::connect_tab_bar()
 
 void Prismet::create_proofing()
 {
-    proofing_ = new ProofingPanel(this);
+    proofing_ = new ProofingWidget(this);
     ui_->imageProof->hide();
     ui_->verticalLayout_4->addWidget(proofing_);
 
-    connect(proofing_, &ProofingPanel::image_loaded, this, [this] { show_preview_dock(true); });
+    connect(proofing_, &ProofingWidget::image_loaded, this, [this] { show_preview_dock(true); });
     connect(ui_->action_show_preview, &QAction::triggered, this,
             [this] { show_preview_dock(ui_->imageProof->isHidden()); });
     connect(ui_->imageProof, &QDockWidget::visibilityChanged, ui_->action_show_preview, &QAction::setChecked,
@@ -288,7 +288,7 @@ void Prismet::open_filename(const QString& path)
         krmCloseProfile(profile_);
     profile_ = opened;
 
-    proofing_->setProfile(profile_);
+    proofing_->set_profile(profile_);
     ui_->headerTabView->setProfile(profile_);
     ui_->tagsListTabView->setProfile(profile_);
 
@@ -460,7 +460,7 @@ void Prismet::updateActions()
 {
     ui_->action_Copy->setEnabled(copy_target() != nullptr);
     ui_->actionCheck_conformance->setEnabled(profile_ != nullptr);
-    ui_->action_load_preview_image->setEnabled(proofing_ && proofing_->canLoadImages());
+    ui_->action_load_preview_image->setEnabled(proofing_ != nullptr);
 }
 
 void Prismet::change_palette()

@@ -10,10 +10,10 @@
 namespace Ui {
 class prismetClass;
 }
-class ProofingPanel;
+class ProofingWidget;
 
 // The main window. Owns the open profile and the viewer tabs built for the selected tag; the
-// header view, the tags table and the proofing panel borrow the profile.
+// header view, the tags table and the proofing view borrow the profile.
 class Prismet : public QMainWindow
 {
     Q_OBJECT
@@ -90,6 +90,6 @@ private:
     QString profilePath_;
     QString openingPath_;
     krmProfile profile_ = nullptr;
-    ProofingPanel* proofing_ = nullptr;
+    ProofingWidget* proofing_ = nullptr;
     bool layoutReset_ = false;
 };

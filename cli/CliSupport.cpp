@@ -1,7 +1,7 @@
 #include "cli/CliSupport.h"
 
 #include "app/WorkerPool.h"
-#include "cli/ImageProfiles.h"
+#include "imaging/ImageProfiles.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,14 +1,16 @@
 #include "cli/ColorChain.h"
 #include "cli/Commands.h"
-#include "cli/ImageProfiles.h"
+#include "imaging/CmykJpeg.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/TiffCodec.h"
 
 #include <QBuffer>
-#include <QColorSpace>
 #include <QFileInfo>
 #include <QImage>
-#include <QImageReader>
 #include <QImageWriter>
 #include <QSaveFile>
+
+#include <cstring>
 
 namespace {
 
@@ -16,13 +18,15 @@ const char kConvertHelp[] =
     "Usage: prismet-cli convert IN OUT --profile DST [OPTIONS]\n"
     "       prismet-cli convert IN -o OUT --profile DST [OPTIONS]\n"
     "\n"
-    "Converts a PNG, JPEG, BMP or TIFF image to the destination profile and writes it in the\n"
-    "format named by OUT's extension (.png, .jpg/.jpeg, .bmp, .tif/.tiff), embedding DST where\n"
-    "the format allows (PNG, JPEG, TIFF). The source profile is --src-profile, else the one\n"
-    "embedded in IN, else sRGB. Alpha is kept; 16-bit PNG and TIFF images stay 16-bit.\n"
+    "Converts a PNG, JPEG, BMP or TIFF image (RGB, gray or CMYK) to the destination profile and\n"
+    "writes it in the format named by OUT's extension (.png, .jpg/.jpeg, .bmp, .tif/.tiff),\n"
+    "embedding DST where the format allows (PNG, JPEG, TIFF). The source profile is --src-profile,\n"
+    "else the one embedded in IN, else sRGB (RGB and gray images; CMYK ones need a profile).\n"
+    "Alpha is kept; 16-bit PNG and TIFF images stay 16-bit. CMYK output goes to TIFF or JPEG.\n"
     "\n"
     "Options:\n"
-    "  --profile DST       destination profile (a path or *srgb, *lab, *lab2, *xyz); RGB or gray\n"
+    "  --profile DST       destination profile (a path or *srgb, *lab, *lab2, *xyz); RGB, gray or\n"
+    "                      (TIFF and JPEG output) CMYK\n"
     "  --src-profile SRC   source profile, overriding the embedded one\n"
     "  --intent N          rendering intent 0-3 or its name (default 0, perceptual)\n"
     "  --bpc               black point compensation\n"
@@ -46,11 +50,6 @@ ImageKind kindFromExtension(const QString& path)
     return ImageKind::Unknown;
 }
 
-bool qtCanRead(ImageKind kind)
-{
-    return QImageReader::supportedImageFormats().contains(qtFormatOf(kind));
-}
-
 bool qtCanWrite(ImageKind kind)
 {
     return QImageWriter::supportedImageFormats().contains(qtFormatOf(kind));
@@ -67,31 +66,78 @@ std::unique_ptr<LoadedProfile> profileFromBytes(EngineSession& session, const QS
     return loaded;
 }
 
-bool isDeep(QImage::Format f)
+int colorChannelsOf(krmColorSpaceSignature space)
 {
-    return f == QImage::Format_RGBA64 || f == QImage::Format_RGBX64 || f == QImage::Format_RGBA64_Premultiplied ||
-           f == QImage::Format_Grayscale16;
+    if (space == krmSig("GRAY"))
+        return 1;
+    return space == krmSig("CMYK") ? 4 : 3;
 }
 
-// Pixel layout of the working images: QImage format and the engine's format word.
-struct Layout {
-    QImage::Format qt;
-    krmUInt32Number engine;
-};
-
-Layout layoutFor(krmColorSpaceSignature space, bool deep, bool alpha)
+// The image laid out for a profile of `space`: gray pixels widened to RGB, or RGB pixels whose
+// channels are all equal narrowed to gray. False when the pixels do not fit the space.
+bool fitToSpace(RasterImage& image, krmColorSpaceSignature space)
 {
-    const krmUInt32Number bytes = deep ? 2 : 1;
-    if (space == krmSig("GRAY")) {
-        return {deep ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8,
-                krmFMT_COLORSPACE(krmPT_GRAY) | krmFMT_CHANNELS(1) | krmFMT_BYTES(bytes)};
+    if (image.space == space)
+        return true;
+    const bool toRgb = image.space == krmSig("GRAY") && space == krmSig("RGB ");
+    const bool toGray = image.space == krmSig("RGB ") && space == krmSig("GRAY");
+    if (!toRgb && !toGray)
+        return false;
+    RasterImage out = image;
+    out.space = space;
+    out.colorChannels = colorChannelsOf(space);
+    if (!out.allocate(kDefaultMaxImageBytes))
+        return false;
+    const int bps = image.bytesPerSample;
+    for (int y = 0; y < image.height; ++y) {
+        const uchar* in = image.scanLine(y);
+        uchar* o = out.scanLine(y);
+        for (int x = 0; x < image.width; ++x, in += image.bytesPerPixel(), o += out.bytesPerPixel()) {
+            if (toRgb) {
+                for (int c = 0; c < 3; ++c)
+                    std::memcpy(o + c * bps, in, size_t(bps));
+            } else {
+                if (std::memcmp(in, in + bps, size_t(bps)) != 0 || std::memcmp(in, in + 2 * bps, size_t(bps)) != 0)
+                    return false;
+                std::memcpy(o, in, size_t(bps));
+            }
+            if (image.alpha)
+                std::memcpy(o + out.colorChannels * bps, in + image.colorChannels * bps, size_t(bps));
+        }
     }
-    // RGBA8888 and RGBA64 keep R, G, B, A in memory order; 16-bit samples in host order.
-    if (alpha || deep) {
-        return {deep ? QImage::Format_RGBA64 : QImage::Format_RGBA8888,
-                krmFMT_COLORSPACE(krmPT_RGB) | krmFMT_CHANNELS(3) | krmFMT_EXTRA(1) | krmFMT_BYTES(bytes)};
+    image = out;
+    return true;
+}
+
+// The converted image as Qt writes it: gray 8/16, RGB 8/16 with or without alpha.
+QImage toQtImage(const RasterImage& r)
+{
+    QImage::Format format = QImage::Format_RGB888;
+    const bool gray = r.space == krmSig("GRAY");
+    if (gray)
+        format = r.bytesPerSample == 2 ? QImage::Format_Grayscale16 : QImage::Format_Grayscale8;
+    else if (r.bytesPerSample == 2)
+        format = r.alpha ? QImage::Format_RGBA64 : QImage::Format_RGBX64;
+    else if (r.alpha)
+        format = QImage::Format_RGBA8888;
+    QImage out(r.width, r.height, format);
+    if (out.isNull())
+        return out;
+    const int bps = r.bytesPerSample;
+    const int outChannels = gray ? 1 : (bps == 2 || r.alpha ? 4 : 3);
+    for (int y = 0; y < r.height; ++y) {
+        const uchar* in = r.scanLine(y);
+        uchar* o = out.scanLine(y);
+        if (outChannels == r.channels()) {
+            std::memcpy(o, in, size_t(r.width) * size_t(r.bytesPerPixel()));
+            continue;
+        }
+        for (int x = 0; x < r.width; ++x) {  // RGBX64: opaque padding after the colours
+            std::memcpy(o + x * 8, in + x * r.bytesPerPixel(), 6);
+            std::memset(o + x * 8 + 6, 0xFF, 2);
+        }
     }
-    return {QImage::Format_RGB888, krmFmtRGB8};
+    return out;
 }
 
 } // namespace
@@ -149,39 +195,25 @@ int runConvert(const QStringList& args, CliIO& io)
     }
     if (outKind == ImageKind::Unknown)
         return usage(QStringLiteral("'%1': the output's extension must be .png, .jpg, .jpeg, .bmp, .tif or .tiff").arg(outPath));
-    if (!qtCanWrite(outKind)) {
+    if (outKind != ImageKind::Tiff && !qtCanWrite(outKind)) {
         io.error(QStringLiteral("this system's Qt cannot write %1 images (its image-format plug-in is not installed)")
                      .arg(QString::fromLatin1(qtFormatOf(outKind)).toUpper()));
         return kExitUnreadable;
     }
 
-    // The image.
+    // The image, with the same readers as the proofing view.
     QByteArray fileBytes;
     QString readError;
     if (!readFileBytes(inPath, fileBytes, QStringLiteral("image"), readError)) {
         io.error(readError);
         return kExitUnreadable;
     }
-    const ImageKind inKind = imageKindOf(fileBytes);
-    if (inKind == ImageKind::Unknown) {
-        io.error(QStringLiteral("cannot read image '%1': not a PNG, JPEG, BMP or TIFF file").arg(inPath));
+    DecodeResult decoded = decodeImage(fileBytes);
+    if (decoded.image.isNull()) {
+        io.error(QStringLiteral("cannot read image '%1': %2").arg(inPath, decoded.error));
         return kExitUnreadable;
     }
-    if (!qtCanRead(inKind)) {
-        io.error(QStringLiteral("this system's Qt cannot read %1 images (its image-format plug-in is not installed)")
-                     .arg(QString::fromLatin1(qtFormatOf(inKind)).toUpper()));
-        return kExitUnreadable;
-    }
-    QBuffer inBuffer(&fileBytes);
-    inBuffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&inBuffer, qtFormatOf(inKind));
-    // Only the reader of the detected format: never probe every installed plug-in.
-    reader.setAutoDetectImageFormat(false);
-    QImage image = reader.read();
-    if (image.isNull()) {
-        io.error(QStringLiteral("cannot read image '%1': %2").arg(inPath, reader.errorString()));
-        return kExitUnreadable;
-    }
+    RasterImage image = decoded.image;
 
     // The profiles.
     EngineSession session(io);
@@ -190,20 +222,18 @@ int runConvert(const QStringList& args, CliIO& io)
         source = loadProfile(session, options.value(QStringLiteral("src-profile")));
         if (!source)
             return kExitUnreadable;
-    } else {
-        QByteArray embedded = embeddedProfile(fileBytes, inKind);
-        if (embedded.isEmpty())
-            embedded = image.colorSpace().iccProfile();
-        if (embedded.isEmpty()) {
-            io.note(QStringLiteral("'%1' has no embedded profile; assuming sRGB").arg(inPath));
-            source = loadProfile(session, QStringLiteral("*srgb"));
-        } else {
-            source = profileFromBytes(session, QStringLiteral("embedded profile"), embedded);
-            if (!source) {
-                io.error(QStringLiteral("cannot read the profile embedded in '%1'; name one with --src-profile").arg(inPath));
-                return kExitUnreadable;
-            }
+    } else if (!image.icc.isEmpty()) {
+        source = profileFromBytes(session, QStringLiteral("embedded profile"), image.icc);
+        if (!source) {
+            io.error(QStringLiteral("cannot read the profile embedded in '%1'; name one with --src-profile").arg(inPath));
+            return kExitUnreadable;
         }
+    } else if (image.space == krmSig("CMYK")) {
+        io.error(QStringLiteral("'%1' is a CMYK image without a profile; name its profile with --src-profile").arg(inPath));
+        return kExitUnreadable;
+    } else {
+        io.note(QStringLiteral("'%1' has no embedded profile; assuming sRGB").arg(inPath));
+        source = loadProfile(session, QStringLiteral("*srgb"));
         if (!source)
             return kExitUnreadable;
     }
@@ -214,72 +244,78 @@ int runConvert(const QStringList& args, CliIO& io)
     std::vector<krmProfile> chain{source->profile, destination->profile};
     krmColorSpaceSignature entry = 0, exit = 0;
     chainSpaces(chain, entry, exit);
-    if (entry != krmSig("RGB ") && entry != krmSig("GRAY")) {
-        io.error(QStringLiteral("the source profile is for %1, but the image's pixels are RGB or gray").arg(spaceText(entry)));
+    if (entry != krmSig("RGB ") && entry != krmSig("GRAY") && entry != krmSig("CMYK")) {
+        io.error(QStringLiteral("the source profile is for %1, but the image's pixels are %2")
+                     .arg(spaceText(entry), spaceText(image.space)));
         return kExitUnreadable;
     }
-    if (exit != krmSig("RGB ") && exit != krmSig("GRAY")) {
-        io.error(QStringLiteral("the destination profile gives %1 pixels; image files are written as RGB or gray")
+    if (!fitToSpace(image, entry)) {
+        io.error(QStringLiteral("the source profile is for %1, but '%2' has %3 pixels")
+                     .arg(spaceText(entry), inPath, image.space == krmSig("RGB ") ? QStringLiteral("colour") : spaceText(image.space)));
+        return kExitUnreadable;
+    }
+    const bool cmykOut = exit == krmSig("CMYK") && (outKind == ImageKind::Tiff || outKind == ImageKind::Jpeg);
+    if (exit != krmSig("RGB ") && exit != krmSig("GRAY") && !cmykOut) {
+        io.error(QStringLiteral("the destination profile gives %1 pixels; image files are written as RGB or gray (and CMYK as TIFF or JPEG)")
                      .arg(spaceText(exit)));
         return kExitUnreadable;
     }
-    if (entry == krmSig("GRAY") && !image.allGray()) {
-        io.error(QStringLiteral("the source profile is gray but '%1' has colour pixels").arg(inPath));
+
+    RasterImage output;
+    output.width = image.width;
+    output.height = image.height;
+    output.space = exit;
+    output.colorChannels = colorChannelsOf(exit);
+    output.bytesPerSample = image.bytesPerSample == 2 && outKind != ImageKind::Jpeg && outKind != ImageKind::Bmp ? 2 : 1;
+    output.alpha = image.alpha && outKind != ImageKind::Jpeg && !(exit == krmSig("GRAY") && outKind != ImageKind::Tiff);
+    if (image.alpha && !output.alpha)
+        io.note(QStringLiteral("the alpha channel is dropped"));
+    if (!output.allocate(kDefaultMaxImageBytes)) {
+        io.error(QStringLiteral("'%1' is too large to convert").arg(inPath));
         return kExitUnreadable;
     }
-
-    const bool deep = isDeep(image.format()) && outKind != ImageKind::Jpeg && outKind != ImageKind::Bmp;
-    const bool alpha = image.hasAlphaChannel() && entry == krmSig("RGB ") && exit == krmSig("RGB ") &&
-                       outKind != ImageKind::Jpeg;
-    const Layout inLayout = layoutFor(entry, deep, alpha);
-    const Layout outLayout = layoutFor(exit, deep, alpha);
-    if (image.hasAlphaChannel() && !alpha)
-        io.note(QStringLiteral("the alpha channel is dropped"));
-
-    QImage input = image.convertToFormat(inLayout.qt);
-    input.setColorSpace(QColorSpace());
-    QImage output(input.size(), outLayout.qt);
-    const bool copyAlpha = krmT_EXTRA(inLayout.engine) > 0 && krmT_EXTRA(outLayout.engine) > 0;
-    krmUInt32Number flags = copyAlpha ? krmFlagCopyAlpha : 0;
+    krmUInt32Number flags = output.alpha ? krmFlagCopyAlpha : 0;
     if (options.isSet(QStringLiteral("no-optimize")))
         flags |= krmFlagNoOptimize;
     krmTransform transform = createChainTransform(session.context(), chain, intent, options.isSet(QStringLiteral("bpc")),
-                                                  krmSetAdaptationState(session.context(), -1.0), inLayout.engine,
-                                                  outLayout.engine, flags);
+                                                  krmSetAdaptationState(session.context(), -1.0), image.engineFormat(),
+                                                  output.engineFormat(), flags);
     if (!transform) {
         io.error(QStringLiteral("the engine cannot link the source and destination profiles"));
         return kExitUnreadable;
     }
-    krmDoTransformLineStride(transform, input.constBits(), output.bits(), krmUInt32Number(input.width()),
-                             krmUInt32Number(input.height()), krmUInt32Number(input.bytesPerLine()),
-                             krmUInt32Number(output.bytesPerLine()), 0, 0);
+    krmDoTransformLineStride(transform, image.pixels.constData(), output.pixels.data(), krmUInt32Number(image.width),
+                             krmUInt32Number(image.height), krmUInt32Number(image.bytesPerLine),
+                             krmUInt32Number(output.bytesPerLine), 0, 0);
     krmDeleteTransform(transform);
-    if (deep && !alpha && exit == krmSig("RGB "))
-        output = output.convertToFormat(QImage::Format_RGBX64);
 
-    // Qt's writers embed only profiles Qt itself understands; PNG and JPEG get the exact bytes
-    // afterwards, TIFF relies on Qt.
-    if (outKind == ImageKind::Tiff) {
-        const QColorSpace space = QColorSpace::fromIccProfile(destination->bytes);
-        if (space.isValid())
-            output.setColorSpace(space);
-    }
     QByteArray encoded;
-    {
+    if (outKind == ImageKind::Tiff) {
+        QString error;
+        if (!writeTiff(output, destination->bytes, encoded, error)) {
+            io.error(QStringLiteral("cannot encode '%1': %2").arg(outPath, error));
+            return kExitUnreadable;
+        }
+    } else if (exit == krmSig("CMYK")) {
+        encoded = embedProfileJpeg(writeCmykJpeg(output, quality), destination->bytes);
+    } else {
+        // Qt's writers embed only profiles Qt itself understands: PNG and JPEG get the exact bytes
+        // afterwards.
         QBuffer outBuffer(&encoded);
         outBuffer.open(QIODevice::WriteOnly);
         QImageWriter writer(&outBuffer, qtFormatOf(outKind));
         if (outKind == ImageKind::Jpeg)
             writer.setQuality(quality);
-        if (!writer.write(output)) {
+        if (!writer.write(toQtImage(output))) {
             io.error(QStringLiteral("cannot encode '%1': %2").arg(outPath, writer.errorString()));
             return kExitUnreadable;
         }
+        outBuffer.close();
+        if (outKind == ImageKind::Png)
+            encoded = embedProfilePng(encoded, destination->bytes);
+        else if (outKind == ImageKind::Jpeg)
+            encoded = embedProfileJpeg(encoded, destination->bytes);
     }
-    if (outKind == ImageKind::Png)
-        encoded = embedProfilePng(encoded, destination->bytes);
-    else if (outKind == ImageKind::Jpeg)
-        encoded = embedProfileJpeg(encoded, destination->bytes);
     if (encoded.isEmpty()) {
         io.error(QStringLiteral("cannot embed the profile in '%1'").arg(outPath));
         return kExitUnreadable;

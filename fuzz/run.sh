@@ -2,7 +2,7 @@
 # Runs one fuzz target on its seed corpus for a while (default 600 s) with the allocation limits
 # every input must respect; new inputs collect in build-fuzz/corpus/<target>, findings in
 # build-fuzz/artifacts/<target>/, the full log in build-fuzz/logs/<target>/fuzz-0.log.
-# Usage: fuzz/run.sh profile|transform|cgats [seconds]
+# Usage: fuzz/run.sh profile|transform|cgats|image [seconds]
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 target="$1"

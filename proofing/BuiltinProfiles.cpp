@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include <cstdio>
@@ -208,10 +207,13 @@ bool set_profile_description(krmProfile profile, const QString& text)
     return ok;
 }
 
-QString user_profile_store_path()
+void remove_left_over_user_profile_file()
 {
+    // Earlier versions copied the embedded profile into the user's profile folder, where other
+    // colour-managed programs and the colour daemon took it for an installed profile.
     const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return QDir(data).filePath(QStringLiteral("icc/prismet-embedded.icc"));
+    if (!data.isEmpty())
+        QFile::remove(QDir(data).filePath(QStringLiteral("icc/prismet-embedded.icc")));
 }
 
 bool store_user_profile(krmProfile profile)
@@ -219,31 +221,17 @@ bool store_user_profile(krmProfile profile)
     QByteArray& block = user_store();
     // A failed store empties the block: "*user" must never name the previous image's profile.
     block.clear();
-
-    const QString path = user_profile_store_path();
-    if (!profile) {
-        QFile::remove(path);
+    if (!profile)
         return true;
-    }
 
     krmUInt32Number size = 0;
-    if (!krmSaveProfileToMem(profile, nullptr, &size) || size == 0) {
-        QFile::remove(path);
+    if (!krmSaveProfileToMem(profile, nullptr, &size) || size == 0)
         return false;
-    }
     QByteArray bytes(qsizetype(size), Qt::Uninitialized);
-    if (!krmSaveProfileToMem(profile, bytes.data(), &size) || size == 0) {
-        QFile::remove(path);
+    if (!krmSaveProfileToMem(profile, bytes.data(), &size) || size == 0)
         return false;
-    }
     bytes.truncate(qsizetype(size));
     block = bytes;
-
-    // The file copy is a convenience; the store itself succeeded whatever happens to it.
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(block) != block.size() || !file.commit())
-        QFile::remove(path);
     return true;
 }
 

@@ -17,11 +17,10 @@ krmProfile open_profile_by_name(const QString& name);
 // English (en/US) localized texts. False when any allocation or write fails.
 bool set_profile_description(krmProfile profile, const QString& text);
 
-// Keeps a serialised copy of `profile` for "*user"; null empties the store. The copy is also
-// written to user_profile_store_path() so other programs can use it; the file is removed when the
-// store is emptied. The in-memory copy alone decides what "*user" opens.
+// Keeps a serialised copy of `profile` for "*user", in memory only; null empties the store.
 bool store_user_profile(krmProfile profile);
 bool has_user_profile();
 
-// "prismet-embedded.icc" in the user's profile folder ($XDG_DATA_HOME/icc).
-QString user_profile_store_path();
+// Removes the copy of an embedded profile that earlier versions left in the user's profile folder
+// ($XDG_DATA_HOME/icc/prismet-embedded.icc); nothing else there is touched.
+void remove_left_over_user_profile_file();

@@ -34,8 +34,9 @@ closure() {
   file="$cache_dir/closure-$list-$key"
   if [ ! -f "$file" ]; then
     rm -f "$cache_dir/closure-$list-"*
-    dpkg-query -W -f='${db:Status-Abbrev}|${Package}|${Provides}|${Pre-Depends}, ${Depends}\n' |
-      awk -F'|' -v seeds="$seeds" '
+    # Tab-separated: Depends lists alternatives with "|".
+    dpkg-query -W -f='${db:Status-Abbrev}\t${Package}\t${Provides}\t${Pre-Depends}, ${Depends}\n' |
+      awk -F'\t' -v seeds="$seeds" '
         function bare(s) { sub(/\(.*/, "", s); sub(/\[.*/, "", s); sub(/:.*/, "", s); gsub(/[ \t]/, "", s); return s }
         $1 ~ /^ii/ {
           installed[$2] = 1; deps[$2] = $4

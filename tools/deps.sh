@@ -6,8 +6,9 @@
 # tools/depguard.sh reads these lists: a package the build uses must be here or be pulled in by one.
 set -euo pipefail
 
-# The window and the command-line tool (Qt's OpenGL module is only recommended by qt6-base-dev).
-run_packages=(cmake ninja-build g++ qt6-base-dev libqt6opengl6-dev libgl-dev libx11-dev)
+# The window and the command-line tool (Qt's OpenGL module is only recommended by qt6-base-dev);
+# the image readers use libtiff, libjpeg-turbo and zlib directly.
+run_packages=(cmake ninja-build g++ qt6-base-dev libqt6opengl6-dev libgl-dev libx11-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev)
 # Tests, benchmarks, the virtual display and the system profiles the tests read.
 test_packages=(libgtest-dev libbenchmark-dev xvfb xauth libgl1-mesa-dri colord-data libgs-common ccache)
 # clang and its runtimes (libFuzzer, sanitizers) for fuzz/build.sh.

@@ -109,20 +109,35 @@ double GraphicsViewer::currentScale() const
     return transform().mapRect(QRectF(0, 0, 1, 1)).width();
 }
 
-void GraphicsViewer::zoom_by(double factor, const QPoint& viewport_point)
+void zoom_view(QGraphicsView* view, double factor, const QPoint& viewport_point)
 {
-    const QTransform would_be = QTransform(transform()).scale(factor, factor);
+    const QTransform would_be = QTransform(view->transform()).scale(factor, factor);
     const double width = would_be.mapRect(QRectF(0, 0, 1, 1)).width();
     if (width < kMinScale || width > kMaxScale)
         return;
 
-    setTransformationAnchor(QGraphicsView::NoAnchor);
-    const QPointF before = mapToScene(viewport_point);
-    scale(factor, factor);
-    const QPointF after = mapToScene(viewport_point);
+    view->setTransformationAnchor(QGraphicsView::NoAnchor);
+    const QPointF before = view->mapToScene(viewport_point);
+    view->scale(factor, factor);
+    const QPointF after = view->mapToScene(viewport_point);
     const QPointF shift = after - before;
-    translate(shift.x(), shift.y());
-    setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
+    view->translate(shift.x(), shift.y());
+    view->setTransformationAnchor(QGraphicsView::AnchorUnderMouse);
+}
+
+double zoom_step()
+{
+    return kZoomStep;
+}
+
+double wheel_zoom_factor(int angle_delta)
+{
+    return std::pow(kWheelBase, angle_delta);
+}
+
+void GraphicsViewer::zoom_by(double factor, const QPoint& viewport_point)
+{
+    zoom_view(this, factor, viewport_point);
 }
 
 void GraphicsViewer::zoom_in()

@@ -5,6 +5,13 @@
 class HoverInfoPopup;
 class QMenu;
 
+// Zooming shared by every zoomable view: the view is scaled by `factor` around a viewport point,
+// unless that takes its scale outside 0.1 to 10.
+void zoom_view(QGraphicsView* view, double factor, const QPoint& viewport_point);
+// The zoom factor of one button step (1.1) and of a wheel turn (1.0004 per unit of angle).
+double zoom_step();
+double wheel_zoom_factor(int angle_delta);
+
 // The zoomable view every diagram viewer draws on. A new scene is fitted to the window at the
 // first resize that can show it; after that the user's zoom (wheel, context menu) is kept, within
 // a scale of 0.1 to 10. Scenes that publish hover information get it shown in a floating popup.

@@ -338,8 +338,9 @@ void TestMainWindow::previewDock_toggles()
     QVERIFY(dock->isHidden());
     QVERIFY(!action->isChecked());
 
-    // Nothing can be proofed yet, and the menu says so by a disabled entry.
-    QVERIFY(!window.findChild<QAction*>("action_load_preview_image")->isEnabled());
+    // Images can be loaded for proofing, and the dock holds the proofing view.
+    QVERIFY(window.findChild<QAction*>("action_load_preview_image")->isEnabled());
+    QVERIFY(dock->findChild<QWidget*>("proofingWidget"));
 }
 
 void TestMainWindow::openDialogs_startInTheirFolders()

@@ -4,7 +4,9 @@
 #include "CliTestSupport.h"
 #include "cli/CliValue.h"
 #include "cli/Commands.h"
-#include "cli/ImageProfiles.h"
+#include "imaging/ImageDecoder.h"
+#include "imaging/ImageProfiles.h"
+#include "imaging/TiffCodec.h"
 
 #include <krm.h>
 
@@ -95,6 +97,7 @@ private slots:
     void convertUsesEmbeddedSourceProfile();
     void embeddingRoundTrips();
     void damagedImagesNeverCrash();
+    void convertReadsAndWritesCmykTiffAndJpeg();
 
     // value tree
     void valueTreeJsonAndText();
@@ -958,6 +961,62 @@ void TestCli::damagedImagesNeverCrash()
             QVERIFY2(r.status == 0 || r.status == 1, r.err.constData());
         }
     }
+}
+
+void TestCli::convertReadsAndWritesCmykTiffAndJpeg()
+{
+    // sRGB → CMYK TIFF and JPEG with the profile embedded; the inks equal transform's for the same
+    // values; back to sRGB from the file's own profile lands near the start.
+    QImage image(6, 2, QImage::Format_RGB888);
+    for (int x = 0; x < 6; ++x)
+        for (int y = 0; y < 2; ++y)
+            image.setPixelColor(x, y, QColor(40 * x, 200 - 30 * x, 90 + y * 60));
+    const QString in = tmp_.filePath(QStringLiteral("cmyk-in.png"));
+    QVERIFY(image.save(in));
+    const QString cmyk = kGhostscript + QStringLiteral("ps_cmyk.icc");
+    for (const QString& ext : {QStringLiteral("tif"), QStringLiteral("jpg")}) {
+        const QString out = tmp_.filePath(QStringLiteral("cmyk-out.") + ext);
+        QCOMPARE(cli({QStringLiteral("convert"), in, out, QStringLiteral("--profile"), cmyk}).status, int(kExitOk));
+        const DecodeResult d = decodeImage(fileBytes(out));
+        QVERIFY2(!d.image.isNull(), qPrintable(d.error));
+        QCOMPARE(d.image.space, krmSig("CMYK"));
+        QCOMPARE(d.image.icc, fileBytes(cmyk));
+        if (ext == QLatin1String("tif")) {
+            const Run t = cli({QStringLiteral("transform"), QStringLiteral("--profile"), QStringLiteral("*srgb"),
+                               QStringLiteral("--profile"), cmyk, QStringLiteral("--in-format"), QStringLiteral("8"),
+                               QStringLiteral("--out-format"), QStringLiteral("8"), QStringLiteral("--values"),
+                               QStringLiteral("%1 %2 %3").arg(40 * 3).arg(200 - 90).arg(90)});
+            QCOMPARE(t.status, int(kExitOk));
+            const QVector<double> inks = numbers(t.out.trimmed());
+            for (int k = 0; k < 4; ++k)
+                QCOMPARE(double(d.image.scanLine(0)[3 * 4 + k]), inks[k]);
+        }
+        const QString back = tmp_.filePath(QStringLiteral("cmyk-back.png"));
+        const Run r = cli({QStringLiteral("convert"), out, back, QStringLiteral("--profile"), QStringLiteral("*srgb")});
+        QCOMPARE(r.status, int(kExitOk));
+        QVERIFY(!r.err.contains("assuming"));
+        const QColor c = QImage(back).pixelColor(3, 0);
+        QVERIFY2(std::abs(c.red() - 120) < 20 && std::abs(c.green() - 110) < 20 && std::abs(c.blue() - 90) < 20,
+                 qPrintable(c.name()));
+    }
+    // A CMYK image without a profile needs one named; CMYK is no format for PNG.
+    const RasterImage inks = decodeImage(fileBytes(tmp_.filePath(QStringLiteral("cmyk-out.tif")))).image;
+    QByteArray bytes;
+    QString error;
+    QVERIFY(writeTiff(inks, QByteArray(), bytes, error));
+    const QString untagged = tmp_.filePath(QStringLiteral("untagged.tif"));
+    QFile f(untagged);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    const QString back = tmp_.filePath(QStringLiteral("untagged-back.png"));
+    const Run missing = cli({QStringLiteral("convert"), untagged, back, QStringLiteral("--profile"), QStringLiteral("*srgb")});
+    QCOMPARE(missing.status, int(kExitUnreadable));
+    QVERIFY(missing.err.contains("--src-profile"));
+    QCOMPARE(cli({QStringLiteral("convert"), untagged, back, QStringLiteral("--profile"), QStringLiteral("*srgb"),
+                  QStringLiteral("--src-profile"), cmyk}).status, int(kExitOk));
+    QCOMPARE(cli({QStringLiteral("convert"), in, tmp_.filePath(QStringLiteral("x.png")), QStringLiteral("--profile"), cmyk}).status,
+             int(kExitUnreadable));
 }
 
 void TestCli::valueTreeJsonAndText()

@@ -3,7 +3,7 @@
 // data, profile IDs, standard input and output, images and the dump.
 
 #include "CliTestSupport.h"
-#include "cli/ImageProfiles.h"
+#include "imaging/ImageProfiles.h"
 
 #include <QImage>
 #include <QJsonArray>

@@ -1,4 +1,6 @@
-#include "cli/ImageProfiles.h"
+#include "imaging/ImageProfiles.h"
+
+#include "imaging/TiffCodec.h"
 
 #include <QtEndian>
 
@@ -6,11 +8,15 @@
 #include <map>
 #include <vector>
 
+#include <zlib.h>
+
 namespace {
 
 const QByteArray kPngSignature("\x89PNG\r\n\x1a\n", 8);
 const QByteArray kIccMarker("ICC_PROFILE\0", 12);
 constexpr int kJpegIccChunk = 65519;  // 65535 - 2 (length) - 14 (marker, sequence, count)
+// No real profile comes near this; a compressed one claiming more is refused.
+constexpr qsizetype kMaxProfileBytes = qsizetype(64) << 20;
 
 quint32 readBe32(const QByteArray& b, qsizetype at)
 {
@@ -70,104 +76,88 @@ bool pngChunks(const QByteArray& png, std::vector<PngChunk>& chunks)
     return false;
 }
 
+// Inflates a zlib stream, refusing more than `limit` bytes of output: a few kilobytes of
+// compressed zeros must not become gigabytes.
+QByteArray inflate_capped(const QByteArray& stream, qsizetype limit)
+{
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK)
+        return QByteArray();
+    QByteArray out;
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(stream.constData()));
+    z.avail_in = uInt(stream.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        const qsizetype have = out.size();
+        const qsizetype grow = qMin<qsizetype>(qMax<qsizetype>(have, 128000), limit + 1 - have);
+        if (grow <= 0)
+            break;
+        out.resize(have + grow);
+        z.next_out = reinterpret_cast<Bytef*>(out.data() + have);
+        z.avail_out = uInt(grow);
+        status = inflate(&z, Z_NO_FLUSH);
+        out.resize(have + grow - qsizetype(z.avail_out));
+    }
+    inflateEnd(&z);
+    if (status != Z_STREAM_END || out.size() > limit)
+        return QByteArray();
+    return out;
+}
+
+// PNG 1.2 11.3.3: the first 'iCCP' chunk; name, zero byte, compression method, zlib stream.
+// The CRC is not checked: a profile that does not read is refused by the engine anyway.
 QByteArray pngProfile(const QByteArray& png)
 {
-    std::vector<PngChunk> chunks;
-    pngChunks(png, chunks);
-    for (const PngChunk& c : chunks) {
-        if (c.type != "iCCP")
-            continue;
-        // Profile name (1-79 bytes), zero, compression method 0, zlib stream.
-        const qsizetype zero = c.data.indexOf('\0');
-        if (zero < 1 || zero + 2 > c.data.size() || c.data[zero + 1] != 0)
+    if (!png.startsWith(kPngSignature))
+        return QByteArray();
+    qsizetype at = kPngSignature.size();
+    while (at + 8 <= png.size()) {
+        const quint32 length = readBe32(png, at);
+        if (length > quint32(png.size() - at - 8))
             return QByteArray();
-        const QByteArray stream = c.data.mid(zero + 2);
-        // qUncompress wants the expected size first; it grows its buffer when the guess is short.
-        QByteArray framed;
-        appendBe32(framed, quint32(qMax<qsizetype>(stream.size() * 4, 1024)));
-        framed += stream;
-        return qUncompress(framed);
+        if (png.mid(at + 4, 4) == "iCCP") {
+            const QByteArray data = png.mid(at + 8, qsizetype(length));
+            const qsizetype zero = data.indexOf('\0');
+            if (zero < 0 || zero + 1 >= data.size())
+                return QByteArray();
+            return inflate_capped(data.mid(zero + 2), kMaxProfileBytes);
+        }
+        at += 12 + qsizetype(length);
     }
     return QByteArray();
 }
 
+// ICC.1:2010 B.4: APP2 "ICC_PROFILE" segments, each with its sequence number (from 1); they are
+// joined in number order up to the first missing number, whatever their order in the file.
 QByteArray jpegProfile(const QByteArray& jpeg)
 {
-    if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8)
+    if (jpeg.size() < 4 || uchar(jpeg[0]) != 0xFF || uchar(jpeg[1]) != 0xD8 || uchar(jpeg[2]) != 0xFF)
         return QByteArray();
-    std::map<int, QByteArray> parts;
-    int expected = 0;
+    std::map<int, QByteArray> chunks;
+    // From the first segment: writers that put the profile before any other segment exist.
     qsizetype at = 2;
-    while (at + 4 <= jpeg.size()) {
-        if (uchar(jpeg[at]) != 0xFF)
-            break;
-        const uchar marker = uchar(jpeg[at + 1]);
-        if (marker == 0xFF) {  // fill byte
+    while (at + 1 < jpeg.size()) {
+        if (uchar(jpeg[at]) != 0xFF) {
             ++at;
             continue;
         }
-        if (marker == 0xDA || marker == 0xD9)  // start of scan, end of image
-            break;
-        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
-            at += 2;
+        const uchar marker = uchar(jpeg[at + 1]);
+        at += 2;
+        if (marker != 0xE2)
             continue;
-        }
-        const quint16 length = readBe16(jpeg, at + 2);
-        if (length < 2 || at + 2 + length > jpeg.size())
+        if (at + 2 > jpeg.size())
             break;
-        if (marker == 0xE2 && length >= 16 && jpeg.mid(at + 4, 12) == kIccMarker) {
-            const int sequence = uchar(jpeg[at + 16]);
-            expected = uchar(jpeg[at + 17]);
-            parts[sequence] = jpeg.mid(at + 18, length - 16);
-        }
-        at += 2 + length;
+        const int length = readBe16(jpeg, at);
+        at += 2;
+        const QByteArray payload = jpeg.mid(at, qMax(length - 2, 0));
+        at += payload.size();
+        if (payload.size() > 14 && payload.startsWith("ICC_PROFILE"))
+            chunks[uchar(payload[12])] = payload.mid(14);
     }
-    if (parts.empty() || int(parts.size()) != expected)
-        return QByteArray();
     QByteArray profile;
-    int next = 1;
-    for (const auto& [sequence, data] : parts) {
-        if (sequence != next++)
-            return QByteArray();
-        profile += data;
-    }
+    for (int number = 1; chunks.count(number); ++number)
+        profile += chunks[number];
     return profile;
-}
-
-QByteArray tiffProfile(const QByteArray& tiff)
-{
-    if (tiff.size() < 8)
-        return QByteArray();
-    const bool little = tiff.startsWith("II");
-    if (!little && !tiff.startsWith("MM"))
-        return QByteArray();
-    auto u16 = [&](qsizetype at) -> quint32 {
-        const auto* p = reinterpret_cast<const uchar*>(tiff.constData() + at);
-        return little ? qFromLittleEndian<quint16>(p) : qFromBigEndian<quint16>(p);
-    };
-    auto u32 = [&](qsizetype at) -> quint32 {
-        const auto* p = reinterpret_cast<const uchar*>(tiff.constData() + at);
-        return little ? qFromLittleEndian<quint32>(p) : qFromBigEndian<quint32>(p);
-    };
-    if (u16(2) != 42)
-        return QByteArray();
-    const qsizetype ifd = qsizetype(u32(4));
-    if (ifd < 8 || ifd + 2 > tiff.size())
-        return QByteArray();
-    const quint32 entries = u16(ifd);
-    for (quint32 i = 0; i < entries; ++i) {
-        const qsizetype e = ifd + 2 + qsizetype(i) * 12;
-        if (e + 12 > tiff.size())
-            return QByteArray();
-        if (u16(e) != 34675)  // ICC.1:2010 B.4, TIFF tag InterColorProfile
-            continue;
-        const quint32 count = u32(e + 4);
-        const quint32 offset = count <= 4 ? quint32(e + 8) : u32(e + 8);
-        if (offset > quint32(tiff.size()) || count > quint32(tiff.size()) - offset)
-            return QByteArray();
-        return tiff.mid(qsizetype(offset), qsizetype(count));
-    }
-    return QByteArray();
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #pragma once
 
 // ICC profiles inside image files: finding the embedded one and embedding one, byte for byte,
-// in PNG ('iCCP' chunk) and JPEG (APP2 "ICC_PROFILE" segments); TIFF is read here (tag 34675)
-// and written by Qt's TIFF writer.
+// in PNG ('iCCP' chunk) and JPEG (APP2 "ICC_PROFILE" segments); TIFF's tag 34675 is read and
+// written through libtiff (TiffCodec.h).
 
 #include <QByteArray>
 #include <QString>
@@ -13,7 +13,8 @@ enum class ImageKind { Unknown, Png, Jpeg, Bmp, Tiff };
 ImageKind imageKindOf(const QByteArray& bytes);
 const char* qtFormatOf(ImageKind kind);  // "png", "jpeg", "bmp", "tiff"
 
-// The embedded profile's bytes, empty when there is none (or it is damaged).
+// The embedded profile's bytes, empty when there is none (or it is damaged). JPEG chunks are
+// joined in number order up to the first missing one.
 QByteArray embeddedProfile(const QByteArray& file, ImageKind kind);
 // Where a kind of image keeps its profile, for messages ("PNG iCCP chunk"); empty for BMP.
 QString embeddedProfilePlace(ImageKind kind);
