@@ -3,14 +3,17 @@
 #include "overview/EngineMessageCapture.h"
 #include "overview/Signatures.h"
 #include "viewers/AppSettings.h"
+#include "viewers/CLutComponent.h"
 #include "viewers/CommentComponent.h"
 #include "viewers/CurvesComponent.h"
 #include "viewers/GenericTagComponent.h"
+#include "viewers/MatrixComponent.h"
 #include "viewers/MLUComponent.h"
 #include "viewers/NamedColorComponent.h"
 #include "viewers/NamedColorGamutComponent.h"
 #include "viewers/PipelineComponent.h"
 #include "viewers/PendingViewer.h"
+#include "viewers/StructuredTagViewers.h"
 #include "viewers/XYZComponent.h"
 
 #include <QException>
@@ -85,18 +88,6 @@ bool is_pipeline_type(krmTagTypeSignature type)
 // ---------------------------------------------------------------------------------------------
 // Reading tags
 
-// The stored size of the first directory entry with the signature, 0 when absent.
-krmUInt32Number stored_tag_size(krmProfile profile, krmTagSignature sig)
-{
-    const krmInt32Number count = krmGetTagCount(profile);
-    for (krmInt32Number i = 0; i < count; ++i) {
-        krmUInt32Number offset = 0;
-        krmUInt32Number size = 0;
-        if (krmGetTagSignature(profile, krmUInt32Number(i)) == sig)
-            return krmGetTagOffsetAndSize(profile, krmUInt32Number(i), &offset, &size) ? size : 0;
-    }
-    return 0;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Summaries of decoded content for the pages of viewers still to come
@@ -109,47 +100,6 @@ QString number(double value, int decimals = 4)
 QString describe_xyz(const krmCIEXYZ& xyz)
 {
     return format_xyz(xyz.X, xyz.Y, xyz.Z);
-}
-
-HtmlRows stage_rows(const krmStage* stage)
-{
-    HtmlRows rows;
-    const krmUInt32Number inputs = krmStageInputChannels(stage);
-    const krmUInt32Number outputs = krmStageOutputChannels(stage);
-    rows.append({QObject::tr("Channels"), QStringLiteral("%1 \u2192 %2").arg(inputs).arg(outputs)});
-    const void* data = krmStageData(stage);
-    if (!data)
-        return rows;
-
-    switch (krmStageType(stage)) {
-    case krmSigCLutElemType: {
-        const auto* clut = static_cast<const krmStageCLutData*>(data);
-        if (clut->Params) {
-            QStringList grid;
-            for (krmUInt32Number i = 0; i < inputs && i < krmMAX_INPUT_DIMENSIONS; ++i)
-                grid << QString::number(clut->Params->nSamples[i]);
-            rows.append({QObject::tr("Grid points"), grid.join(QStringLiteral(" \u00d7 "))});
-        }
-        rows.append({QObject::tr("Node values"), QString::number(clut->nEntries)});
-        rows.append({QObject::tr("Precision"), clut->HasFloatValues ? QObject::tr("32-bit float") : QObject::tr("16-bit")});
-        break;
-    }
-    case krmSigMatrixElemType: {
-        const auto* matrix = static_cast<const krmStageMatrixData*>(data);
-        for (krmUInt32Number row = 0; row < outputs && matrix->Double; ++row) {
-            QStringList values;
-            for (krmUInt32Number column = 0; column < inputs; ++column)
-                values << number(matrix->Double[row * inputs + column]);
-            if (matrix->Offset)
-                values << QObject::tr("offset %1").arg(number(matrix->Offset[row]));
-            rows.append({QObject::tr("Row %1").arg(row + 1), values.join(QStringLiteral("  "))});
-        }
-        break;
-    }
-    default:
-        break;
-    }
-    return rows;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -227,10 +177,7 @@ void add_xyz_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
 
 void add_single_xyz_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* xyz = static_cast<const krmCIEXYZ*>(read_tag_of_type(profile, sig, {krmSig("XYZ "), kXYZType2}));
-    tabs.pending(QStringLiteral("SingleXYZTagComponent"), QObject::tr("XYZ"),
-                 QObject::tr("This tab will show the tag's single XYZ value in a card."),
-                 {{QObject::tr("Value"), describe_xyz(*xyz)}});
+    tabs.add(QObject::tr("XYZ"), new SingleXYZTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_curves_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
@@ -260,17 +207,13 @@ void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
         const QString title = QObject::tr("Stage %1").arg(index + 1);
         switch (krmStageType(stage)) {
         case krmSigCLutElemType:
-            tabs.pending(QStringLiteral("CLutComponent"), title,
-                         QObject::tr("This tab will show slices and the node cloud of the stage's colour look-up "
-                                     "table."),
-                         stage_rows(stage));
+            tabs.add(title, new CLutComponent(profile, sig, index, tabs.parent()));
             break;
         case krmSigCurveSetElemType:
             tabs.add(title, new CurvesComponent(profile, sig, index, tabs.parent()));
             break;
         case krmSigMatrixElemType:
-            tabs.pending(QStringLiteral("MatrixComponent"), title,
-                         QObject::tr("This tab will show the stage's matrix and offsets."), stage_rows(stage));
+            tabs.add(title, new MatrixComponent(profile, sig, index, tabs.parent()));
             break;
         default:
             tabs.add(title, new CommentComponent(stageTypeName(krmStageType(stage)), {}, tabs.parent()));
@@ -297,20 +240,12 @@ void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
 
 void add_enumerated_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto value = *static_cast<const krmSignature*>(read_tag_of_type(profile, sig, {krmSig("sig ")}));
-    HtmlRows summary = {{QObject::tr("Signature"), QStringLiteral("'%1'").arg(signatureText(value))}};
-    if (sig == krmSig("tech"))
-        summary.append({QObject::tr("Technology"), technologyName(value)});
-    tabs.pending(QStringLiteral("EnumeratedTagComponent"), QObject::tr("Data"),
-                 QObject::tr("This tab will show the tag's value with its meaning."), summary);
+    tabs.add(QObject::tr("Data"), new EnumeratedTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_sequence_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* sequence = static_cast<const krmSequence*>(read_tag_of_type(profile, sig, {krmSig("pseq"), krmSig("psid")}));
-    tabs.pending(QStringLiteral("ProfileSeqComponent"), QObject::tr("Sequence"),
-                 QObject::tr("This tab will list the profiles of the sequence with their descriptions."),
-                 {{QObject::tr("Profiles"), QString::number(sequence->n)}});
+    tabs.add(QObject::tr("Sequence"), new ProfileSeqComponent(profile, sig, tabs.parent()));
 }
 
 void add_named_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
@@ -322,107 +257,47 @@ void add_named_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
 
 void add_chad_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* values = static_cast<const double*>(read_tag_of_type(profile, sig, {krmSig("sf32")}));
-    // Permissive reading does not insist on nine values: count what the stored size holds.
-    const krmUInt32Number size = stored_tag_size(profile, sig);
-    if (size < 8 + 9 * 4)
-        throw QException();
-    HtmlRows summary;
-    for (int row = 0; row < 3; ++row)
-        summary.append({QObject::tr("Row %1").arg(row + 1),
-                        QStringLiteral("%1  %2  %3").arg(number(values[row * 3]), number(values[row * 3 + 1]),
-                                                         number(values[row * 3 + 2]))});
-    tabs.pending(QStringLiteral("ChadTagComponent"), tagName(sig),
-                 QObject::tr("This tab will show the adaptation matrix with the white points it maps."), summary);
+    tabs.add(tagName(sig), new ChadTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_viewing_conditions_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* view = static_cast<const krmViewingConditions*>(read_tag_of_type(profile, sig, {krmSig("view")}));
-    tabs.pending(QStringLiteral("ViewingConditionsTagComponent"), QObject::tr("Viewing Conditions"),
-                 QObject::tr("This tab will show the viewing conditions in a card."),
-                 {{QObject::tr("Illuminant"), describe_xyz(view->IlluminantXYZ)},
-                  {QObject::tr("Surround"), describe_xyz(view->SurroundXYZ)},
-                  {QObject::tr("Illuminant type"), illuminantTypeName(view->IlluminantType)}});
+    tabs.add(QObject::tr("Viewing Conditions"), new ViewingConditionsTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_measurement_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* meas = static_cast<const krmMeasurement*>(read_tag_of_type(profile, sig, {krmSig("meas")}));
-    tabs.pending(QStringLiteral("MeasurementTagComponent"), QObject::tr("Measurement"),
-                 QObject::tr("This tab will show the measurement conditions in a card."),
-                 {{QObject::tr("Observer"), observerName(meas->Observer)},
-                  {QObject::tr("Backing"), describe_xyz(meas->Backing)},
-                  {QObject::tr("Geometry"), geometryName(meas->Geometry)},
-                  {QObject::tr("Flare"), number(meas->Flare)},
-                  {QObject::tr("Illuminant"), illuminantTypeName(meas->IlluminantType)}});
+    tabs.add(QObject::tr("Measurement"), new MeasurementTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_colorant_order_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* order = static_cast<const krmColorantOrder*>(read_tag_of_type(profile, sig, {krmSig("clro")}));
-    QStringList numbers;
-    for (krmUInt8Number value : order->Order) {
-        if (value != 0xFF)
-            numbers << QString::number(value);
-    }
-    tabs.pending(QStringLiteral("ColorantOrderTagComponent"), QObject::tr("Order"),
-                 QObject::tr("This tab will list the colorants in the order they are laid down."),
-                 {{QObject::tr("Order"), numbers.join(QStringLiteral(", "))}});
+    tabs.add(QObject::tr("Order"), new ColorantOrderTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_date_time_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* when = static_cast<const krmDateTime*>(read_tag_of_type(profile, sig, {krmSig("dtim")}));
-    const QString text = QStringLiteral("%1-%2-%3 %4:%5:%6 UTC")
-                             .arg(when->tm_year + 1900)
-                             .arg(when->tm_mon + 1, 2, 10, QChar('0'))
-                             .arg(when->tm_mday, 2, 10, QChar('0'))
-                             .arg(when->tm_hour, 2, 10, QChar('0'))
-                             .arg(when->tm_min, 2, 10, QChar('0'))
-                             .arg(when->tm_sec, 2, 10, QChar('0'));
-    tabs.pending(QStringLiteral("DateTimeTagComponent"), QObject::tr("Date Time"),
-                 QObject::tr("This tab will show the stored date and time in the system's format."),
-                 {{QObject::tr("Stored"), text}});
+    tabs.add(QObject::tr("Date Time"), new DateTimeTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_data_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* data = static_cast<const krmICCData*>(read_tag_of_type(profile, sig, {krmSig("data")}));
-    tabs.pending(QStringLiteral("DataTagComponent"), QObject::tr("Data"),
-                 QObject::tr("This tab will show the tag's data as text or bytes."),
-                 {{QObject::tr("Kind"), data->flag == 0 ? QObject::tr("ASCII text") : QObject::tr("binary")},
-                  {QObject::tr("Bytes"), QString::number(data->len)}});
+    tabs.add(QObject::tr("Data"), new DataTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_screening_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* screening = static_cast<const krmScreening*>(read_tag_of_type(profile, sig, {krmSig("scrn")}));
-    tabs.pending(QStringLiteral("ScreeningTagComponent"), QObject::tr("Screening"),
-                 QObject::tr("This tab will list the screen frequency, angle and spot shape of each channel."),
-                 {{QObject::tr("Channels"), QString::number(screening->nChannels)}});
+    tabs.add(QObject::tr("Screening"), new ScreeningTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_meta_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* dict = static_cast<const krmDict*>(read_tag_of_type(profile, sig, {krmSig("dict")}));
-    int entries = 0;
-    for (const krmDICTentry* entry = krmDictGetEntryList(dict); entry; entry = krmDictNextEntry(entry))
-        ++entries;
-    tabs.pending(QStringLiteral("MetaTagComponent"), QObject::tr("Meta"),
-                 QObject::tr("This tab will list the metadata names and values."),
-                 {{QObject::tr("Entries"), QString::number(entries)}});
+    tabs.add(QObject::tr("Meta"), new MetaTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_cicp_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    const auto* cicp = static_cast<const krmVideoSignal*>(read_tag_of_type(profile, sig, {krmSig("cicp")}));
-    tabs.pending(QStringLiteral("CICPTagComponent"), QObject::tr("CICP"),
-                 QObject::tr("This tab will explain the video code points with their names."),
-                 {{QObject::tr("Colour primaries"), QString::number(cicp->ColourPrimaries)},
-                  {QObject::tr("Transfer characteristics"), QString::number(cicp->TransferCharacteristics)},
-                  {QObject::tr("Matrix coefficients"), QString::number(cicp->MatrixCoefficients)},
-                  {QObject::tr("Full range"), QString::number(cicp->VideoFullRangeFlag)}});
+    tabs.add(QObject::tr("CICP"), new CICPTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_mlu_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
@@ -611,6 +486,31 @@ bool is_roundtrip_available(krmProfile profile, krmTagSignature sig)
 bool is_dot_gain_available(krmProfile profile, krmTagSignature sig)
 {
     return profile && is_a2b(sig) && is_ink_printer(profile);
+}
+
+krmUInt32Number stored_tag_size(krmProfile profile, krmTagSignature sig)
+{
+    const krmInt32Number count = profile ? krmGetTagCount(profile) : 0;
+    for (krmInt32Number i = 0; i < count; ++i) {
+        krmUInt32Number offset = 0;
+        krmUInt32Number size = 0;
+        if (krmGetTagSignature(profile, krmUInt32Number(i)) == sig)
+            return krmGetTagOffsetAndSize(profile, krmUInt32Number(i), &offset, &size) ? size : 0;
+    }
+    return 0;
+}
+
+StagePtr tag_stage_copy(krmProfile profile, krmTagSignature sig, int index)
+{
+    if (index < 0)
+        return nullptr;
+    const TagPipelinePtr pipeline(tag_pipeline(profile, sig));
+    if (!pipeline)
+        return nullptr;
+    krmStage* stage = krmPipelineFirstStage(pipeline.get());
+    for (int i = 0; i < index && stage; ++i)
+        stage = krmStageNext(stage);
+    return StagePtr(stage ? krmStageDup(stage) : nullptr);
 }
 
 krmPipeline* tag_pipeline(krmProfile profile, krmTagSignature sig)

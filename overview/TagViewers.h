@@ -6,7 +6,6 @@
 #include <QString>
 
 #include <initializer_list>
-
 #include <memory>
 
 class QWidget;
@@ -45,6 +44,17 @@ krmPipeline* tag_pipeline(krmProfile profile, krmTagSignature sig);
 // whatever known type it was stored in, so viewers check the type before they look. Throws
 // QException when the tag is absent, unreadable or of another type.
 const void* read_tag_of_type(krmProfile profile, krmTagSignature sig, std::initializer_list<krmTagTypeSignature> types);
+
+struct StageFree {
+    void operator()(krmStage* stage) const { krmStageFree(stage); }
+};
+using StagePtr = std::unique_ptr<krmStage, StageFree>;
+
+// A copy of stage `index` (from 0) of the tag's pipeline; null when there is no such stage.
+StagePtr tag_stage_copy(krmProfile profile, krmTagSignature sig, int index);
+
+// The stored size of the first directory entry with this signature, 0 when absent.
+krmUInt32Number stored_tag_size(krmProfile profile, krmTagSignature sig);
 
 // The type signature stored at the start of the first directory entry with this signature;
 // 0 when the tag is absent or its data cannot be reached.

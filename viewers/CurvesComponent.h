@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overview/TagViewers.h"
 #include "viewers/CurveGraphScene.h"
 #include "viewers/IProfileComponentView.h"
 
@@ -35,10 +36,7 @@ private:
     QList<CurveEntry> stage_curves(krmProfile profile, krmTagSignature sig, int stageIndex);
     void build_ui(const QList<CurveEntry>& entries, const QString& title, const QString& subtitle, bool hasScene);
 
-    struct StageFree {
-        void operator()(krmStage* stage) const { krmStageFree(stage); }
-    };
-    std::unique_ptr<krmStage, StageFree> stage_;  // copy of the shown stage
+    StagePtr stage_;  // copy of the shown stage
     GraphicsViewer* viewer_ = nullptr;
     CurveGraphScene* scene_ = nullptr;
     QAction* copy_values_ = nullptr;

@@ -27,10 +27,6 @@ using namespace viewertest;
 
 namespace {
 
-struct StageFree {
-    void operator()(krmStage* stage) const { krmStageFree(stage); }
-};
-using StagePtr = std::unique_ptr<krmStage, StageFree>;
 
 ProfilePtr openFile(const QString& path)
 {
