@@ -168,4 +168,39 @@ inline int lightnessSpread(const QImage& image)
     return hi - lo;
 }
 
+// An RGB display profile (version 4) whose A2B0 holds `pipeline`, written by the engine and read back.
+inline ProfilePtr profileWithA2B0(krmPipeline* pipeline)
+{
+    ProfilePtr profile(krmCreateProfilePlaceholder(nullptr));
+    krmSetProfileVersion(profile.get(), 4.3);
+    krmSetProfileClass(profile.get(), krmSig("mntr"));
+    krmSetProfileColorSpace(profile.get(), krmSig("RGB "));
+    krmSetProfilePCS(profile.get(), krmSig("Lab "));
+    krmWriteTag(profile.get(), krmSig("A2B0"), pipeline);
+    return openFromBytes(saveToBytes(profile.get()));
+}
+
+// Calls `visit(path, profile, tag, stage index, stage)` for every stage of type `type` in the
+// pipelines of every tag of every corpus profile (`pipelineOf` gives a tag's pipeline or null).
+template <typename PipelineOf, typename Visit>
+void forEachCorpusStage(krmStageSignature type, PipelineOf pipelineOf, Visit visit)
+{
+    for (const QString& path : corpusProfiles()) {
+        const ProfilePtr profile(krmOpenProfileFromFile(path.toLocal8Bit().constData(), "r"));
+        if (!profile)
+            continue;
+        for (krmInt32Number t = 0; t < krmGetTagCount(profile.get()); ++t) {
+            const krmTagSignature sig = krmGetTagSignature(profile.get(), krmUInt32Number(t));
+            const std::unique_ptr<krmPipeline, void (*)(krmPipeline*)> pipeline(pipelineOf(profile.get(), sig),
+                                                                                krmPipelineFree);
+            int index = 0;
+            for (krmStage* stage = pipeline ? krmPipelineFirstStage(pipeline.get()) : nullptr; stage;
+                 stage = krmStageNext(stage), ++index) {
+                if (krmStageType(stage) == type)
+                    visit(path, profile.get(), sig, index, stage);
+            }
+        }
+    }
+}
+
 }  // namespace viewertest

@@ -84,59 +84,46 @@ private slots:
 void TestCLut::corpusSlicesShowStoredNodes()
 {
     int stages = 0;
-    for (const QString& path : corpusProfiles()) {
-        const ProfilePtr profile = openFile(path);
-        if (!profile)
-            continue;
-        for (krmInt32Number t = 0; t < krmGetTagCount(profile.get()); ++t) {
-            const krmTagSignature sig = krmGetTagSignature(profile.get(), krmUInt32Number(t));
-            std::unique_ptr<krmPipeline, void (*)(krmPipeline*)> pipeline(tag_pipeline(profile.get(), sig), krmPipelineFree);
-            if (!pipeline)
-                continue;
-            int index = 0;
-            for (krmStage* stage = krmPipelineFirstStage(pipeline.get()); stage; stage = krmStageNext(stage), ++index) {
-                if (krmStageType(stage) != krmSigCLutElemType)
-                    continue;
-                const QString where = QStringLiteral("%1 %2 stage %3").arg(path, signatureText(sig)).arg(index);
-                const auto* clut = static_cast<const krmStageCLutData*>(krmStageData(stage));
-                const int n = int(krmStageInputChannels(stage));
-                const int m = int(krmStageOutputChannels(stage));
-                const TagChannels channels = describe_tag_channels(profile.get(), sig);
+    forEachCorpusStage(krmSigCLutElemType, tag_pipeline, [&](const QString& path, krmProfile profile, krmTagSignature sig,
+                                                             int index, const krmStage* stage) {
+        const QString where = QStringLiteral("%1 %2 stage %3").arg(path, signatureText(sig)).arg(index);
+        const auto* clut = static_cast<const krmStageCLutData*>(krmStageData(stage));
+        const int n = int(krmStageInputChannels(stage));
+        const int m = int(krmStageOutputChannels(stage));
+        const TagChannels channels = describe_tag_channels(profile, sig);
 
-                CLutComponent viewer(profile.get(), sig, index);
-                viewer.tabSelected();
-                CLutSliceModel* model = viewer.model();
-                const int a = n == 1 ? 0 : n - 2;
-                const int b = n == 1 ? -1 : n - 1;
-                QCOMPARE(model->rowAxis(), a);
-                QCOMPARE(model->columnAxis(), b);
-                const auto checkSlice = [&](const QVector<int>& fixed) {
-                    for (int r = 0; r < model->rowCount(); ++r) {
-                        for (int k = 0; k < model->columnCount(); ++k) {
-                            QVector<int> c = fixed;
-                            c[a] = r;
-                            if (b >= 0)
-                                c[b] = k;
-                            QCOMPARE(model->cellCoordinates(r, k), c);
-                            QVERIFY2(model->index(r, k).data().toString() == expectedCell(clut, channels, n, m, c, 0),
-                                     qPrintable(where));
-                        }
-                    }
-                };
-                QVector<int> fixed;
-                for (int i = 0; i < n; ++i)
-                    fixed << int(clut->Params->nSamples[i]) / 2;
-                checkSlice(fixed);
-                // Moving a slider outside the plane moves exactly that input.
-                if (n >= 3) {
-                    viewer.slider(0)->setValue(0);
-                    fixed[0] = 0;
-                    checkSlice(fixed);
+        CLutComponent viewer(profile, sig, index);
+        viewer.tabSelected();
+        CLutSliceModel* model = viewer.model();
+        const int a = n == 1 ? 0 : n - 2;
+        const int b = n == 1 ? -1 : n - 1;
+        QCOMPARE(model->rowAxis(), a);
+        QCOMPARE(model->columnAxis(), b);
+        const auto checkSlice = [&](const QVector<int>& fixed) {
+            for (int r = 0; r < model->rowCount(); ++r) {
+                for (int k = 0; k < model->columnCount(); ++k) {
+                    QVector<int> c = fixed;
+                    c[a] = r;
+                    if (b >= 0)
+                        c[b] = k;
+                    QCOMPARE(model->cellCoordinates(r, k), c);
+                    QVERIFY2(model->index(r, k).data().toString() == expectedCell(clut, channels, n, m, c, 0),
+                             qPrintable(where));
                 }
-                ++stages;
             }
+        };
+        QVector<int> fixed;
+        for (int i = 0; i < n; ++i)
+            fixed << int(clut->Params->nSamples[i]) / 2;
+        checkSlice(fixed);
+        // Moving a slider outside the plane moves exactly that input.
+        if (n >= 3) {
+            viewer.slider(0)->setValue(0);
+            fixed[0] = 0;
+            checkSlice(fixed);
         }
-    }
+        ++stages;
+    });
     QVERIFY(stages > 0);
 }
 

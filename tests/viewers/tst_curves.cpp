@@ -68,18 +68,6 @@ void verifyPaths(const CurveGraphScene* scene, const QList<const krmToneCurve*>&
     }
 }
 
-// An RGB display profile (version 4) whose A2B0 holds `pipeline`, written by the engine and read back.
-ProfilePtr profileWithA2B0(krmPipeline* pipeline)
-{
-    ProfilePtr profile(krmCreateProfilePlaceholder(nullptr));
-    krmSetProfileVersion(profile.get(), 4.3);
-    krmSetProfileClass(profile.get(), krmSig("mntr"));
-    krmSetProfileColorSpace(profile.get(), krmSig("RGB "));
-    krmSetProfilePCS(profile.get(), krmSig("Lab "));
-    krmWriteTag(profile.get(), krmSig("A2B0"), pipeline);
-    return openFromBytes(saveToBytes(profile.get()));
-}
-
 krmStage* curveStage(int channels, double gamma)
 {
     CurvePtr curve(krmBuildGamma(nullptr, gamma));

@@ -30,17 +30,6 @@ ProfilePtr openFile(const QString& path)
     return ProfilePtr(krmOpenProfileFromFile(path.toLocal8Bit().constData(), "r"));
 }
 
-ProfilePtr profileWithA2B0(krmPipeline* pipeline)
-{
-    ProfilePtr profile(krmCreateProfilePlaceholder(nullptr));
-    krmSetProfileVersion(profile.get(), 4.3);
-    krmSetProfileClass(profile.get(), krmSig("mntr"));
-    krmSetProfileColorSpace(profile.get(), krmSig("RGB "));
-    krmSetProfilePCS(profile.get(), krmSig("Lab "));
-    krmWriteTag(profile.get(), krmSig("A2B0"), pipeline);
-    return openFromBytes(saveToBytes(profile.get()));
-}
-
 QString cell(const MatrixWidget* widget, int row, int column)
 {
     return widget->model()->index(row, column).data().toString();
@@ -173,38 +162,24 @@ void TestMatrixViewers::stageMatrixIsScaledWithOffsets()
 void TestMatrixViewers::corpusMatrixStages()
 {
     int seen = 0;
-    for (const QString& path : corpusProfiles()) {
-        const ProfilePtr profile = openFile(path);
-        if (!profile)
-            continue;
-        for (krmInt32Number t = 0; t < krmGetTagCount(profile.get()); ++t) {
-            const krmTagSignature sig = krmGetTagSignature(profile.get(), krmUInt32Number(t));
-            std::unique_ptr<krmPipeline, void (*)(krmPipeline*)> pipeline(tag_pipeline(profile.get(), sig), krmPipelineFree);
-            if (!pipeline)
-                continue;
-            int index = 0;
-            for (krmStage* stage = krmPipelineFirstStage(pipeline.get()); stage; stage = krmStageNext(stage), ++index) {
-                if (krmStageType(stage) != krmSigMatrixElemType)
-                    continue;
-                const auto* data = static_cast<const krmStageMatrixData*>(krmStageData(stage));
-                const int rows = int(krmStageOutputChannels(stage));
-                const int columns = int(krmStageInputChannels(stage));
-                MatrixComponent viewer(profile.get(), sig, index);
-                const QString where = QStringLiteral("%1 %2 stage %3").arg(path, signatureText(sig)).arg(index);
-                QVERIFY2(viewer.matrixWidget(), qPrintable(where));
-                const MatrixTableModel* model = viewer.matrixWidget()->model();
-                QCOMPARE(model->rowCount(), rows);
-                QCOMPARE(model->columnCount(), columns);
-                for (int i = 0; i < rows * columns; ++i)
-                    QCOMPARE(cell(viewer.matrixWidget(), i / columns, i % columns),
-                             QString::number(data->Double[i] * kScale, 'f', 5));
-                QCOMPARE(model->hasOffsets(), data->Offset != nullptr);
-                for (int r = 0; data->Offset && r < rows; ++r)
-                    QCOMPARE(model->offsets()[r], data->Offset[r] * kScale);
-                ++seen;
-            }
-        }
-    }
+    forEachCorpusStage(krmSigMatrixElemType, tag_pipeline, [&](const QString& path, krmProfile profile, krmTagSignature sig,
+                                                               int index, const krmStage* stage) {
+        const auto* data = static_cast<const krmStageMatrixData*>(krmStageData(stage));
+        const int rows = int(krmStageOutputChannels(stage));
+        const int columns = int(krmStageInputChannels(stage));
+        MatrixComponent viewer(profile, sig, index);
+        const QString where = QStringLiteral("%1 %2 stage %3").arg(path, signatureText(sig)).arg(index);
+        QVERIFY2(viewer.matrixWidget(), qPrintable(where));
+        const MatrixTableModel* model = viewer.matrixWidget()->model();
+        QCOMPARE(model->rowCount(), rows);
+        QCOMPARE(model->columnCount(), columns);
+        for (int i = 0; i < rows * columns; ++i)
+            QCOMPARE(cell(viewer.matrixWidget(), i / columns, i % columns), QString::number(data->Double[i] * kScale, 'f', 5));
+        QCOMPARE(model->hasOffsets(), data->Offset != nullptr);
+        for (int r = 0; data->Offset && r < rows; ++r)
+            QCOMPARE(model->offsets()[r], data->Offset[r] * kScale);
+        ++seen;
+    });
     QVERIFY(seen > 0);
 }
 
