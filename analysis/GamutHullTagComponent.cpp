@@ -78,9 +78,11 @@ void GamutHullTagComponent::compute_hull()
         samples_ = gamut->samples;
         data_ = gamut->hull->get_render_data();
         computed_ = true;
+        failure_.clear();
         update_view();
         view_->auto_fit();
     } catch (const HullException& e) {
+        failure_ = QString::fromUtf8(e.what());
         qWarning("Hull computation failed: %s", e.what());
     }
 }

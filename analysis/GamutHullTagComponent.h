@@ -31,6 +31,8 @@ public:
     std::size_t sampleCount() const { return samples_; }
     // The transform in use (null until made, or when it cannot be).
     const GamutTransform* transform() const { return transform_.get(); }
+    // Why the last computation left the view empty (the hull's message); empty otherwise.
+    QString failure() const { return failure_; }
 
     void compute_hull();
     void update_view();
@@ -52,6 +54,7 @@ private:
     bool computed_ = false;
     std::size_t samples_ = 0;
     HullRenderData data_;
+    QString failure_;
     HullWidget* view_ = nullptr;
     QComboBox* style_ = nullptr;
     HullViewControls* controls_ = nullptr;

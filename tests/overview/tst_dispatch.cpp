@@ -2,6 +2,8 @@
 // raw fallback and the raw_dump preference, the MHC2 pipeline, and every row of every corpus
 // profile clicked in the main window.
 
+#include "analysis/GamutHullTagComponent.h"
+#include "analysis/RoundtripTagComponent.h"
 #include "app/ColorScheme.h"
 #include "app/Prismet.h"
 #include "app/PrismetApp.h"
@@ -225,6 +227,12 @@ QString shownText(QWidget* widget)
         return pipeline->scene()->boxes().isEmpty() ? QString() : QStringLiteral("graph");
     if (auto* curves = qobject_cast<CurvesComponent*>(widget))
         return curves->scene() && !curves->scene()->pathItems().isEmpty() ? QStringLiteral("curves") : QString();
+    // A gamut is drawn, or left empty because the tag cannot be linked or spans no solid.
+    if (auto* gamut = qobject_cast<GamutHullTagComponent*>(widget))
+        return gamut->view()->meshCount() > 0 ? QStringLiteral("hull")
+                                              : (gamut->transform() ? gamut->failure() : QStringLiteral("no transform"));
+    if (auto* roundtrip = qobject_cast<RoundtripTagComponent*>(widget))
+        return roundtrip->isComputed() ? QStringLiteral("roundtrip") : roundtrip->messageLabel()->text();
     return QString();
 }
 
