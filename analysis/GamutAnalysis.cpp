@@ -44,6 +44,10 @@ struct TransformDeleter {
     void operator()(krmTransform transform) const { krmDeleteTransform(transform); }
 };
 using TransformPtr = std::unique_ptr<std::remove_pointer_t<krmTransform>, TransformDeleter>;
+struct ContextDeleter {
+    void operator()(krmContext context) const { krmDeleteContext(context); }
+};
+using ContextPtr = std::unique_ptr<std::remove_pointer_t<krmContext>, ContextDeleter>;
 
 // Gamut points stay inside the L*a*b* range the views draw; tables that overshoot it are clipped.
 double limit_lab(double value, int channel)
@@ -319,22 +323,26 @@ RoundtripAnalysis compute_roundtrip(krmProfile profile, krmTagSignature tag, krm
     if (!deviceFormat)
         throw Exception("Could not create a device formatter");
 
-    ProfilePtr lab(krmCreateLab4Profile(nullptr));
+    // A silent context of its own: failures are reported once, by the exception's message.
+    const ContextPtr context(krmCreateContext(nullptr, nullptr));
+    if (context)
+        krmSetLogErrorHandlerInContext(context.get(), nullptr);
+    ProfilePtr lab(krmCreateLab4Profile(context.get(), nullptr));
     if (!lab)
         throw Exception("Could not create the Lab profile");
-    ProfilePtr srgb(krmCreate_sRGBProfile());
+    ProfilePtr srgb(krmCreate_sRGBProfile(context.get()));
     if (!srgb)
         throw Exception("Could not create the sRGB profile");
-    TransformPtr aToB(krmCreateTransform(profile, deviceFormat, lab.get(), krmFmtLabDouble,
-                                         analysis.intent, krmFlagNoOptimize));
+    TransformPtr aToB(krmCreateTransformWithContext(context.get(), profile, deviceFormat, lab.get(), krmFmtLabDouble,
+                                                    analysis.intent, krmFlagNoOptimize));
     if (!aToB)
         throw Exception("Could not create the selected AToB transform");
-    TransformPtr bToA(krmCreateTransform(lab.get(), krmFmtLabDouble, profile, deviceFormat,
-                                         analysis.intent, krmFlagNoOptimize));
+    TransformPtr bToA(krmCreateTransformWithContext(context.get(), lab.get(), krmFmtLabDouble, profile, deviceFormat,
+                                                    analysis.intent, krmFlagNoOptimize));
     if (!bToA)
         throw Exception("Could not create the selected BToA transform");
-    TransformPtr display(krmCreateTransform(lab.get(), krmFmtLabDouble,
-                                            srgb.get(), krmFmtRGBFloat, 0, 0));
+    TransformPtr display(krmCreateTransformWithContext(context.get(), lab.get(), krmFmtLabDouble, srgb.get(),
+                                                       krmFmtRGBFloat, 0, 0));
     if (!display)
         throw Exception("Could not create the display color transform");
     const krmTransform toLab = aToB.get();
