@@ -110,13 +110,17 @@ std::vector<std::uint16_t> device_grid(int channels, int points)
     return words;
 }
 
+bool is_gamut_tag(krmTagSignature tag)
+{
+    return is_a2b(tag) || is_b2a(tag) || in_range(tag, "D2B0", "D2B3") || in_range(tag, "B2D0", "B2D3")
+           || tag == kMatrixShaperTag;
+}
+
 krmUInt32Number intent_of_tag(krmTagSignature tag)
 {
     if (tag == kMatrixShaperTag)
         return 1;
-    if (is_a2b(tag) || is_b2a(tag) || in_range(tag, "D2B0", "D2B3") || in_range(tag, "B2D0", "B2D3"))
-        return krmUInt32Number((tag & 0xFF) - '0');
-    return 0;
+    return is_gamut_tag(tag) ? krmUInt32Number((tag & 0xFF) - '0') : 0;
 }
 
 bool is_pcs_to_device_tag(krmTagSignature tag)

@@ -51,6 +51,8 @@ std::vector<std::uint16_t> device_grid(int channels, int points);
 // give 1, and so on); 0 for other tags.
 krmUInt32Number intent_of_tag(krmTagSignature tag);
 bool is_pcs_to_device_tag(krmTagSignature tag);  // B2An, B2Dn
+// A2B0..A2B2, B2A0..B2A2, D2B0..D2B3, B2D0..B2D3 and the matrix-shaper row.
+bool is_gamut_tag(krmTagSignature tag);
 
 // The matrix-shaper row of the tags table.
 constexpr krmTagSignature kMatrixShaperTag = 0x7FFFFFF0;

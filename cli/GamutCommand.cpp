@@ -45,15 +45,6 @@ const char kRoundtripHelp[] =
 
 constexpr int kComparePoints = 200000;
 
-bool is_lut_tag(krmTagSignature sig)
-{
-    const char prefix[4] = {char(sig >> 24), char(sig >> 16), char(sig >> 8), 0};
-    const int digit = int(sig & 0xFF) - '0';
-    const QLatin1String p(prefix);
-    return ((p == QLatin1String("A2B") || p == QLatin1String("B2A")) && digit >= 0 && digit <= 2)
-           || ((p == QLatin1String("D2B") || p == QLatin1String("B2D")) && digit >= 0 && digit <= 3);
-}
-
 QString tag_name(krmTagSignature sig)
 {
     return sig == kMatrixShaperTag ? QStringLiteral("matrix-shaper") : signatureString(sig);
@@ -213,7 +204,7 @@ int runGamut(const QStringList& args, CliIO& io)
         return output.usage(error);
     const QString tagOption = options.value(QStringLiteral("tag"));
     krmTagSignature tag = 0;
-    if (!tagOption.isEmpty() && (!parseSignature(tagOption, tag) || !(is_lut_tag(tag) || tag == kMatrixShaperTag)))
+    if (!tagOption.isEmpty() && (!parseSignature(tagOption, tag) || !is_gamut_tag(tag)))
         return output.usage(QStringLiteral("--tag takes A2Bn, B2An, D2Bn, B2Dn or 0x7ffffff0, not '%1'").arg(tagOption));
 
     EngineSession session(io);
