@@ -1,6 +1,8 @@
 // Device sampling, gamut and roundtrip computations, hull volumes and the mesh file formats.
 #include "analysis/GamutAnalysis.h"
 
+#include "overview/SignatureRange.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -16,12 +18,7 @@ constexpr std::size_t kMaxGridNodes = 250000;
 
 bool in_range(krmUInt32Number value, const char (&low)[5], const char (&high)[5])
 {
-    for (int i = 0; i < 4; ++i) {
-        const auto byte = krmUInt8Number(value >> (24 - 8 * i));
-        if (byte < krmUInt8Number(low[i]) || byte > krmUInt8Number(high[i]))
-            return false;
-    }
-    return true;
+    return signature_in_range(value, low, high);
 }
 
 bool is_a2b(krmTagSignature tag) { return in_range(tag, "A2B0", "A2B2"); }

@@ -3,6 +3,7 @@
 #include "analysis/GamutHullTagComponent.h"
 #include "analysis/RoundtripTagComponent.h"
 #include "overview/EngineMessageCapture.h"
+#include "overview/SignatureRange.h"
 #include "overview/Signatures.h"
 #include "viewers/AppSettings.h"
 #include "viewers/CommentComponent.h"
@@ -33,12 +34,7 @@ namespace {
 // "A2B2") accepts A2B0, A2B1, A2B2 and ("1CLR", "9CLR") the colour counts 1 to 9.
 bool in_range(krmUInt32Number value, const char (&low)[5], const char (&high)[5])
 {
-    for (int i = 0; i < 4; ++i) {
-        const auto byte = krmUInt8Number(value >> (24 - 8 * i));
-        if (byte < krmUInt8Number(low[i]) || byte > krmUInt8Number(high[i]))
-            return false;
-    }
-    return true;
+    return signature_in_range(value, low, high);
 }
 
 bool is_one_of(krmUInt32Number value, std::initializer_list<krmUInt32Number> list)
