@@ -131,8 +131,8 @@ public slots:
     void auto_fit();
 
 protected slots:
-    // The two mesh exports of the context menu (HullWidgetExports.cpp); until the file formats
-    // are written there, they tell the user the export is not available.
+    // The two mesh exports of the context menu (HullWidgetExports.cpp, file formats in
+    // GamutAnalysis.h).
     // Writes the single point mesh as L*a*b* CGATS text.
     virtual void on_export_lab_cgats();
     // Writes the first surface mesh as a VRML 2.0 file.

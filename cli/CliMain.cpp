@@ -17,8 +17,11 @@ const char kUsage[] =
     "                        converts a PNG, JPEG, BMP or TIFF image to a profile\n"
     "  check PROFILE|FOLDER...\n"
     "                        the conformance check of each profile file, findings by severity\n"
+    "  gamut PROFILE         volume and extents of the gamut hull (--compare OTHER: overlap)\n"
+    "  roundtrip PROFILE     CIEDE2000 errors of the A2B/B2A roundtrips\n"
     "\n"
-    "Every command accepts --help; info, tag, dump, transform and check accept --json.\n"
+    "Every command accepts --help; info, tag, dump, transform, check, gamut and roundtrip\n"
+    "accept --json.\n"
     "A PROFILE is a file path, - for standard input, a built-in name (*srgb, *lab, *lab2,\n"
     "*xyz) or a PNG, JPEG or TIFF image (its embedded profile).\n"
     "\n"
@@ -61,6 +64,10 @@ int runCli(const QStringList& args, CliIO& io)
         return runDump(rest, io);
     if (command == QLatin1String("check"))
         return runCheck(rest, io);
+    if (command == QLatin1String("gamut"))
+        return runGamut(rest, io);
+    if (command == QLatin1String("roundtrip"))
+        return runRoundtrip(rest, io);
     io.error(QStringLiteral("unknown command '%1'").arg(command));
     io.err += kTryHelp;
     return kExitUsage;

@@ -22,3 +22,5 @@ int runTransform(const QStringList& args, CliIO& io);
 int runConvert(const QStringList& args, CliIO& io);
 int runDump(const QStringList& args, CliIO& io);
 int runCheck(const QStringList& args, CliIO& io);
+int runGamut(const QStringList& args, CliIO& io);
+int runRoundtrip(const QStringList& args, CliIO& io);

@@ -1,6 +1,9 @@
 #include "overview/TagViewers.h"
 
+#include "analysis/GamutHullTagComponent.h"
+#include "analysis/RoundtripTagComponent.h"
 #include "overview/EngineMessageCapture.h"
+#include "overview/SignatureRange.h"
 #include "overview/Signatures.h"
 #include "viewers/AppSettings.h"
 #include "viewers/CLutComponent.h"
@@ -37,12 +40,7 @@ namespace {
 // "A2B2") accepts A2B0, A2B1, A2B2 and ("1CLR", "9CLR") the colour counts 1 to 9.
 bool in_range(krmUInt32Number value, const char (&low)[5], const char (&high)[5])
 {
-    for (int i = 0; i < 4; ++i) {
-        const auto byte = krmUInt8Number(value >> (24 - 8 * i));
-        if (byte < krmUInt8Number(low[i]) || byte > krmUInt8Number(high[i]))
-            return false;
-    }
-    return true;
+    return signature_in_range(value, low, high);
 }
 
 bool is_one_of(krmUInt32Number value, std::initializer_list<krmUInt32Number> list)
@@ -224,15 +222,12 @@ void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
     if (sig == krmSig("MHC2"))
         add_mhc2_luminance_tab(tabs, profile);
     if (is_gamut_available(profile, sig))
-        tabs.pending(QStringLiteral("GamutHullTagComponent"), QObject::tr("Gamut"),
-                     QObject::tr("This tab will show the gamut of the tag as a 3D hull in CIE L*a*b*."));
+        tabs.add(QObject::tr("Gamut"), new GamutHullTagComponent(profile, sig, tabs.parent()));
     if (is_separation_available(profile, sig))
         tabs.pending(QStringLiteral("GCRCurvesTagComponent"), QObject::tr("Ink separation"),
                      QObject::tr("This tab will draw the ink amounts the tag chooses along the neutral axis."));
     if (is_roundtrip_available(profile, sig))
-        tabs.pending(QStringLiteral("RoundtripTagComponent"), QObject::tr("Roundtrip"),
-                     QObject::tr("This tab will map the colour difference (\u0394E00 and \u0394E76) of a roundtrip "
-                                 "through this tag and its opposite."));
+        tabs.add(QObject::tr("Roundtrip"), new RoundtripTagComponent(profile, sig, tabs.parent()));
     if (is_dot_gain_available(profile, sig))
         tabs.pending(QStringLiteral("TVICurvesTagComponent"), QObject::tr("Dot gain"),
                      QObject::tr("This tab will draw the dot gain (tone value increase) of each ink."));

@@ -1,5 +1,6 @@
 #include "viewers/ChannelVocabulary.h"
 
+#include "overview/SignatureRange.h"
 #include "overview/TagViewers.h"
 #include "viewers/ScreenColor.h"
 
@@ -87,12 +88,7 @@ bool is_device_link(krmProfile profile)
 // Each byte of `value` lies between the matching bytes of `low` and `high`.
 bool in_range(krmUInt32Number value, const char (&low)[5], const char (&high)[5])
 {
-    for (int i = 0; i < 4; ++i) {
-        const auto byte = krmUInt8Number(value >> (24 - 8 * i));
-        if (byte < krmUInt8Number(low[i]) || byte > krmUInt8Number(high[i]))
-            return false;
-    }
-    return true;
+    return signature_in_range(value, low, high);
 }
 
 enum class TagDirection { None, DeviceToPcs, PcsToDevice, Gamut, Preview };

@@ -2,6 +2,8 @@
 // raw fallback and the raw_dump preference, the MHC2 pipeline, and every row of every corpus
 // profile clicked in the main window.
 
+#include "analysis/GamutHullTagComponent.h"
+#include "analysis/RoundtripTagComponent.h"
 #include "app/ColorScheme.h"
 #include "app/Prismet.h"
 #include "app/PrismetApp.h"
@@ -261,6 +263,12 @@ QString shownText(QWidget* widget)
         return sequence->scene() && !sequence->scene()->boxes().isEmpty() ? QStringLiteral("graph") : QString();
     if (auto* data = qobject_cast<DataTagComponent*>(widget))
         return data->textView() ? data->textView()->toPlainText() : QString::number(data->hexViewer()->data().size());
+    // A gamut is drawn, or left empty because the tag cannot be linked or spans no solid.
+    if (auto* gamut = qobject_cast<GamutHullTagComponent*>(widget))
+        return gamut->view()->meshCount() > 0 ? QStringLiteral("hull")
+                                              : (gamut->transform() ? gamut->failure() : QStringLiteral("no transform"));
+    if (auto* roundtrip = qobject_cast<RoundtripTagComponent*>(widget))
+        return roundtrip->isComputed() ? QStringLiteral("roundtrip") : roundtrip->messageLabel()->text();
     return QString();
 }
 

@@ -1,0 +1,396 @@
+// prismet-cli gamut and roundtrip: the figures of the window's gamut hull and roundtrip views,
+// computed by the same code (analysis/GamutAnalysis).
+#include "analysis/GamutAnalysis.h"
+#include "cli/Commands.h"
+
+#include <cmath>
+
+namespace {
+
+const char kGamutHelp[] =
+    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--compare OTHER] [--json] PROFILE\n"
+    "\n"
+    "The gamut of a profile as the Gamut view shows it: the device space sampled on a regular\n"
+    "grid (12 points per channel up to three channels, 5 up to six, 4 beyond, fewer while the\n"
+    "grid exceeds 250000 nodes), converted to L*a*b* through one tag and wrapped in a convex\n"
+    "hull. Prints the hull's volume in cubic L*a*b* units and its L*, a* and b* extents.\n"
+    "\n"
+    "Options:\n"
+    "  --intent N       picks the tag A2BN (0 perceptual (default), 1 relative, 2 saturation);\n"
+    "                   without it, A2B0; A2B0 when A2BN is missing; the matrix-shaper when\n"
+    "                   the profile has no A2B tag\n"
+    "  --tag SIG        the tag to sample instead: A2Bn, B2An, D2Bn, B2Dn, or 0x7ffffff0 for\n"
+    "                   the matrix-shaper (the tag decides the intent, as in the window)\n"
+    "  --compare OTHER  also the share of OTHER's hull volume inside PROFILE's and the\n"
+    "                   reverse, estimated from 200000 seeded pseudo-random points uniform in\n"
+    "                   each hull's bounding box; OTHER's tag follows --intent\n"
+    "  --json           one JSON document (layout in cli/README.md)\n"
+    "  --help           this text\n";
+
+const char kRoundtripHelp[] =
+    "Usage: prismet-cli roundtrip [--intent N] [--worst K] [--json] PROFILE\n"
+    "\n"
+    "The roundtrip errors the Roundtrip view computes, for every intent whose A2B and B2A\n"
+    "tags are both present: the device roundtrip (device grid -> A2B -> B2A -> A2B) and the\n"
+    "PCS roundtrip (a 4-unit L*a*b* grid inside the gamut -> B2A -> A2B), each sample's\n"
+    "CIEDE2000 difference summarised as mean, 95th percentile (nearest rank) and maximum, with\n"
+    "the worst samples. A matrix-shaper profile without such pairs takes the device roundtrip\n"
+    "through its matrix and curves.\n"
+    "\n"
+    "Options:\n"
+    "  --intent N   only this intent (0 perceptual, 1 relative, 2 saturation)\n"
+    "  --worst K    how many of the worst samples to list (default 5, up to 1000)\n"
+    "  --json       one JSON document (layout in cli/README.md)\n"
+    "  --help       this text\n";
+
+constexpr int kComparePoints = 200000;
+
+QString tag_name(krmTagSignature sig)
+{
+    return sig == kMatrixShaperTag ? QStringLiteral("matrix-shaper") : signatureString(sig);
+}
+
+// The tag the gamut is sampled through: --tag, else A2B<intent>, A2B0, the matrix-shaper.
+bool choose_gamut_tag(krmProfile profile, const QString& tagOption, krmUInt32Number intent, krmTagSignature& tag,
+                      QString& error)
+{
+    if (!tagOption.isEmpty()) {
+        if (tag == kMatrixShaperTag) {
+            if (krmIsMatrixShaper(profile))
+                return true;
+            error = QStringLiteral("the profile is not a matrix-shaper");
+            return false;
+        }
+        if (!krmIsTag(profile, tag)) {
+            error = QStringLiteral("the profile has no tag '%1'").arg(signatureString(tag));
+            return false;
+        }
+        return true;
+    }
+    const krmTagSignature wanted = krmSig("A2B0") + intent;
+    for (krmTagSignature candidate : {wanted, krmTagSignature(krmSig("A2B0"))}) {
+        if (krmIsTag(profile, candidate)) {
+            tag = candidate;
+            return true;
+        }
+    }
+    if (krmIsMatrixShaper(profile)) {
+        tag = kMatrixShaperTag;
+        return true;
+    }
+    error = QStringLiteral("the profile has neither an A2B tag nor a matrix-shaper to sample");
+    return false;
+}
+
+CliValue range_value(double low, double high)
+{
+    CliValue v = CliValue::array();
+    v.append(low);
+    v.append(high);
+    return v;
+}
+
+struct GamutFigures {
+    krmTagSignature tag = 0;
+    std::unique_ptr<GamutHull> gamut;
+};
+
+// Samples one profile; false after reporting why.
+bool sample_gamut(krmProfile profile, const QString& tagOption, krmTagSignature tag, krmUInt32Number intent,
+                  GamutFigures& figures, QString& error)
+{
+    figures.tag = tag;
+    if (!choose_gamut_tag(profile, tagOption, intent, figures.tag, error))
+        return false;
+    try {
+        figures.gamut = compute_gamut_hull(profile, figures.tag);
+    } catch (const std::exception& e) {
+        error = QStringLiteral("hull computation failed: %1").arg(QString::fromUtf8(e.what()));
+        return false;
+    }
+    if (!figures.gamut) {
+        error = QStringLiteral("the engine cannot build the transform of '%1' to L*a*b*").arg(tag_name(figures.tag));
+        return false;
+    }
+    return true;
+}
+
+CliValue gamut_value(const QString& name, const GamutFigures& f)
+{
+    const Hull& hull = *f.gamut->hull;
+    const HullSolid solid(hull);
+    CliValue v = CliValue::object();
+    v.set(QStringLiteral("profile"), name);
+    v.set(QStringLiteral("tag"), tag_name(f.tag));
+    v.set(QStringLiteral("intent"), intent_of_tag(f.tag));
+    v.set(QStringLiteral("samples"), (unsigned long long)f.gamut->samples);
+    v.set(QStringLiteral("grid_points"), f.gamut->gridPoints);
+    v.set(QStringLiteral("vertices"), (unsigned long long)hull.vertices().size());
+    v.set(QStringLiteral("faces"), (unsigned long long)(hull.triangles().size() / 3));
+    v.set(QStringLiteral("volume"), hull_volume(hull));
+    CliValue extents = CliValue::object();
+    extents.set(QStringLiteral("L"), range_value(solid.min[0], solid.max[0]));
+    extents.set(QStringLiteral("a"), range_value(solid.min[1], solid.max[1]));
+    extents.set(QStringLiteral("b"), range_value(solid.min[2], solid.max[2]));
+    v.set(QStringLiteral("extents"), std::move(extents));
+    return v;
+}
+
+QByteArray gamut_text(const GamutFigures& f)
+{
+    const Hull& hull = *f.gamut->hull;
+    const HullSolid solid(hull);
+    QString text;
+    text += QStringLiteral("Tag:      %1 (intent %2, %3)\n")
+                .arg(tag_name(f.tag))
+                .arg(intent_of_tag(f.tag))
+                .arg(intentName(intent_of_tag(f.tag)));
+    text += QStringLiteral("Samples:  %1 (%2 per channel)\n").arg(f.gamut->samples).arg(f.gamut->gridPoints);
+    text += QStringLiteral("Hull:     %1 vertices, %2 faces\n").arg(hull.vertices().size()).arg(hull.triangles().size() / 3);
+    text += QStringLiteral("Volume:   %1 cubic L*a*b* units\n").arg(hull_volume(hull), 0, 'f', 0);
+    text += QStringLiteral("L*:       %1 .. %2\n").arg(solid.min[0]).arg(solid.max[0]);
+    text += QStringLiteral("a*:       %1 .. %2\n").arg(solid.min[1]).arg(solid.max[1]);
+    text += QStringLiteral("b*:       %1 .. %2\n").arg(solid.min[2]).arg(solid.max[2]);
+    return text.toUtf8();
+}
+
+// The share and its standard error (in percent) from points falling inside the inner hull.
+CliValue share_value(double share, int inside)
+{
+    CliValue v = CliValue::object();
+    v.set(QStringLiteral("percent"), 100.0 * share);
+    v.set(QStringLiteral("points"), inside);
+    // Binomial standard error, at most 50/sqrt(n) percentage points.
+    v.set(QStringLiteral("standard_error"), inside > 0 ? 100.0 * std::sqrt(share * (1 - share) / inside) : 0.0);
+    return v;
+}
+
+bool parse_intent_option(const CliArgs& options, bool& given, krmUInt32Number& intent, QString& error)
+{
+    given = options.isSet(QStringLiteral("intent"));
+    intent = 0;
+    if (!given)
+        return true;
+    if (!parseIntent(options.value(QStringLiteral("intent")), intent) || intent > 2) {
+        error = QStringLiteral("--intent takes 0 (perceptual), 1 (relative) or 2 (saturation), not '%1'")
+                    .arg(options.value(QStringLiteral("intent")));
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int runGamut(const QStringList& args, CliIO& io)
+{
+    CommandOutput output(io, "gamut", {"gamut", "compare"});
+    output.setJson(wantsJson(args));
+    CliArgs options({QStringLiteral("json"), QStringLiteral("help")},
+                    {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare")});
+    if (!options.parse(args))
+        return output.usage(options.errorText());
+    if (options.isSet(QStringLiteral("help"))) {
+        io.out += kGamutHelp;
+        return kExitOk;
+    }
+    if (options.positionals().size() != 1)
+        return output.usage(options.positionals().isEmpty()
+                                ? QStringLiteral("gamut needs a PROFILE")
+                                : QStringLiteral("gamut takes one PROFILE; '%1' is one too many").arg(options.positionals()[1]));
+    bool intentGiven = false;
+    krmUInt32Number intent = 0;
+    QString error;
+    if (!parse_intent_option(options, intentGiven, intent, error))
+        return output.usage(error);
+    const QString tagOption = options.value(QStringLiteral("tag"));
+    krmTagSignature tag = 0;
+    if (!tagOption.isEmpty() && (!parseSignature(tagOption, tag) || !is_gamut_tag(tag)))
+        return output.usage(QStringLiteral("--tag takes A2Bn, B2An, D2Bn, B2Dn or 0x7ffffff0, not '%1'").arg(tagOption));
+
+    EngineSession session(io);
+    const QString name = options.positionals().first();
+    std::unique_ptr<LoadedProfile> loaded = loadProfile(session, name);
+    if (!loaded) {
+        output.setError(session.takeMessages());
+        return output.finish(kExitUnreadable);
+    }
+    GamutFigures figures;
+    if (!sample_gamut(loaded->profile, tagOption, tag, intent, figures, error))
+        return output.finish(output.fail(QStringLiteral("%1: %2").arg(name, error)));
+    const bool json = options.isSet(QStringLiteral("json"));
+    output.set(QStringLiteral("gamut"), gamut_value(name, figures));
+    if (!json)
+        io.out += QStringLiteral("Profile:  %1\n").arg(name).toUtf8() + gamut_text(figures);
+
+    if (options.isSet(QStringLiteral("compare"))) {
+        const QString otherName = options.value(QStringLiteral("compare"));
+        std::unique_ptr<LoadedProfile> other = loadProfile(session, otherName);
+        if (!other) {
+            output.setError(session.takeMessages());
+            return output.finish(kExitUnreadable);
+        }
+        GamutFigures otherFigures;
+        if (!sample_gamut(other->profile, QString(), 0, intent, otherFigures, error))
+            return output.finish(output.fail(QStringLiteral("%1: %2").arg(otherName, error)));
+        int otherPoints = 0, profilePoints = 0;
+        const double otherInside = hull_share_inside(*otherFigures.gamut->hull, *figures.gamut->hull, kComparePoints,
+                                                     &otherPoints);
+        const double profileInside = hull_share_inside(*figures.gamut->hull, *otherFigures.gamut->hull,
+                                                       kComparePoints, &profilePoints);
+        CliValue compare = CliValue::object();
+        compare.set(QStringLiteral("other"), gamut_value(otherName, otherFigures));
+        compare.set(QStringLiteral("other_inside_profile"), share_value(otherInside, otherPoints));
+        compare.set(QStringLiteral("profile_inside_other"), share_value(profileInside, profilePoints));
+        compare.set(QStringLiteral("points_per_direction"), kComparePoints);
+        if (!json) {
+            QByteArray text = QStringLiteral("\nCompared with: %1\n").arg(otherName).toUtf8() + gamut_text(otherFigures);
+            const auto line = [](const QString& what, double share, int inside) {
+                const double se = inside > 0 ? 100.0 * std::sqrt(share * (1 - share) / inside) : 0.0;
+                return QStringLiteral("%1 %2 % (\u00b1%3, %4 points)\n")
+                    .arg(what)
+                    .arg(100.0 * share, 0, 'f', 1)
+                    .arg(se, 0, 'f', 1)
+                    .arg(inside)
+                    .toUtf8();
+            };
+            text += '\n' + line(QStringLiteral("%1 inside %2:").arg(otherName, name), otherInside, otherPoints);
+            text += line(QStringLiteral("%1 inside %2:").arg(name, otherName), profileInside, profilePoints);
+            io.out += text;
+        }
+        output.set(QStringLiteral("compare"), std::move(compare));
+    }
+    return output.finish(kExitOk);
+}
+
+int runRoundtrip(const QStringList& args, CliIO& io)
+{
+    CommandOutput output(io, "roundtrip", {"profile", "roundtrips"});
+    output.setJson(wantsJson(args));
+    CliArgs options({QStringLiteral("json"), QStringLiteral("help")}, {QStringLiteral("intent"), QStringLiteral("worst")});
+    if (!options.parse(args))
+        return output.usage(options.errorText());
+    if (options.isSet(QStringLiteral("help"))) {
+        io.out += kRoundtripHelp;
+        return kExitOk;
+    }
+    if (options.positionals().size() != 1)
+        return output.usage(options.positionals().isEmpty()
+                                ? QStringLiteral("roundtrip needs a PROFILE")
+                                : QStringLiteral("roundtrip takes one PROFILE; '%1' is one too many").arg(options.positionals()[1]));
+    bool intentGiven = false;
+    krmUInt32Number intent = 0;
+    QString error;
+    if (!parse_intent_option(options, intentGiven, intent, error))
+        return output.usage(error);
+    int worstCount = 5;
+    if (options.isSet(QStringLiteral("worst"))) {
+        bool ok = false;
+        worstCount = options.value(QStringLiteral("worst")).toInt(&ok);
+        if (!ok || worstCount < 0 || worstCount > 1000)
+            return output.usage(QStringLiteral("--worst takes a whole number from 0 to 1000, not '%1'")
+                                    .arg(options.value(QStringLiteral("worst"))));
+    }
+
+    EngineSession session(io);
+    const QString name = options.positionals().first();
+    output.set(QStringLiteral("profile"), name);
+    std::unique_ptr<LoadedProfile> loaded = loadProfile(session, name);
+    if (!loaded) {
+        output.setError(session.takeMessages());
+        return output.finish(kExitUnreadable);
+    }
+    const krmProfile profile = loaded->profile;
+
+    // The tags to start from: A2Bn (device roundtrip) and B2An (PCS roundtrip) of every intent
+    // with both present; the matrix-shaper when there is none.
+    std::vector<krmTagSignature> tags;
+    for (krmUInt32Number n = 0; n <= 2; ++n) {
+        if (intentGiven && n != intent)
+            continue;
+        if (krmIsTag(profile, krmSig("A2B0") + n) && krmIsTag(profile, krmSig("B2A0") + n)) {
+            tags.push_back(krmSig("A2B0") + n);
+            tags.push_back(krmSig("B2A0") + n);
+        }
+    }
+    if (tags.empty() && krmIsMatrixShaper(profile))
+        tags.push_back(kMatrixShaperTag);
+    if (tags.empty())
+        return output.finish(output.fail(
+            intentGiven ? QStringLiteral("%1: no A2B%2 and B2A%2 pair and no matrix-shaper").arg(name).arg(intent)
+                        : QStringLiteral("%1: no A2B and B2A pair of one intent and no matrix-shaper").arg(name)));
+
+    int status = kExitOk;
+    CliValue roundtrips = CliValue::array();
+    const bool json = options.isSet(QStringLiteral("json"));
+    for (krmTagSignature tag : tags) {
+        CliValue r = CliValue::object();
+        const bool shaper = tag == kMatrixShaperTag;
+        const bool device = shaper || (tag >> 24) == 'A';
+        const krmTagSignature partner = shaper ? tag : (device ? tag + krmSig("B2A0") - krmSig("A2B0")
+                                                               : tag - krmSig("B2A0") + krmSig("A2B0"));
+        const krmUInt32Number tagIntent = shaper ? intent : krmUInt32Number((tag & 0xFF) - '0');
+        r.set(QStringLiteral("tag"), tag_name(tag));
+        r.set(QStringLiteral("partner"), tag_name(partner));
+        r.set(QStringLiteral("mode"), device ? "device" : "pcs");
+        r.set(QStringLiteral("intent"), tagIntent);
+        const QString title = QStringLiteral("%1 roundtrip from %2, intent %3 (%4)")
+                                  .arg(device ? QStringLiteral("Device") : QStringLiteral("PCS"), tag_name(tag))
+                                  .arg(tagIntent)
+                                  .arg(intentName(tagIntent));
+        try {
+            const RoundtripAnalysis analysis = compute_roundtrip(profile, tag, tagIntent);
+            const RoundtripStatistics stats = roundtrip_statistics(analysis.results, std::size_t(worstCount));
+            r.set(QStringLiteral("error"), nullptr);
+            r.set(QStringLiteral("samples"), (unsigned long long)stats.count);
+            r.set(QStringLiteral("grid_points"), analysis.gridPoints);
+            r.set(QStringLiteral("mean"), stats.mean);
+            r.set(QStringLiteral("p95"), stats.p95);
+            r.set(QStringLiteral("max"), stats.max);
+            CliValue worst = CliValue::array();
+            QString worstText;
+            for (std::size_t i : stats.worst) {
+                const RoundtripResult& s = analysis.results[i];
+                CliValue w = CliValue::object();
+                CliValue src = CliValue::array(), back = CliValue::array();
+                for (int k = 0; k < 3; ++k) {
+                    src.append(s.source[k]);
+                    back.append(s.roundtrip[k]);
+                }
+                w.set(QStringLiteral("source"), std::move(src));
+                w.set(QStringLiteral("roundtrip"), std::move(back));
+                w.set(QStringLiteral("de00"), s.de00);
+                worst.append(std::move(w));
+                worstText += QStringLiteral("    %1 %2 %3 -> %4 %5 %6  \u0394E00 %7\n")
+                                 .arg(s.source[0], 7, 'f', 2)
+                                 .arg(s.source[1], 7, 'f', 2)
+                                 .arg(s.source[2], 7, 'f', 2)
+                                 .arg(s.roundtrip[0], 7, 'f', 2)
+                                 .arg(s.roundtrip[1], 7, 'f', 2)
+                                 .arg(s.roundtrip[2], 7, 'f', 2)
+                                 .arg(s.de00, 0, 'f', 4);
+            }
+            r.set(QStringLiteral("worst"), std::move(worst));
+            if (!json) {
+                QString text = title + QStringLiteral(": %1 samples\n").arg(stats.count);
+                text += QStringLiteral("  \u0394E00 mean %1, 95th percentile %2, max %3\n")
+                            .arg(stats.mean, 0, 'f', 4)
+                            .arg(stats.p95, 0, 'f', 4)
+                            .arg(stats.max, 0, 'f', 4);
+                if (!worstText.isEmpty())
+                    text += QStringLiteral("  worst (L* a* b* -> L* a* b*):\n") + worstText;
+                io.out += text.toUtf8();
+            }
+        } catch (const std::exception& e) {
+            const QString message = QString::fromUtf8(e.what());
+            io.error(QStringLiteral("%1: %2").arg(title, message));
+            output.setError(message);
+            r.set(QStringLiteral("error"), message);
+            for (const char* key : {"samples", "grid_points", "mean", "p95", "max", "worst"})
+                r.set(QLatin1String(key), nullptr);
+            status = kExitUnreadable;
+        }
+        roundtrips.append(std::move(r));
+    }
+    output.set(QStringLiteral("roundtrips"), std::move(roundtrips));
+    return output.finish(status);
+}
