@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <type_traits>
@@ -145,6 +146,7 @@ std::optional<SeparationRamp> compute_separation_ramp(krmProfile profile, int in
     result.channels = n;
     result.inks.assign(std::size_t(n), std::vector<float>(kRampPositions, 0.0f));
     result.total.assign(kRampPositions, 0.0f);
+    result.inkSum.assign(kRampPositions, 0.0f);
     result.obtained.assign(kRampPositions, 0.0f);
     for (int k = 0; k < kRampPositions; ++k) {
         const double t = k / 100.0;
@@ -182,12 +184,74 @@ std::optional<SeparationRamp> compute_separation_ramp(krmProfile profile, int in
                                               : float(measured.L / 100.0);
     }
 
+    for (int k = 0; k < kRampPositions; ++k)
+        result.inkSum[std::size_t(k)] = result.total[std::size_t(k)] * 100.0f;
     const float largest = *std::max_element(result.total.begin(), result.total.end());
     if (largest > 0.0f) {
         for (float& v : result.total)
             v /= largest;
     }
     return result;
+}
+
+namespace {
+
+std::string fixed(double value, int decimals)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+}  // namespace
+
+const char* obtained_name(InkRamp ramp)
+{
+    return ramp == InkRamp::YPrimary ? "Obtained b*" : "Obtained L*";
+}
+
+std::string separation_table(const SeparationRamp& ramp, InkRamp kind, const std::vector<std::string>& names)
+{
+    std::string text = "Position\tL*\ta*\tb*";
+    for (int c = 0; c < ramp.channels; ++c)
+        text += '\t' + (std::size_t(c) < names.size() ? names[std::size_t(c)] : "C" + std::to_string(c + 1));
+    text += "\tTotal Ink\tInk sum (%)\t";
+    text += obtained_name(kind);
+    text += '\n';
+    for (std::size_t k = 0; k < ramp.requested.size(); ++k) {
+        text += fixed(double(k) / 100.0, 2);
+        text += '\t' + fixed(ramp.requested[k].L, 4) + '\t' + fixed(ramp.requested[k].a, 4) + '\t'
+                + fixed(ramp.requested[k].b, 4);
+        for (const std::vector<float>& ink : ramp.inks)
+            text += '\t' + fixed(ink[k], 6);
+        text += '\t' + fixed(ramp.total[k], 6) + '\t' + fixed(ramp.inkSum[k], 2) + '\t' + fixed(ramp.obtained[k], 6);
+        text += '\n';
+    }
+    return text;
+}
+
+std::string dot_gain_table(const std::vector<DotGainChannel>& channels, const std::vector<std::string>& names)
+{
+    std::string text = "Nominal (%)";
+    for (const DotGainChannel& channel : channels) {
+        if (!channel.failed)
+            text += '\t' + (std::size_t(channel.channel) < names.size() ? names[std::size_t(channel.channel)] : "?");
+    }
+    text += '\n';
+    for (int k = 0; k < kRampPositions; ++k) {
+        text += std::to_string(k);
+        for (const DotGainChannel& channel : channels) {
+            if (!channel.failed)
+                text += '\t' + fixed(channel.values[std::size_t(k)], 4);
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+std::string dot_gain_name(const std::string& base, const DotGainChannel& channel)
+{
+    return channel.componentInName ? base + " (" + xyz_component_name(channel.component) + ")" : base;
 }
 
 const char* xyz_component_name(int component)
@@ -219,6 +283,7 @@ std::optional<std::vector<DotGainChannel>> compute_dot_gain_values(krmProfile pr
     for (int c = 0; c < n; ++c) {
         DotGainChannel channel;
         channel.channel = c;
+        channel.componentInName = !cmyk;
         krmUInt16Number device[krmMAXCHANNELS] = {};
         device[c] = 65535;
         const std::array<double, 3> solid = measure(device);

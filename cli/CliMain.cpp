@@ -17,8 +17,10 @@ const char kUsage[] =
     "                        converts a PNG, JPEG, BMP or TIFF image to a profile\n"
     "  check PROFILE|FOLDER...\n"
     "                        the conformance check of each profile file, findings by severity\n"
+    "  inks PROFILE          the inks an output profile chooses along a ramp of colours\n"
+    "  dotgain PROFILE       the tone value increase of each ink of an output profile\n"
     "\n"
-    "Every command accepts --help; info, tag, dump, transform and check accept --json.\n"
+    "Every command accepts --help; all but convert accept --json.\n"
     "A PROFILE is a file path, - for standard input, a built-in name (*srgb, *lab, *lab2,\n"
     "*xyz) or a PNG, JPEG or TIFF image (its embedded profile).\n"
     "\n"
@@ -61,6 +63,10 @@ int runCli(const QStringList& args, CliIO& io)
         return runDump(rest, io);
     if (command == QLatin1String("check"))
         return runCheck(rest, io);
+    if (command == QLatin1String("inks"))
+        return runInks(rest, io);
+    if (command == QLatin1String("dotgain"))
+        return runDotGain(rest, io);
     io.error(QStringLiteral("unknown command '%1'").arg(command));
     io.err += kTryHelp;
     return kExitUsage;

@@ -22,3 +22,5 @@ int runTransform(const QStringList& args, CliIO& io);
 int runConvert(const QStringList& args, CliIO& io);
 int runDump(const QStringList& args, CliIO& io);
 int runCheck(const QStringList& args, CliIO& io);
+int runInks(const QStringList& args, CliIO& io);
+int runDotGain(const QStringList& args, CliIO& io);

@@ -1,5 +1,7 @@
 #include "overview/TagViewers.h"
 
+#include "analysis/GCRCurvesTagComponent.h"
+#include "analysis/TVICurvesTagComponent.h"
 #include "overview/EngineMessageCapture.h"
 #include "overview/Signatures.h"
 #include "viewers/AppSettings.h"
@@ -303,15 +305,13 @@ void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
         tabs.pending(QStringLiteral("GamutHullTagComponent"), QObject::tr("Gamut"),
                      QObject::tr("This tab will show the gamut of the tag as a 3D hull in CIE L*a*b*."));
     if (is_separation_available(profile, sig))
-        tabs.pending(QStringLiteral("GCRCurvesTagComponent"), QObject::tr("Ink separation"),
-                     QObject::tr("This tab will draw the ink amounts the tag chooses along the neutral axis."));
+        tabs.add(QObject::tr("Ink separation"), new GCRCurvesTagComponent(profile, sig, tabs.parent()));
     if (is_roundtrip_available(profile, sig))
         tabs.pending(QStringLiteral("RoundtripTagComponent"), QObject::tr("Roundtrip"),
                      QObject::tr("This tab will map the colour difference (\u0394E00 and \u0394E76) of a roundtrip "
                                  "through this tag and its opposite."));
     if (is_dot_gain_available(profile, sig))
-        tabs.pending(QStringLiteral("TVICurvesTagComponent"), QObject::tr("Dot gain"),
-                     QObject::tr("This tab will draw the dot gain (tone value increase) of each ink."));
+        tabs.add(QObject::tr("Dot gain"), new TVICurvesTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_enumerated_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
