@@ -2,6 +2,8 @@
 // raw fallback and the raw_dump preference, the MHC2 pipeline, and every row of every corpus
 // profile clicked in the main window.
 
+#include "analysis/GCRCurvesTagComponent.h"
+#include "analysis/TVICurvesTagComponent.h"
 #include "app/ColorScheme.h"
 #include "app/Prismet.h"
 #include "app/PrismetApp.h"
@@ -225,6 +227,10 @@ QString shownText(QWidget* widget)
         return pipeline->scene()->boxes().isEmpty() ? QString() : QStringLiteral("graph");
     if (auto* curves = qobject_cast<CurvesComponent*>(widget))
         return curves->scene() && !curves->scene()->pathItems().isEmpty() ? QStringLiteral("curves") : QString();
+    if (auto* inks = qobject_cast<GCRCurvesTagComponent*>(widget))
+        return inks->scene() && !inks->scene()->pathItems().isEmpty() ? QStringLiteral("curves") : QString();
+    if (auto* dotGain = qobject_cast<TVICurvesTagComponent*>(widget))
+        return dotGain->scene() ? QStringLiteral("graph") : dotGain->messageLabel() ? dotGain->messageLabel()->text() : QString();
     return QString();
 }
 
