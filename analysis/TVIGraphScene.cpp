@@ -20,15 +20,6 @@ constexpr double kSceneWidth = 1024.0;
 constexpr double kLegendLeft = 76.0;
 constexpr double kLegendRight = 1004.0;
 
-QFont app_font(int points, QFont::Weight weight)
-{
-    QFont font = QApplication::font();
-    font.setPointSize(points);
-    font.setWeight(weight);
-    font.setStyle(QFont::StyleNormal);
-    return font;
-}
-
 QGraphicsSimpleTextItem* add_text(QGraphicsScene* scene, const QString& text, const QFont& font, const QColor& color)
 {
     auto* item = scene->addSimpleText(text, font);
@@ -52,7 +43,7 @@ TVIGraphScene::TVIGraphScene(const QList<DotGainCurve>& curves, const QString& s
     double rowHeight = 0.0;
     for (const DotGainCurve& curve : curves) {
         auto* label = new QGraphicsTextItem();
-        label->setFont(app_font(10, QFont::Bold));
+        label->setFont(scene_font(10, QFont::Bold));
         label->setDefaultTextColor(curve.color);
         label->setPlainText(curve.name);
         if (label->boundingRect().width() > 882.0)
@@ -92,7 +83,7 @@ TVIGraphScene::TVIGraphScene(const QList<DotGainCurve>& curves, const QString& s
     }
 
     const QPen gridPen(grid, 1.0);
-    const QFont small = app_font(8, QFont::Normal);
+    const QFont small = scene_font(8, QFont::Normal);
     for (int i = 0; i <= 10; ++i) {
         const double gx = plot_.left() + plot_.width() * i / 10.0;
         const double gy = plot_.top() + plot_.height() * i / 10.0;
@@ -125,12 +116,12 @@ TVIGraphScene::TVIGraphScene(const QList<DotGainCurve>& curves, const QString& s
         paths_ << item;
     }
 
-    auto* title = add_text(this, tr("Estimated dot gain"), app_font(22, QFont::Bold), text);
+    auto* title = add_text(this, tr("Estimated dot gain"), scene_font(22, QFont::Bold), text);
     title->setPos((kSceneWidth - title->boundingRect().width()) / 2.0, 2.0);
-    auto* sub = add_text(this, subtitle, app_font(12, QFont::Normal), text);
+    auto* sub = add_text(this, subtitle, scene_font(12, QFont::Normal), text);
     sub->setPos((kSceneWidth - sub->boundingRect().width()) / 2.0, 34.0);
 
-    const QFont axisFont = app_font(9, QFont::Normal);
+    const QFont axisFont = scene_font(9, QFont::Normal);
     auto* xTitle = add_text(this, tr("Nominal ink (%)"), axisFont, grid);
     xTitle->setPos(plot_.right() - xTitle->boundingRect().width(), plot_.bottom() + 20.0);
     auto* yTitle = add_text(this, tr("Total tone value increase (percentage points)"), axisFont, grid);
