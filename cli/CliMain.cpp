@@ -19,9 +19,10 @@ const char kUsage[] =
     "                        the conformance check of each profile file, findings by severity\n"
     "  gamut PROFILE         volume and extents of the gamut hull (--compare OTHER: overlap)\n"
     "  roundtrip PROFILE     CIEDE2000 errors of the A2B/B2A roundtrips\n"
+    "  inks PROFILE          the inks an output profile chooses along a ramp of colours\n"
+    "  dotgain PROFILE       the tone value increase of each ink of an output profile\n"
     "\n"
-    "Every command accepts --help; info, tag, dump, transform, check, gamut and roundtrip\n"
-    "accept --json.\n"
+    "Every command accepts --help; all but convert accept --json.\n"
     "A PROFILE is a file path, - for standard input, a built-in name (*srgb, *lab, *lab2,\n"
     "*xyz) or a PNG, JPEG or TIFF image (its embedded profile).\n"
     "\n"
@@ -68,6 +69,10 @@ int runCli(const QStringList& args, CliIO& io)
         return runGamut(rest, io);
     if (command == QLatin1String("roundtrip"))
         return runRoundtrip(rest, io);
+    if (command == QLatin1String("inks"))
+        return runInks(rest, io);
+    if (command == QLatin1String("dotgain"))
+        return runDotGain(rest, io);
     io.error(QStringLiteral("unknown command '%1'").arg(command));
     io.err += kTryHelp;
     return kExitUsage;

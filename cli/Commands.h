@@ -24,3 +24,5 @@ int runDump(const QStringList& args, CliIO& io);
 int runCheck(const QStringList& args, CliIO& io);
 int runGamut(const QStringList& args, CliIO& io);
 int runRoundtrip(const QStringList& args, CliIO& io);
+int runInks(const QStringList& args, CliIO& io);
+int runDotGain(const QStringList& args, CliIO& io);

@@ -2,6 +2,8 @@
 
 #include "analysis/GamutHullTagComponent.h"
 #include "analysis/RoundtripTagComponent.h"
+#include "analysis/GCRCurvesTagComponent.h"
+#include "analysis/TVICurvesTagComponent.h"
 #include "overview/EngineMessageCapture.h"
 #include "overview/SignatureRange.h"
 #include "overview/Signatures.h"
@@ -224,13 +226,11 @@ void add_lut_tabs(TabList& tabs, krmProfile profile, krmTagSignature sig)
     if (is_gamut_available(profile, sig))
         tabs.add(QObject::tr("Gamut"), new GamutHullTagComponent(profile, sig, tabs.parent()));
     if (is_separation_available(profile, sig))
-        tabs.pending(QStringLiteral("GCRCurvesTagComponent"), QObject::tr("Ink separation"),
-                     QObject::tr("This tab will draw the ink amounts the tag chooses along the neutral axis."));
+        tabs.add(QObject::tr("Ink separation"), new GCRCurvesTagComponent(profile, sig, tabs.parent()));
     if (is_roundtrip_available(profile, sig))
         tabs.add(QObject::tr("Roundtrip"), new RoundtripTagComponent(profile, sig, tabs.parent()));
     if (is_dot_gain_available(profile, sig))
-        tabs.pending(QStringLiteral("TVICurvesTagComponent"), QObject::tr("Dot gain"),
-                     QObject::tr("This tab will draw the dot gain (tone value increase) of each ink."));
+        tabs.add(QObject::tr("Dot gain"), new TVICurvesTagComponent(profile, sig, tabs.parent()));
 }
 
 void add_enumerated_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)

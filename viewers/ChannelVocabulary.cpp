@@ -159,6 +159,15 @@ QColor grid_color()
     return is_dark_palette() ? QColor(0x05, 0x05, 0x05) : QColor(0xbe, 0xbe, 0xbe);
 }
 
+QFont scene_font(int points, QFont::Weight weight)
+{
+    QFont font = QGuiApplication::font();
+    font.setPointSize(points);
+    font.setWeight(weight);
+    font.setStyle(QFont::StyleNormal);
+    return font;
+}
+
 QColor channel_color(krmColorSpaceSignature space, int index, ChannelShade shade)
 {
     const bool light = shade == ChannelShade::Light || (shade == ChannelShade::Auto && is_dark_palette());

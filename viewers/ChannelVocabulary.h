@@ -3,6 +3,7 @@
 #include <krm.h>
 
 #include <QColor>
+#include <QFont>
 #include <QList>
 #include <QStringList>
 
@@ -21,6 +22,9 @@ bool is_dark_palette(const QPalette& palette);
 
 // The grid of diagrams: #050505 on a dark palette, #bebebe otherwise.
 QColor grid_color();
+
+// The application font at `points` with `weight`, upright: the text of every diagram scene.
+QFont scene_font(int points, QFont::Weight weight);
 
 // Light shades read on dark backgrounds, dark shades on light ones; Auto follows the palette.
 enum class ChannelShade { Auto, Light, Dark };

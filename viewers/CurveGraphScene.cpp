@@ -17,14 +17,6 @@ namespace {
 constexpr double kLeft = 40.0;
 constexpr double kGridStep = 32.0;
 
-QFont app_font(int points, QFont::Weight weight)
-{
-    QFont font = QApplication::font();
-    font.setPointSize(points);
-    font.setWeight(weight);
-    return font;
-}
-
 // Parametric formulas as shown in legends and stage summaries. The placeholders are filled in
 // order with the first `stored` parameters and, when `threshold` is set, with -b/a, the input
 // below which the curve is constant.
@@ -129,8 +121,8 @@ CurveGraphScene::CurveGraphScene(int width, int height, const QList<CurveEntry>&
     setSceneRect(0, 0, width_, height_);
     setBackgroundBrush(QApplication::palette().color(QPalette::Base));
     if (!title_.isEmpty())
-        top_ += 2 * QFontMetricsF(app_font(22, QFont::Bold)).lineSpacing()
-                + QFontMetricsF(app_font(16, QFont::Bold)).lineSpacing();
+        top_ += 2 * QFontMetricsF(scene_font(22, QFont::Bold)).lineSpacing()
+                + QFontMetricsF(scene_font(16, QFont::Bold)).lineSpacing();
     add_paths();
     add_legend();
 }
@@ -227,7 +219,7 @@ void CurveGraphScene::draw_grid(QPainter* painter) const
     const QColor base = palette.color(QPalette::Base);
     painter->setPen(QColor((text.red() + base.red()) / 2, (text.green() + base.green()) / 2,
                            (text.blue() + base.blue()) / 2));
-    const QFont font = app_font(7, QFont::Normal);
+    const QFont font = scene_font(7, QFont::Normal);
     painter->setFont(font);
     const double h = QFontMetricsF(font).height();
     for (double x = kGridStep; x < plotWidth; x += kGridStep) {
@@ -248,8 +240,8 @@ void CurveGraphScene::draw_titles(QPainter* painter) const
 {
     if (title_.isEmpty() && subtitle_.isEmpty())
         return;
-    const QFont titleFont = app_font(22, QFont::Bold);
-    const QFont subtitleFont = app_font(16, QFont::Normal);
+    const QFont titleFont = scene_font(22, QFont::Bold);
+    const QFont subtitleFont = scene_font(16, QFont::Normal);
     const QFontMetricsF titleMetrics(titleFont);
     const QFontMetricsF subtitleMetrics(subtitleFont);
     const double subtitleHeight = subtitle_.isEmpty() ? 0.0 : subtitleMetrics.height();

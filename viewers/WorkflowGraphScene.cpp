@@ -27,14 +27,6 @@ constexpr double kHeader = 35.0;
 constexpr double kCorner = 8.0;
 const QColor kLineGrey(150, 150, 150);
 
-QFont app_font(int points, QFont::Weight weight)
-{
-    QFont font = QApplication::font();
-    font.setPointSize(points);
-    font.setWeight(weight);
-    return font;
-}
-
 // Decorations show, but neither take the mouse nor get selected.
 template <typename Item>
 Item* passive(Item* item, double z)
@@ -139,7 +131,7 @@ void WorkflowGraphScene::rebuild()
 
     node_width_ = 180.0;
     if (mode_ == 0) {
-        const QFontMetricsF metrics(app_font(10, QFont::Bold));
+        const QFontMetricsF metrics(scene_font(10, QFont::Bold));
         node_width_ = 150.0;
         for (const WorkflowNode& node : nodes_)
             node_width_ = std::max(node_width_, metrics.horizontalAdvance(node.label) + 60.0);
@@ -277,7 +269,7 @@ void WorkflowGraphScene::add_box(const WorkflowNode& node, const QRectF& rect)
     passive(addPath(band.simplified(), Qt::NoPen, node.color), 2);
 
     auto* label = passive(new QGraphicsSimpleTextItem(node.label), 3);
-    label->setFont(app_font(10, QFont::Bold));
+    label->setFont(scene_font(10, QFont::Bold));
     label->setBrush(Qt::white);
     const QRectF labelRect = label->boundingRect();
     label->setPos(rect.center().x() - labelRect.width() / 2, rect.top() + (kHeader - labelRect.height()) / 2);
@@ -309,7 +301,7 @@ void WorkflowGraphScene::add_content(const WorkflowNode& node, const QRectF& bod
     if (text.contains(QLatin1Char('<')) && (text.contains(QStringLiteral("</")) || text.contains(QStringLiteral("/>")))) {
         item->setHtml(text);
     } else {
-        item->setFont(app_font(8, QFont::Normal));
+        item->setFont(scene_font(8, QFont::Normal));
         item->setPlainText(text);
     }
     item->setPos(body.topLeft());
@@ -329,9 +321,9 @@ void WorkflowGraphScene::add_titles()
         addItem(item);
     };
     if (!subtitle_.isEmpty())
-        centred_above(subtitle_, app_font(13, QFont::Normal), 8.0);
+        centred_above(subtitle_, scene_font(13, QFont::Normal), 8.0);
     if (!title_.isEmpty())
-        centred_above(title_, app_font(22, QFont::Bold), subtitle_.isEmpty() ? 30.0 : 6.0);
+        centred_above(title_, scene_font(22, QFont::Bold), subtitle_.isEmpty() ? 30.0 : 6.0);
 }
 
 WorkflowGraphScene::NodeBoxItem* WorkflowGraphScene::box_at(const QPointF& scenePos) const

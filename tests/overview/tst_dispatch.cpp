@@ -4,6 +4,8 @@
 
 #include "analysis/GamutHullTagComponent.h"
 #include "analysis/RoundtripTagComponent.h"
+#include "analysis/GCRCurvesTagComponent.h"
+#include "analysis/TVICurvesTagComponent.h"
 #include "app/ColorScheme.h"
 #include "app/Prismet.h"
 #include "app/PrismetApp.h"
@@ -269,6 +271,10 @@ QString shownText(QWidget* widget)
                                               : (gamut->transform() ? gamut->failure() : QStringLiteral("no transform"));
     if (auto* roundtrip = qobject_cast<RoundtripTagComponent*>(widget))
         return roundtrip->isComputed() ? QStringLiteral("roundtrip") : roundtrip->messageLabel()->text();
+    if (auto* inks = qobject_cast<GCRCurvesTagComponent*>(widget))
+        return inks->scene() && !inks->scene()->pathItems().isEmpty() ? QStringLiteral("curves") : QString();
+    if (auto* dotGain = qobject_cast<TVICurvesTagComponent*>(widget))
+        return dotGain->scene() ? QStringLiteral("graph") : dotGain->messageLabel() ? dotGain->messageLabel()->text() : QString();
     return QString();
 }
 
