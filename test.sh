@@ -17,6 +17,9 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 tools/deps.sh test
 
+# Compiler cache keyed on paths relative to the checkout, so that a fresh clone elsewhere reuses it.
+export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+
 # ThreadSanitizer: the engine (no Qt), the worker pool and the tests that convert on two threads.
 if [ "${1:-}" = "--tsan" ]; then
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPRISMET_BUILD_TESTS=ON -DPRISMET_BUILD_APP=OFF \
