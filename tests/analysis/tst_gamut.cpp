@@ -56,8 +56,10 @@ void answerFileDialog(apptest::ModalWatcher& watcher, const QString& path)
 {
     watcher.setAnswer([path](QDialog* dialog) {
         if (auto* files = qobject_cast<QFileDialog*>(dialog)) {
+            // done() rather than accept(): accept() may wait on the dialog's folder model, which
+            // under a virtual display sometimes never answers.
             files->selectFile(path);
-            QMetaObject::invokeMethod(files, "accept");
+            QMetaObject::invokeMethod(files, "done", Q_ARG(int, QDialog::Accepted));
         } else {
             dialog->reject();
         }
