@@ -24,12 +24,14 @@ export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 if [ "${1:-}" = "--tsan" ]; then
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPRISMET_BUILD_TESTS=ON -DPRISMET_BUILD_APP=OFF \
     -DPRISMET_TSAN=ON >/dev/null
-  cmake --build build-tsan -j "$(nproc)" --target app_workerpool_test
+  cmake --build build-tsan -j "$(nproc)" --target common_workers_workerpool_test
   cd build-tsan
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest --output-on-failure -L tsan
   exit $?
 fi
 
+# Includes point down the layers (engine, shared libraries, command line and window).
+tools/layers.sh
 cmake -S . -B "$build_dir" -G Ninja "${cmake_args[@]}" >/dev/null
 # Every package the build uses must come from tools/deps.sh, or a fresh machine cannot build it:
 # checked before compiling, and for the built programs' libraries after.

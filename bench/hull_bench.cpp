@@ -1,6 +1,6 @@
 // Convex hulls of gamut-sized clouds: a 33³ sRGB sampling and the 4⁷ = 16384 samples of a
 // seven-ink printer (a simple subtractive model). Target: under 100 ms each on one core.
-#include "analysis/Hull.h"
+#include "common/analysis/Hull.h"
 #include "krm.h"
 
 #include <benchmark/benchmark.h>

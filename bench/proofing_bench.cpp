@@ -2,7 +2,7 @@
 // converted in one engine call (target: under 16 ms), straight to the screen (with and without
 // the worker pool) and through a CMYK proof with the gamut alarm, and from 16-bit CMYK; Qt's own
 // colour conversion of a 1920 × 1080 image beside it for scale.
-#include "app/WorkerPool.h"
+#include "common/workers/WorkerPool.h"
 #include "imaging/RasterImage.h"
 #include "imaging/ViewportRender.h"
 

@@ -6,7 +6,7 @@
 //   build/bench/speed_bench --benchmark_repetitions=3
 // Single-thread cases count the CPU time of the converting thread, so other work on the machine
 // stretches them less; the thread cases count wall-clock time and need both cores.
-#include "app/WorkerPool.h"
+#include "common/workers/WorkerPool.h"
 
 #include <krm.h>
 

@@ -1,7 +1,7 @@
 // prismet-cli check: the window's conformance check over files and folders, for batch runs and
 // continuous integration.
 
-#include "audit/AuditRunner.h"
+#include "common/audit/AuditRunner.h"
 #include "cli/CliValue.h"
 #include "cli/Commands.h"
 

@@ -1,6 +1,6 @@
 #include "cli/CliSupport.h"
 
-#include "app/WorkerPool.h"
+#include "common/workers/WorkerPool.h"
 #include "imaging/ImageProfiles.h"
 
 #include <QFile>

@@ -1,6 +1,6 @@
 // prismet-cli gamut and roundtrip: the figures of the window's gamut hull and roundtrip views,
 // computed by the same code (analysis/GamutAnalysis).
-#include "analysis/GamutAnalysis.h"
+#include "common/analysis/GamutAnalysis.h"
 #include "cli/Commands.h"
 
 #include <cmath>

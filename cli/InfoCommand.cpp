@@ -1,6 +1,6 @@
 #include "cli/CliValue.h"
 #include "cli/Commands.h"
-#include "overview/Signatures.h"
+#include "common/signatures/Signatures.h"
 
 #include <vector>
 

@@ -1,4 +1,4 @@
-#include "analysis/InkRamps.h"
+#include "common/analysis/InkRamps.h"
 #include "cli/CliValue.h"
 #include "cli/Commands.h"
 

@@ -1,7 +1,7 @@
 #include "cli/CliValue.h"
 #include "cli/Commands.h"
 #include "cli/TagContent.h"
-#include "overview/Signatures.h"
+#include "common/signatures/Signatures.h"
 
 #include <vector>
 

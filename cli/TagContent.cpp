@@ -1,7 +1,7 @@
 #include "cli/TagContent.h"
 
 #include "cli/CliSupport.h"
-#include "overview/Signatures.h"
+#include "common/signatures/Signatures.h"
 
 #include <QDate>
 #include <QTime>

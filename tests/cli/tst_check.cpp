@@ -1,7 +1,7 @@
 // prismet-cli check: arguments, folders, the exit statuses and both output layouts.
 
-#include "../viewers/ViewerTestSupport.h"
-#include "audit/AuditFinding.h"
+#include "tests/support/ViewerTestSupport.h"
+#include "common/audit/AuditFinding.h"
 #include "cli/Commands.h"
 
 #include <krm.h>

@@ -2,7 +2,7 @@
 // views' own computation for the whole corpus, and the exit codes.
 
 #include "CliTestSupport.h"
-#include "analysis/GamutAnalysis.h"
+#include "common/analysis/GamutAnalysis.h"
 
 #include <QJsonArray>
 

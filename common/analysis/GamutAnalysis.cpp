@@ -1,0 +1,570 @@
+// Device sampling, gamut and roundtrip computations, hull volumes and the mesh file formats.
+#include "common/analysis/GamutAnalysis.h"
+
+#include "common/signatures/SignatureRange.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <numeric>
+#include <random>
+#include <type_traits>
+
+namespace {
+
+constexpr std::size_t kMaxGridNodes = 250000;
+
+bool in_range(krmUInt32Number value, const char (&low)[5], const char (&high)[5])
+{
+    return signature_in_range(value, low, high);
+}
+
+bool is_a2b(krmTagSignature tag) { return in_range(tag, "A2B0", "A2B2"); }
+bool is_b2a(krmTagSignature tag) { return in_range(tag, "B2A0", "B2A2"); }
+
+std::size_t power(std::size_t base, int exponent)
+{
+    std::size_t result = 1;
+    for (int i = 0; i < exponent; ++i)
+        result *= base;
+    return result;
+}
+
+// Holders that free engine objects however a computation ends.
+struct ProfileCloser {
+    void operator()(krmProfile profile) const { krmCloseProfile(profile); }
+};
+using ProfilePtr = std::unique_ptr<std::remove_pointer_t<krmProfile>, ProfileCloser>;
+struct TransformDeleter {
+    void operator()(krmTransform transform) const { krmDeleteTransform(transform); }
+};
+using TransformPtr = std::unique_ptr<std::remove_pointer_t<krmTransform>, TransformDeleter>;
+struct ContextDeleter {
+    void operator()(krmContext context) const { krmDeleteContext(context); }
+};
+using ContextPtr = std::unique_ptr<std::remove_pointer_t<krmContext>, ContextDeleter>;
+
+// Gamut points stay inside the L*a*b* range the views draw; tables that overshoot it are clipped.
+double limit_lab(double value, int channel)
+{
+    return channel == 0 ? std::clamp(value, 0.0, 100.0) : std::clamp(value, -128.0, 127.0);
+}
+
+bool finite_lab(const double* lab)
+{
+    return std::isfinite(lab[0]) && std::isfinite(lab[1]) && std::isfinite(lab[2]);
+}
+
+krmCIELab as_lab(const double v[3])
+{
+    krmCIELab lab;
+    lab.L = v[0];
+    lab.a = v[1];
+    lab.b = v[2];
+    return lab;
+}
+
+// Converts in slices so that the engine's 32-bit pixel count never overflows.
+void transform_all(krmTransform transform, const void* in, std::size_t inStride, double* out, std::size_t count)
+{
+    const auto* bytes = static_cast<const unsigned char*>(in);
+    constexpr std::size_t kSlice = 65536;
+    for (std::size_t done = 0; done < count; done += kSlice) {
+        const std::size_t n = std::min(kSlice, count - done);
+        krmDoTransform(transform, bytes + done * inStride, out + done * 3, krmUInt32Number(n));
+    }
+}
+
+}  // namespace
+
+int device_grid_points(int channels)
+{
+    int n = channels <= 3 ? 12 : (channels <= 6 ? 5 : 4);
+    while (n > 2 && power(std::size_t(n), channels) > kMaxGridNodes)
+        --n;
+    return n;
+}
+
+std::vector<std::uint16_t> device_grid(int channels, int points)
+{
+    std::vector<std::uint16_t> words;
+    if (channels < 1 || channels > 15 || points < 2)
+        return words;
+    const std::size_t nodes = power(std::size_t(points), channels);
+    words.resize(nodes * std::size_t(channels));
+    std::vector<std::uint16_t> levels(static_cast<std::size_t>(points));
+    for (int k = 0; k < points; ++k)
+        levels[std::size_t(k)] = krmQuantizeVal(k, krmUInt32Number(points));
+    for (std::size_t node = 0; node < nodes; ++node) {
+        std::size_t rest = node;
+        for (int c = channels - 1; c >= 0; --c) {
+            words[node * std::size_t(channels) + std::size_t(c)] = levels[rest % std::size_t(points)];
+            rest /= std::size_t(points);
+        }
+    }
+    return words;
+}
+
+bool is_gamut_tag(krmTagSignature tag)
+{
+    return is_a2b(tag) || is_b2a(tag) || in_range(tag, "D2B0", "D2B3") || in_range(tag, "B2D0", "B2D3")
+           || tag == kMatrixShaperTag;
+}
+
+krmUInt32Number intent_of_tag(krmTagSignature tag)
+{
+    if (tag == kMatrixShaperTag)
+        return 1;
+    return is_gamut_tag(tag) ? krmUInt32Number((tag & 0xFF) - '0') : 0;
+}
+
+bool is_pcs_to_device_tag(krmTagSignature tag)
+{
+    return is_b2a(tag) || in_range(tag, "B2D0", "B2D3");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Gamut
+
+GamutTransform::~GamutTransform()
+{
+    if (transform_)
+        krmDeleteTransform(transform_);
+    if (context_)
+        krmDeleteContext(context_);
+}
+
+std::unique_ptr<GamutTransform> GamutTransform::build(krmProfile profile, krmTagSignature tag)
+{
+    if (!profile)
+        return nullptr;
+    const krmInt32Number channels = krmChannelsOfColorSpace(krmGetProfileColorSpace(profile));
+    if (channels < 1 || channels > 15)
+        return nullptr;
+    std::unique_ptr<GamutTransform> result(new GamutTransform);
+    result->channels_ = channels;
+    result->intent_ = intent_of_tag(tag);
+    result->labV4_ = krmGetProfileVersion(profile) >= 4.0;
+    result->context_ = krmCreateContext(nullptr, nullptr);
+    if (!result->context_)
+        return nullptr;
+    // Profiles that cannot be linked are common among those inspected; say nothing about them.
+    krmSetLogErrorHandlerInContext(result->context_, nullptr);
+    ProfilePtr lab(result->labV4_ ? krmCreateLab4Profile(result->context_, nullptr)
+                                  : krmCreateLab2Profile(result->context_, nullptr));
+    if (!lab)
+        return nullptr;
+    const krmUInt32Number input = krmFMT_CHANNELS(krmUInt32Number(channels)) | krmFMT_BYTES(2);
+    if (is_pcs_to_device_tag(tag)) {
+        krmProfile chain[5] = {profile, lab.get(), profile, profile, lab.get()};
+        result->transform_ = krmCreateMultiprofileTransform(result->context_, chain, 5, input, krmFmtLabDouble,
+                                                            result->intent_, 0);
+        result->chain_ = true;
+    } else {
+        result->transform_ = krmCreateTransformWithContext(result->context_, profile, input, lab.get(),
+                                                           krmFmtLabDouble, result->intent_, 0);
+    }
+    if (!result->transform_)
+        return nullptr;
+    return result;
+}
+
+void GamutTransform::convert(const std::uint16_t* words, double* lab, std::size_t count) const
+{
+    transform_all(transform_, words, std::size_t(channels_) * 2, lab, count);
+}
+
+std::unique_ptr<GamutHull> compute_gamut_hull(krmProfile profile, krmTagSignature tag)
+{
+    const std::unique_ptr<GamutTransform> transform = GamutTransform::build(profile, tag);
+    return transform ? compute_gamut_hull(*transform) : nullptr;
+}
+
+std::unique_ptr<GamutHull> compute_gamut_hull(const GamutTransform& transform)
+{
+    auto result = std::make_unique<GamutHull>();
+    result->gridPoints = device_grid_points(transform.channels());
+    const std::vector<std::uint16_t> words = device_grid(transform.channels(), result->gridPoints);
+    result->samples = words.size() / std::size_t(transform.channels());
+    std::vector<double> lab(result->samples * 3);
+    transform.convert(words.data(), lab.data(), result->samples);
+
+    result->hull = std::make_unique<Hull>();
+    for (std::size_t i = 0; i < result->samples; ++i) {
+        const double* v = &lab[i * 3];
+        if (!finite_lab(v))
+            continue;
+        result->hull->add_lab(int(std::trunc(limit_lab(v[0], 0))), int(std::trunc(limit_lab(v[1], 1))),
+                              int(std::trunc(limit_lab(v[2], 2))));
+    }
+    result->hull->compute();
+    return result;
+}
+
+double hull_volume(const Hull& hull)
+{
+    // Divergence theorem: the sum of the signed tetrahedra from the origin to each outward face.
+    const std::vector<HullPoint>& v = hull.vertices();
+    const std::vector<std::uint32_t>& t = hull.triangles();
+    double six = 0;
+    for (std::size_t i = 0; i + 2 < t.size(); i += 3) {
+        const HullPoint &A = v[t[i]], &B = v[t[i + 1]], &C = v[t[i + 2]];
+        six += double(A.x) * (double(B.y) * C.z - double(B.z) * C.y) + double(A.y) * (double(B.z) * C.x - double(B.x) * C.z)
+               + double(A.z) * (double(B.x) * C.y - double(B.y) * C.x);
+    }
+    return std::fabs(six) / 6.0;
+}
+
+HullSolid::HullSolid(const Hull& hull)
+{
+    const std::vector<HullPoint>& v = hull.vertices();
+    const std::vector<std::uint32_t>& t = hull.triangles();
+    for (int k = 0; k < 3; ++k) {
+        min[k] = std::numeric_limits<double>::max();
+        max[k] = std::numeric_limits<double>::lowest();
+    }
+    for (const HullPoint& p : v) {
+        const double c[3] = {double(p.x), double(p.y), double(p.z)};
+        for (int k = 0; k < 3; ++k) {
+            min[k] = std::min(min[k], c[k]);
+            max[k] = std::max(max[k], c[k]);
+        }
+    }
+    // Centroid of the vertices: inside a solid hull, so it orients every plane outward whatever
+    // the winding of the faces.
+    double centre[3] = {0, 0, 0};
+    for (const HullPoint& p : v) {
+        centre[0] += p.x;
+        centre[1] += p.y;
+        centre[2] += p.z;
+    }
+    for (double& c : centre)
+        c /= std::max<std::size_t>(v.size(), 1);
+    for (std::size_t i = 0; i + 2 < t.size(); i += 3) {
+        const HullPoint &A = v[t[i]], &B = v[t[i + 1]], &C = v[t[i + 2]];
+        const double u[3] = {double(B.x) - A.x, double(B.y) - A.y, double(B.z) - A.z};
+        const double w[3] = {double(C.x) - A.x, double(C.y) - A.y, double(C.z) - A.z};
+        double n[3] = {u[1] * w[2] - u[2] * w[1], u[2] * w[0] - u[0] * w[2], u[0] * w[1] - u[1] * w[0]};
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        if (length == 0)
+            continue;
+        for (double& c : n)
+            c /= length;
+        double d = n[0] * A.x + n[1] * A.y + n[2] * A.z;
+        if (n[0] * centre[0] + n[1] * centre[1] + n[2] * centre[2] > d) {
+            for (double& c : n)
+                c = -c;
+            d = -d;
+        }
+        planes_.insert(planes_.end(), {n[0], n[1], n[2], d});
+    }
+}
+
+bool HullSolid::contains(double L, double a, double b) const
+{
+    constexpr double kTolerance = 1e-9;
+    for (std::size_t i = 0; i < planes_.size(); i += 4)
+        if (planes_[i] * L + planes_[i + 1] * a + planes_[i + 2] * b > planes_[i + 3] + kTolerance)
+            return false;
+    return !planes_.empty();
+}
+
+double hull_share_inside(const Hull& inner, const Hull& outer, int points, int* insideInner)
+{
+    const HullSolid in(inner);
+    const HullSolid out(outer);
+    std::mt19937_64 random(20261209);  // fixed: the same figures on every run
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int hits = 0, both = 0;
+    for (int i = 0; i < points; ++i) {
+        double p[3];
+        for (int k = 0; k < 3; ++k)
+            p[k] = in.min[k] + unit(random) * (in.max[k] - in.min[k]);
+        if (!in.contains(p[0], p[1], p[2]))
+            continue;
+        ++hits;
+        both += out.contains(p[0], p[1], p[2]) ? 1 : 0;
+    }
+    if (insideInner)
+        *insideInner = hits;
+    return hits ? double(both) / hits : 0.0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Roundtrip
+
+double delta_e76(const double a[3], const double b[3])
+{
+    return std::sqrt((a[0] - b[0]) * (a[0] - b[0]) + (a[1] - b[1]) * (a[1] - b[1]) + (a[2] - b[2]) * (a[2] - b[2]));
+}
+
+RoundtripAnalysis compute_roundtrip(krmProfile profile, krmTagSignature tag, krmUInt32Number shaperIntent)
+{
+    RoundtripAnalysis analysis;
+    const bool shaper = tag == kMatrixShaperTag && profile && krmIsMatrixShaper(profile);
+    if (!shaper) {
+        if (!profile || !(is_a2b(tag) || is_b2a(tag)))
+            throw Exception("The matching LUT tag is not available");
+        const krmTagSignature partner = (tag & 0x00FF00FFu) | ((is_a2b(tag) ? 0x42324130u : 0x41324230u) & 0xFF00FF00u);
+        if (!krmIsTag(profile, partner))
+            throw Exception("The matching LUT tag is not available");
+        analysis.intent = krmUInt32Number((tag & 0xFF) - '0');
+        analysis.deviceRoundtrip = is_a2b(tag);
+    } else {
+        analysis.intent = shaperIntent;
+        analysis.deviceRoundtrip = true;
+    }
+
+    const krmInt32Number channels = krmChannelsOfColorSpace(krmGetProfileColorSpace(profile));
+    if (channels < 1 || channels > 16)
+        throw Exception("Unsupported profile color space");
+    const krmUInt32Number deviceFormat = krmFormatterForColorspaceOfProfile(profile, 2, 0);
+    if (!deviceFormat)
+        throw Exception("Could not create a device formatter");
+
+    // A silent context of its own: failures are reported once, by the exception's message.
+    const ContextPtr context(krmCreateContext(nullptr, nullptr));
+    if (context)
+        krmSetLogErrorHandlerInContext(context.get(), nullptr);
+    ProfilePtr lab(krmCreateLab4Profile(context.get(), nullptr));
+    if (!lab)
+        throw Exception("Could not create the Lab profile");
+    ProfilePtr srgb(krmCreate_sRGBProfile(context.get()));
+    if (!srgb)
+        throw Exception("Could not create the sRGB profile");
+    TransformPtr aToB(krmCreateTransformWithContext(context.get(), profile, deviceFormat, lab.get(), krmFmtLabDouble,
+                                                    analysis.intent, krmFlagNoOptimize));
+    if (!aToB)
+        throw Exception("Could not create the selected AToB transform");
+    TransformPtr bToA(krmCreateTransformWithContext(context.get(), lab.get(), krmFmtLabDouble, profile, deviceFormat,
+                                                    analysis.intent, krmFlagNoOptimize));
+    if (!bToA)
+        throw Exception("Could not create the selected BToA transform");
+    TransformPtr display(krmCreateTransformWithContext(context.get(), lab.get(), krmFmtLabDouble, srgb.get(),
+                                                       krmFmtRGBFloat, 0, 0));
+    if (!display)
+        throw Exception("Could not create the display color transform");
+    const krmTransform toLab = aToB.get();
+    const krmTransform toDevice = bToA.get();
+
+    // Device grid.
+    const int c = int(krmT_CHANNELS(deviceFormat));
+    analysis.gridPoints = device_grid_points(c);
+    const std::vector<std::uint16_t> words = device_grid(c, analysis.gridPoints);
+    if (words.empty() || words.size() % std::size_t(c) != 0)
+        throw Exception("Device sampling returned no usable points");
+    const std::size_t deviceSamples = words.size() / std::size_t(c);
+    if (deviceSamples > 4294967295u)
+        throw Exception("Too many device samples");
+    std::vector<double> lab1(deviceSamples * 3);
+    transform_all(toLab, words.data(), std::size_t(c) * 2, lab1.data(), deviceSamples);
+
+    // Gamut hull of what the A2B side reaches.
+    Hull hull;
+    for (std::size_t i = 0; i < deviceSamples; ++i) {
+        const double* v = &lab1[i * 3];
+        if (!finite_lab(v))
+            continue;
+        hull.add_lab(int(std::lround(limit_lab(v[0], 0))), int(std::lround(limit_lab(v[1], 1))),
+                     int(std::lround(limit_lab(v[2], 2))));
+    }
+    hull.compute();
+    analysis.hull = hull.get_render_data();
+
+    std::vector<double> source;
+    if (analysis.deviceRoundtrip) {
+        source = std::move(lab1);
+    } else {
+        if (hull.vertices().empty())
+            throw Exception("The convex hull is empty");
+        int lo[3] = {std::numeric_limits<int>::max(), std::numeric_limits<int>::max(), std::numeric_limits<int>::max()};
+        int hi[3] = {std::numeric_limits<int>::min(), std::numeric_limits<int>::min(), std::numeric_limits<int>::min()};
+        for (const HullPoint& p : hull.vertices()) {
+            const int v[3] = {p.x, p.y, p.z};
+            for (int k = 0; k < 3; ++k) {
+                lo[k] = std::min(lo[k], v[k]);
+                hi[k] = std::max(hi[k], v[k]);
+            }
+        }
+        lo[0] = std::clamp(lo[0], 0, 100), hi[0] = std::clamp(hi[0], 0, 100);
+        for (int k = 1; k < 3; ++k)
+            lo[k] = std::clamp(lo[k], -128, 127), hi[k] = std::clamp(hi[k], -128, 127);
+        for (int L = lo[0]; L <= hi[0]; L += 4)
+            for (int a = lo[1]; a <= hi[1]; a += 4)
+                for (int b = lo[2]; b <= hi[2]; b += 4)
+                    if (hull.test_lab(L, a, b) != HullOutside)
+                        source.insert(source.end(), {double(L), double(a), double(b)});
+        if (source.empty())
+            throw Exception("No Lab samples were found inside the gamut");
+        if (source.size() / 3 > 4294967295u)
+            throw Exception("Too many Lab samples");
+    }
+
+    const std::size_t count = source.size() / 3;
+    const std::size_t deviceBytes = std::size_t(c) * 2;
+    std::vector<std::uint16_t> device(count * std::size_t(c));
+    {
+        // Lab doubles to device words, in slices like transform_all.
+        constexpr std::size_t kSlice = 65536;
+        for (std::size_t done = 0; done < count; done += kSlice)
+            krmDoTransform(toDevice, source.data() + done * 3, device.data() + done * std::size_t(c),
+                           krmUInt32Number(std::min(kSlice, count - done)));
+    }
+    std::vector<double> back(count * 3);
+    transform_all(toLab, device.data(), deviceBytes, back.data(), count);
+    if (back.size() != source.size())
+        throw Exception("Roundtrip results have inconsistent sample counts");
+
+    std::vector<float> rgb(count * 3);
+    {
+        constexpr std::size_t kSlice = 65536;
+        for (std::size_t done = 0; done < count; done += kSlice)
+            krmDoTransform(display.get(), source.data() + done * 3, rgb.data() + done * 3,
+                           krmUInt32Number(std::min(kSlice, count - done)));
+    }
+
+    analysis.results.resize(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        RoundtripResult& r = analysis.results[i];
+        for (int k = 0; k < 3; ++k) {
+            r.source[k] = source[i * 3 + std::size_t(k)];
+            r.roundtrip[k] = back[i * 3 + std::size_t(k)];
+            const float v = rgb[i * 3 + std::size_t(k)];
+            r.display[k] = std::isfinite(v) ? std::clamp(v, 0.0f, 1.0f) : 0.0f;
+        }
+        const krmCIELab s = as_lab(r.source), t = as_lab(r.roundtrip);
+        r.de00 = krmCIEDE2000(&s, &t, 1, 1, 1);
+    }
+    return analysis;
+}
+
+RoundtripStatistics roundtrip_statistics(const std::vector<RoundtripResult>& results, std::size_t worstCount)
+{
+    RoundtripStatistics stats;
+    stats.count = results.size();
+    if (results.empty())
+        return stats;
+    std::vector<std::size_t> order(results.size());
+    std::iota(order.begin(), order.end(), std::size_t(0));
+    // Largest first; equal errors keep sample order so the list is the same on every run.
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return results[a].de00 > results[b].de00; });
+    double sum = 0;
+    for (const RoundtripResult& r : results)
+        sum += r.de00;
+    stats.mean = sum / double(results.size());
+    stats.max = results[order.front()].de00;
+    // Nearest rank: the smallest value with at least 95 % of the samples at or below it.
+    const std::size_t rank = std::size_t(std::ceil(0.95 * double(results.size())));
+    stats.p95 = results[order[results.size() - rank]].de00;
+    order.resize(std::min(worstCount, order.size()));
+    stats.worst = std::move(order);
+    return stats;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Exports
+
+void write_lab_cgats(std::ostream& out, const HullRenderData& points)
+{
+    const std::size_t n = points.vertexCount();
+    out << "CGATS.17\n"
+        << "NUMBER_OF_FIELDS 4\n"
+        << "BEGIN_DATA_FORMAT\n"
+        << "SAMPLE_ID LAB_L LAB_A LAB_B\n"
+        << "END_DATA_FORMAT\n"
+        << "NUMBER_OF_SETS " << n << "\n"
+        << "BEGIN_DATA\n";
+    char line[160];
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* p = &points.positions[i * 3];
+        std::snprintf(line, sizeof line, "Patch_%zu %.6f %.6f %.6f\n", i + 1, double(p[1]), double(p[2]), double(p[0]));
+        out << line;
+    }
+    out << "END_DATA\n";
+}
+
+void write_vrml(std::ostream& out, const HullRenderData& mesh)
+{
+    if (mesh.positions.empty() || mesh.indices.empty())
+        throw HullException("Cannot export empty hull data");
+    out << "#VRML V2.0 utf8\n"
+           "\n"
+           "# CIE Lab Color Space Gamut\n"
+           "# L*: Lightness 0-100\n"
+           "# a*: Green-Red axis -128 to +128\n"
+           "# b*: Blue-Yellow axis -128 to +128\n"
+           "\n"
+           "DEF CamTest Group {\n"
+           "  children [\n"
+           "    DEF Cameras Group {\n"
+           "      children [\n"
+           "        DEF DefaultView Viewpoint {\n"
+           "          position 50 0 340\n"
+           "          orientation 0 0 1 0\n"
+           "          description \"default view\"\n"
+           "        }\n"
+           "      ]\n"
+           "    },\n"
+           "  ]\n"
+           "}\n"
+           "\n"
+           "Background {\n"
+           "  skyColor [ 0.5 0.5 0.5 ]\n"
+           "}\n"
+           "\n"
+           "Transform {\n"
+           "  scale 1 1 1\n"
+           "  children [\n"
+           "    Shape {\n"
+           "      appearance Appearance {\n"
+           "        material Material {\n"
+           "          diffuseColor 1 1 1\n"
+           "          shininess 0.8\n"
+           "        }\n"
+           "      }\n"
+           "      geometry IndexedFaceSet {\n"
+           "        solid FALSE\n"
+           "        colorPerVertex TRUE\n"
+           "        coord Coordinate {\n"
+           "          point [\n";
+    const std::size_t n = mesh.vertexCount();
+    for (std::size_t i = 0; i < n; ++i) {
+        const float* p = &mesh.positions[i * 3];
+        out << "            " << p[0] << ' ' << p[1] << ' ' << p[2] << (i + 1 < n ? "," : "") << '\n';
+    }
+    out << "          ]\n"
+           "        }\n"
+           "        color Color {\n"
+           "          color [\n";
+    const std::size_t colours = mesh.colors.size() / 3;
+    for (std::size_t i = 0; i < colours; ++i) {
+        const float* c = &mesh.colors[i * 3];
+        out << "            " << c[0] << ' ' << c[1] << ' ' << c[2] << (i + 1 < colours ? "," : "") << '\n';
+    }
+    out << "          ]\n"
+           "        }\n"
+           "        coordIndex [\n";
+    for (std::size_t t = 0; t + 2 < mesh.indices.size(); t += 3)
+        out << "          " << mesh.indices[t] << ", " << mesh.indices[t + 1] << ", " << mesh.indices[t + 2] << ", -1\n";
+    out << "        ]\n"
+           "      }\n"
+           "    }\n"
+           "  ]\n"
+           "}\n";
+}
+
+void write_vrml(const std::string& path, const HullRenderData& mesh)
+{
+    if (mesh.positions.empty() || mesh.indices.empty())
+        throw HullException("Cannot export empty hull data");
+    std::ofstream out(path);
+    if (!out)
+        throw HullException("Cannot open file for writing: " + path);
+    write_vrml(out, mesh);
+    out.close();
+    if (!out)
+        throw HullException("Cannot write file: " + path);
+}

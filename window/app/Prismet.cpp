@@ -1,0 +1,585 @@
+#include "window/app/Prismet.h"
+
+#include "window/widgets/HullWidget.h"
+#include "window/app/AboutDialog.h"
+#include "window/widgets/ColorScheme.h"
+#include "window/widgets/ErrorDialog.h"
+#include "window/app/Preferences.h"
+#include "window/app/PrismetApp.h"
+#include "window/proofing/ProofingWidget.h"
+#include "window/widgets/SystemColorDirectory.h"
+#include "window/audit/ProfileChecks.h"
+#include "window/audit/ProfileIssuesDialog.h"
+#include "window/widgets/EngineMessageCapture.h"
+#include "window/overview/HeaderTableView.h"
+#include "window/overview/TagsTableView.h"
+#include "ui_Prismet.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPointer>
+#include <QSettings>
+#include <QUrl>
+
+namespace {
+
+const int kMaxRecentFiles = 10;
+const QSize kMinimumWindowSize(720, 480);
+const int kMinimumDockWidth = 220;
+// A left dock narrower than this after a resize is widened again.
+const int kUsableDockWidth = 300;
+const char* const kErrorAccent = "#C0392B";
+const char* const kInformationAccent = "#2E86C1";
+
+QPointer<Prismet> g_errorWindow;
+
+// Every engine message not collected by a viewer page becomes one modal dialog, shown before the
+// engine call goes on with its failure result. It names the file being opened, if any: an error
+// raised while opening must not blame the profile that is already open.
+void show_engine_error(const QString& message)
+{
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return;
+    Prismet* window = Prismet::errorWindow();
+    ErrorDialog dialog(Prismet::tr("Error"), message, window ? window->openingPath() : QString(),
+                       QString::fromLatin1(kErrorAccent), false, true, window);
+    dialog.exec();
+}
+
+// Viewers that compute on demand do so when their tab comes to the front.
+void notify_tab_selected(QWidget* page)
+{
+    if (page && page->metaObject()->indexOfMethod("tabSelected()") >= 0)
+        QMetaObject::invokeMethod(page, "tabSelected");
+}
+
+}  // namespace
+
+Prismet::Prismet(QWidget* parent)
+    : QMainWindow(parent)
+{
+    registerPrismetResources();
+
+    startupLog("Starting Prismet class");
+    setWindowTitle(tr("Corvane Prismet"));
+
+    startupLog("Starting OpenGL");
+    create_opengl_view();
+    startupLog("OpenGL OK");
+
+    setup_ui();
+    connect_actions();
+    startupLog("User interface setup OK");
+
+    connect(ui_->actionCheck_conformance, &QAction::triggered, this, &Prismet::check_profile);
+    connect(ui_->headerTabView, &HeaderTableView::checkProfileRequested, this, &Prismet::check_profile);
+
+    startupLog("Start Qt connections");
+    // The tags table refreshes its colours on palette changes: see changeEvent().
+
+    startupLog("Set window style");
+    connect_tab_bar();
+    startupLog("Tab Bar OK");
+
+    connect(QGuiApplication::clipboard(), &QClipboard::dataChanged, this, &Prismet::updateActions);
+    connect(qApp, &QApplication::focusChanged, this, &Prismet::updateActions);
+    startupLog("Clipboard OK");
+
+    startupLog("Creating proofing");
+    create_proofing();
+    startupLog("Proofing created OK");
+
+    setAcceptDrops(true);
+
+    startupLog("Restoring window position");
+    restore_layout();
+    startupLog("Window position OK");
+
+    startupLog("Enabling actions");
+    updateActions();
+    startupLog("Enhanced/Enabling actions OK");
+
+    update_recent_files_menu();
+    startupLog("Recent files updated");
+
+    if (!g_errorWindow)
+        g_errorWindow = this;
+    install_engine_message_display(show_engine_error);
+    startupLog("Error handler set");
+}
+
+Prismet::~Prismet()
+{
+    // Tearing down the widgets below moves the focus and the selection; the slots of a window
+    // being destroyed must not hear of it.
+    disconnect(qApp, nullptr, this, nullptr);
+    disconnect(QGuiApplication::clipboard(), nullptr, this, nullptr);
+    disconnect(ui_->tagsListTabView, nullptr, this, nullptr);
+    ui_->tagTabbedViewer->blockSignals(true);
+
+    clear_viewers();
+    ui_->tagsListTabView->setProfile(nullptr);
+    proofing_->set_profile(nullptr);
+    if (profile_)
+        krmCloseProfile(profile_);
+    profile_ = nullptr;
+    delete ui_;
+}
+
+Prismet* Prismet::errorWindow()
+{
+    if (g_errorWindow)
+        return g_errorWindow;
+    // The first window is gone (only happens in tests): any other main window will do.
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* window = qobject_cast<Prismet*>(widget)) {
+            g_errorWindow = window;
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+bool Prismet::isProfileDrop(const QList<QUrl>& urls)
+{
+    if (urls.size() != 1)
+        return false;
+    const QString path = urls.first().toLocalFile();
+    if (path.isEmpty())
+        return false;
+    for (const QString& extension : ProfileExtensions) {
+        if (path.endsWith(extension, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Construction
+
+void Prismet::create_opengl_view()
+{
+    // A hidden 3D view makes the window OpenGL-capable from the start, so the 3D views shown
+    // later do not recreate it. Where no OpenGL context can be made, the view holds a message
+    // instead of a canvas and the window stays as it is.
+    if (!HullWidget::openGLAvailable())
+        startupLog("OpenGL not available");
+    auto* view = new HullWidget(this);
+    view->setObjectName("openglStartupView");
+    view->hide();
+}
+
+void Prismet::setup_ui()
+{
+    ui_ = new Ui::prismetClass;
+    ui_->setupUi(this);
+    dataPage_ = ui_->dataTab;
+    ui_->action_Manual->setShortcut(QKeySequence::HelpContents);
+    ui_->action_Exit->setShortcut(QKeySequence::Quit);
+    // Below these sizes the header and tags tables cut every field; a window shrunk further
+    // could not give the docks back their width.
+    setMinimumSize(kMinimumWindowSize);
+    ui_->header->setMinimumWidth(kMinimumDockWidth);
+    ui_->tagsList->setMinimumWidth(kMinimumDockWidth);
+    ui_->imageProof->setMinimumWidth(kMinimumDockWidth);
+    // The Edit menu is looked at after the focus settled: say then whether Copy can act.
+    connect(ui_->menu_Edit, &QMenu::aboutToShow, this, &Prismet::updateActions);
+}
+
+void Prismet::connect_actions()
+{
+    connect(ui_->action_About, &QAction::triggered, this, &Prismet::about);
+    connect(ui_->action_Exit, &QAction::triggered, this, &QWidget::close);
+    connect(ui_->action_Manual, &QAction::triggered, this, &Prismet::user_manual);
+    connect(ui_->action_Copy, &QAction::triggered, this, &Prismet::copy);
+    connect(ui_->action_Open, &QAction::triggered, this, &Prismet::open);
+    connect(ui_->action_Preferences, &QAction::triggered, this, &Prismet::preferences);
+    connect(ui_->action_load_preview_image, &QAction::triggered, this, &Prismet::load_image);
+}
+
+void Prismet::connect_tab_bar()
+{
+    ui_->header_color_frame->setStyleSheet("QFrame { color: #F26B38; }");
+    ui_->tags_list_color_frame->setStyleSheet("QFrame { color: #A7226E; }");
+    connect(ui_->tagTabbedViewer, &QTabWidget::currentChanged, this,
+            [this](int index) { notify_tab_selected(ui_->tagTabbedViewer->widget(index)); });
+}
+
+void Prismet::create_proofing()
+{
+    proofing_ = new ProofingWidget(this);
+    ui_->imageProof->hide();
+    ui_->verticalLayout_4->addWidget(proofing_);
+
+    connect(proofing_, &ProofingWidget::image_loaded, this, [this] { show_preview_dock(true); });
+    connect(ui_->action_show_preview, &QAction::triggered, this,
+            [this] { show_preview_dock(ui_->imageProof->isHidden()); });
+    connect(ui_->imageProof, &QDockWidget::visibilityChanged, ui_->action_show_preview, &QAction::setChecked,
+            Qt::DirectConnection);
+}
+
+void Prismet::restore_layout()
+{
+    restoreGeometry(appSettings()->value("pos/window_main").toByteArray());
+    restoreState(appSettings()->value("state/window_main").toByteArray(), 0);
+    widen_docks();
+}
+
+void Prismet::widen_docks()
+{
+    // A window made small squeezes the docks; growing it again gives all the room to the tab
+    // area. The docked left column gets a usable width back when the window has room for it.
+    QList<QDockWidget*> narrow;
+    for (QDockWidget* dock : {ui_->header, ui_->tagsList}) {
+        if (!dock->isFloating() && dock->isVisibleTo(this) && dockWidgetArea(dock) == Qt::LeftDockWidgetArea
+            && dock->width() < kUsableDockWidth)
+            narrow.append(dock);
+    }
+    const int usable = std::min(kUsableDockWidth, width() / 3);
+    if (narrow.isEmpty() || usable <= kMinimumDockWidth)
+        return;
+    resizeDocks(narrow, QList<int>(narrow.size(), usable), Qt::Horizontal);
+}
+
+void Prismet::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    if (event->size().width() > event->oldSize().width())
+        widen_docks();
+}
+
+void Prismet::changeEvent(QEvent* event)
+{
+    // A new application palette arrives here as PaletteChange: QWidget turns the application-wide
+    // event into it before changeEvent is called.
+    if ((event->type() == QEvent::PaletteChange || event->type() == QEvent::ApplicationPaletteChange) && ui_)
+        ui_->tagsListTabView->refreshColors();
+    QMainWindow::changeEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Opening profiles
+
+void Prismet::open_filename(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+
+    // The engine reports why an open failed through the error handler; nothing changes here.
+    openingPath_ = QFileInfo(path).absoluteFilePath();
+    krmProfile opened = krmOpenProfileFromFile(path.toUtf8().constData(), "r");
+    openingPath_.clear();
+    if (!opened)
+        return;
+
+    profilePath_ = QFileInfo(path).absoluteFilePath();
+
+    // Viewers read from the old profile, so they go before it is closed.
+    clear_viewers();
+    if (profile_)
+        krmCloseProfile(profile_);
+    profile_ = opened;
+
+    proofing_->set_profile(profile_);
+    ui_->headerTabView->setProfile(profile_);
+    ui_->tagsListTabView->setProfile(profile_);
+
+    disconnect(ui_->tagsListTabView, &TagsTableView::tagSelected, this, &Prismet::onTagSelected);
+    connect(ui_->tagsListTabView, &TagsTableView::tagSelected, this, &Prismet::onTagSelected);
+
+    update_title();
+    appSettings()->setValue("last_open_dir", profilePath_);
+    add_recent_file(profilePath_);
+    updateActions();
+}
+
+void Prismet::open()
+{
+    open_dir(appSettings()->value("last_open_dir", system_color_directory()).toString());
+}
+
+void Prismet::open_global()
+{
+    open_dir(system_color_directory());
+}
+
+void Prismet::open_local()
+{
+    const QString folder = user_color_directory();
+    if (QFileInfo(folder).isDir()) {
+        open_dir(folder);
+        return;
+    }
+    // The dialog's title says why it shows the system folder instead.
+    show_open_dialog(system_color_directory(),
+                     tr("Open ICC profile (your profile folder %1 does not exist; showing the system folder)").arg(folder));
+}
+
+void Prismet::open_dir(const QString& folder)
+{
+    show_open_dialog(folder, tr("Open ICC profile"));
+}
+
+void Prismet::show_open_dialog(const QString& folder, const QString& title)
+{
+    const QString path =
+        QFileDialog::getOpenFileName(this, title, folder, tr("ICC profiles (*.icc *.icm *.pf);;All files (*.*)"));
+    if (!path.isEmpty())
+        open_filename(path);
+}
+
+void Prismet::open_recent_file()
+{
+    if (auto* action = qobject_cast<QAction*>(sender()))
+        open_filename(action->data().toString());
+}
+
+void Prismet::update_title()
+{
+    QString title = tr("Corvane Prismet");
+    if (!profilePath_.isEmpty())
+        title += QStringLiteral(" - ") + profilePath_;
+    setWindowTitle(title);
+}
+
+void Prismet::add_recent_file(const QString& path)
+{
+    QStringList recent = appSettings()->value("state/recent_files").toStringList();
+    recent.removeAll(path);
+    recent.prepend(path);
+    while (recent.size() > kMaxRecentFiles)
+        recent.removeLast();
+    appSettings()->setValue("state/recent_files", recent);
+    update_recent_files_menu();
+}
+
+void Prismet::update_recent_files_menu()
+{
+    QMenu* menu = ui_->recent_files_menu;
+    menu->clear();
+
+    // Files that disappeared are hidden but stay stored: they may come back (a removable disk).
+    int shown = 0;
+    for (const QString& path : appSettings()->value("state/recent_files").toStringList()) {
+        if (!QFileInfo::exists(path))
+            continue;
+        QString name = QFileInfo(path).fileName();
+        name.replace('&', QStringLiteral("&&"));
+        QAction* action = menu->addAction(QStringLiteral("&%1  %2").arg(shown + 1).arg(name));
+        action->setData(path);
+        action->setToolTip(path);
+        action->setStatusTip(path);
+        connect(action, &QAction::triggered, this, &Prismet::open_recent_file);
+        ++shown;
+    }
+    menu->setEnabled(shown > 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Viewer tabs
+
+void Prismet::delete_viewer_widgets()
+{
+    for (ViewerTab& tab : viewers_) {
+        delete tab.widget;
+        tab.widget = nullptr;
+        tab.title.clear();
+    }
+    viewers_.clear();
+}
+
+void Prismet::clear_viewers()
+{
+    QTabWidget* tabs = ui_->tagTabbedViewer;
+    const bool wasBlocked = tabs->blockSignals(true);
+    delete_viewer_widgets();
+    tabs->clear();
+    delete dataPage_;
+    dataPage_ = new QWidget();
+    tabs->addTab(dataPage_, tr("Data"));
+    tabs->blockSignals(wasBlocked);
+}
+
+void Prismet::onTagSelected(krmTagSignature signature)
+{
+    QTabWidget* tabs = ui_->tagTabbedViewer;
+    const bool wasBlocked = tabs->blockSignals(true);
+
+    delete_viewer_widgets();
+    viewers_ = createTagViewers(profile_, signature, this);
+
+    tabs->clear();
+    delete dataPage_;
+    dataPage_ = nullptr;
+    for (const ViewerTab& tab : viewers_) {
+        tabs->addTab(tab.widget, tab.title);
+        if (tab.widget->metaObject()->indexOfSignal("activateComponent(int)") >= 0)
+            connect(tab.widget, SIGNAL(activateComponent(int)), tabs, SLOT(setCurrentIndex(int)));
+    }
+    if (viewers_.isEmpty()) {
+        dataPage_ = new QWidget();
+        tabs->addTab(dataPage_, tr("Data"));
+    }
+    notify_tab_selected(tabs->currentWidget());
+
+    tabs->blockSignals(wasBlocked);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Actions
+
+QWidget* Prismet::copy_target() const
+{
+    // While a menu or another window is active the application's focus is elsewhere; the widget
+    // that will have the focus again is the window's own focus widget.
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus || focus->window() != this)
+        focus = focusWidget();
+    for (QWidget* widget = focus; widget && widget != this; widget = widget->parentWidget()) {
+        if (widget->metaObject()->indexOfMethod("copy()") >= 0)
+            return widget;
+    }
+    return nullptr;
+}
+
+void Prismet::copy()
+{
+    if (QWidget* target = copy_target())
+        QMetaObject::invokeMethod(target, "copy", Qt::DirectConnection);
+}
+
+void Prismet::updateActions()
+{
+    ui_->action_Copy->setEnabled(copy_target() != nullptr);
+    ui_->actionCheck_conformance->setEnabled(profile_ != nullptr);
+    ui_->action_load_preview_image->setEnabled(proofing_ != nullptr);
+}
+
+void Prismet::change_palette()
+{
+    apply_color_scheme();
+}
+
+void Prismet::preferences()
+{
+    Preferences dialog(this);
+    dialog.exec();
+    if (dialog.defaultsRestored())
+        layoutReset_ = true;
+    change_palette();
+}
+
+void Prismet::about()
+{
+    AboutDialog dialog(this);
+    if (dialog.exec() == QDialog::Accepted)
+        QMessageBox::aboutQt(this, QGuiApplication::applicationDisplayName());
+}
+
+void Prismet::load_image()
+{
+    proofing_->load_image();
+}
+
+void Prismet::show_preview_dock(bool show)
+{
+    ui_->imageProof->setVisible(show);
+    ui_->action_show_preview->setChecked(show);
+}
+
+QString Prismet::manualPath(const QString& programFolder)
+{
+    // Next to the program in the build folder; under share/doc/prismet in an installed layout.
+    const QStringList candidates = {programFolder + QStringLiteral("/manual.pdf"),
+                                    programFolder + QStringLiteral("/../share/doc/prismet/manual.pdf")};
+    for (const QString& candidate : candidates) {
+        if (QFileInfo(candidate).isFile())
+            return QDir::cleanPath(QFileInfo(candidate).absoluteFilePath());
+    }
+    return {};
+}
+
+void Prismet::user_manual()
+{
+    const QString folder = QCoreApplication::applicationDirPath();
+    const QString path = manualPath(folder);
+    if (path.isEmpty()) {
+        show_information(tr("User manual"),
+                         tr("The user manual is not installed: manual.pdf was found neither in %1 nor in %2.")
+                             .arg(folder, QDir::cleanPath(folder + QStringLiteral("/../share/doc/prismet"))));
+        return;
+    }
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        show_information(tr("User manual"), tr("No program to show %1 was found.").arg(path));
+}
+
+void Prismet::check_profile()
+{
+    if (!profile_ || profilePath_.isEmpty())
+        return;
+    // The check reads the file anew in contexts of its own: the open profile is not touched.
+    const QList<AuditFinding> findings = runProfileChecks(QFile::encodeName(profilePath_));
+    ProfileIssuesDialog dialog(profilePath_, this);
+    dialog.setFindings(findings);
+    dialog.exec();
+}
+
+void Prismet::show_error(const QString& message, const QString& path)
+{
+    ErrorDialog dialog(tr("Error"), message, path, QString::fromLatin1(kErrorAccent), false, true, this);
+    dialog.exec();
+}
+
+void Prismet::show_information(const QString& title, const QString& message)
+{
+    ErrorDialog dialog(title, message, profilePath_, QString::fromLatin1(kInformationAccent), false, false, this);
+    dialog.exec();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Events
+
+void Prismet::closeEvent(QCloseEvent* event)
+{
+    // After "Restore Defaults" the next start must use the default layout again.
+    if (!layoutReset_) {
+        appSettings()->setValue("pos/window_main", saveGeometry());
+        appSettings()->setValue("state/window_main", saveState(0));
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void Prismet::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (isProfileDrop(event->mimeData()->urls()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void Prismet::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (isProfileDrop(event->mimeData()->urls()))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void Prismet::dropEvent(QDropEvent* event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (!isProfileDrop(urls)) {
+        event->ignore();
+        return;
+    }
+    event->acceptProposedAction();
+    open_filename(urls.first().toLocalFile());
+}

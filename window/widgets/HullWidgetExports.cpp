@@ -1,0 +1,52 @@
+// The 3D view's file exports of meshes (Lab CGATS text of a point cloud, VRML of a surface).
+#include "common/analysis/GamutAnalysis.h"
+#include "window/widgets/HullWidget.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include <sstream>
+
+void HullWidget::on_export_lab_cgats()
+{
+    if (meshes_.size() != 1 || (meshes_.front().mode != MeshPoints && meshes_.front().mode != MeshCubes))
+        return;
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export Lab CGATS"), QString(),
+                                                      tr("CGATS files (*.cgats *.txt);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    std::ostringstream text;
+    write_lab_cgats(text, meshes_.front().source);
+    const std::string bytes = text.str();
+    QFile file(path);
+    // A full disk is as much a failure as a file that cannot be opened.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text | QIODevice::Truncate)
+        || file.write(bytes.data(), qint64(bytes.size())) != qint64(bytes.size()) || !file.flush()) {
+        QMessageBox::critical(this, tr("Export failed"), tr("Could not write file:\n%1").arg(path));
+    }
+}
+
+void HullWidget::on_export_vrml()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("Export VRML"), QString(),
+                                                      tr("VRML files (*.wrl);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    const Mesh* surface = nullptr;
+    for (const Mesh& mesh : meshes_) {
+        if (mesh.mode == MeshSolid || mesh.mode == MeshWireframe || mesh.mode == MeshTranslucent) {
+            surface = &mesh;
+            break;
+        }
+    }
+    if (!surface) {
+        QMessageBox::information(this, tr("Export VRML"), tr("No mesh hull available for export."));
+        return;
+    }
+    try {
+        write_vrml(path.toUtf8().toStdString(), surface->source);
+    } catch (const std::exception& e) {
+        QMessageBox::critical(this, tr("Export failed"), QString::fromUtf8(e.what()));
+    }
+}

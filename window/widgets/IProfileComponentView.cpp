@@ -1,0 +1,10 @@
+#include "window/widgets/IProfileComponentView.h"
+
+IProfileComponentView::IProfileComponentView(QWidget* parent)
+    : QWidget(parent)
+{
+}
+
+void IProfileComponentView::tabSelected()
+{
+}
