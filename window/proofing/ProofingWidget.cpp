@@ -7,6 +7,7 @@
 #include "window/widgets/BuiltinProfiles.h"
 #include "window/widgets/DisplayProfile.h"
 #include "window/widgets/ICCProfileSelector.h"
+#include "window/proofing/ImageLoading.h"
 #include "window/proofing/ImageViewer.h"
 #include "window/widgets/HoverInfoPopup.h"
 
@@ -273,7 +274,9 @@ bool ProofingWidget::load_image_file(const QString& path)
         show_error(tr("Cannot read from %1").arg(shown));
         return false;
     }
-    DecodeResult decoded = decodeImage(bytes);
+    DecodeResult decoded = decodeWithGauge(bytes, info.fileName(), this);
+    if (decoded.cancelled)
+        return false;
     if (decoded.image.isNull()) {
         show_error(tr("Cannot load %1: %2").arg(shown, decoded.error));
         return false;
