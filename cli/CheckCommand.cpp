@@ -32,7 +32,10 @@ const char kCheckHelp[] =
     "\n"
     "Exit status: 0 no file has a finding at or above the level, 3 some file has one,\n"
     "1 a file cannot be opened at all or the output cannot be written (this wins over 3),\n"
-    "2 bad usage.\n";
+    "2 bad usage.\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli check --recursive --min-severity warning /usr/share/color/icc\n";
 
 // The profiles to check, in the order given; a folder's files sorted by path.
 QStringList collectFiles(const QStringList& arguments, bool recursive, CliIO& io)

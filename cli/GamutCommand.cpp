@@ -25,7 +25,10 @@ const char kGamutHelp[] =
     "                   reverse, estimated from 200000 seeded pseudo-random points uniform in\n"
     "                   each hull's bounding box; OTHER's tag follows --intent\n"
     "  --json           one JSON document (layout in cli/README.md)\n"
-    "  --help           this text\n";
+    "  --help           this text\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli gamut --compare *srgb AdobeRGB1998.icc\n";
 
 const char kRoundtripHelp[] =
     "Usage: prismet-cli roundtrip [--intent N] [--worst K] [--json] PROFILE\n"
@@ -41,7 +44,10 @@ const char kRoundtripHelp[] =
     "  --intent N   only this intent (0 perceptual, 1 relative, 2 saturation)\n"
     "  --worst K    how many of the worst samples to list (default 5, up to 1000)\n"
     "  --json       one JSON document (layout in cli/README.md)\n"
-    "  --help       this text\n";
+    "  --help       this text\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli roundtrip --intent 1 --worst 3 cmyk.icc\n";
 
 constexpr int kComparePoints = 200000;
 

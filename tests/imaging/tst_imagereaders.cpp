@@ -170,6 +170,7 @@ private slots:
     void pngWithoutProfileAndCompressedBombs();
     void tiffWriterRoundTrips();
     void damagedFilesNeverCrash();
+    void progressRisesAndStopStops();
 };
 
 void TestImageReaders::decodesOwnChannelsAndDepth_data()
@@ -355,3 +356,50 @@ void TestImageReaders::damagedFilesNeverCrash()
 
 QTEST_GUILESS_MAIN(TestImageReaders)
 #include "tst_imagereaders.moc"
+
+// The proofing view decodes on a thread and shows the decoder's progress with a Cancel button:
+// progress rises to the end of the file, and a stop ends the decoding with no image.
+void TestImageReaders::progressRisesAndStopStops()
+{
+    const RasterImage big = pattern(krmSig("RGB "), 8, false, 640, 480);
+    QByteArray tiff;
+    QString error;
+    QVERIFY(writeTiff(big, QByteArray(), tiff, error));
+    struct Case {
+        const char* name;
+        QByteArray file;
+        bool reportsAsItReads;
+    } const cases[] = {
+        {"png", qtEncoded(toQImage(big), "png"), true},
+        {"jpeg", qtEncoded(toQImage(big), "jpeg"), true},
+        {"tiff", tiff, false},
+    };
+    for (const Case& c : cases) {
+        QList<int> seen;
+        const DecodeResult whole = decodeImage(c.file, kDefaultMaxImageBytes, [&](int percent) {
+            seen.append(percent);
+            return true;
+        });
+        QVERIFY2(!whole.image.isNull() && !whole.cancelled, c.name);
+        QVERIFY2(!seen.isEmpty() && seen.first() == 0, c.name);
+        QVERIFY2(std::is_sorted(seen.begin(), seen.end()), c.name);
+        if (c.reportsAsItReads)
+            QVERIFY2(seen.size() > 3 && seen.last() >= 50 && seen.last() <= 100, c.name);
+
+        // Stopped at the first report past the start, or before the start where the decoder
+        // cannot be stopped midway.
+        int calls = 0;
+        int stopAt = 0;
+        const DecodeResult stopped = decodeImage(c.file, kDefaultMaxImageBytes, [&](int percent) {
+            ++calls;
+            if (!stopAt && (percent > 0 || !c.reportsAsItReads))
+                stopAt = calls;
+            return !stopAt;
+        });
+        QVERIFY2(stopped.cancelled && stopped.image.isNull(), c.name);
+        // The decoder gives up at the first refused read, not at the end of the file.
+        QVERIFY2(stopAt > 0 && calls <= stopAt + 2, c.name);
+        if (c.reportsAsItReads)
+            QVERIFY2(calls < seen.size(), c.name);
+    }
+}

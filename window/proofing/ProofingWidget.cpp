@@ -1,5 +1,6 @@
 #include "window/proofing/ProofingWidget.h"
 
+#include "window/widgets/AppSettings.h"
 #include "window/widgets/ErrorDialog.h"
 #include "window/widgets/AppSettings.h"
 #include "window/widgets/DebugLogPanel.h"
@@ -7,6 +8,7 @@
 #include "window/widgets/BuiltinProfiles.h"
 #include "window/widgets/DisplayProfile.h"
 #include "window/widgets/ICCProfileSelector.h"
+#include "window/proofing/ImageLoading.h"
 #include "window/proofing/ImageViewer.h"
 #include "window/widgets/HoverInfoPopup.h"
 
@@ -273,7 +275,9 @@ bool ProofingWidget::load_image_file(const QString& path)
         show_error(tr("Cannot read from %1").arg(shown));
         return false;
     }
-    DecodeResult decoded = decodeImage(bytes);
+    DecodeResult decoded = decodeWithGauge(bytes, info.fileName(), this);
+    if (decoded.cancelled)
+        return false;
     if (decoded.image.isNull()) {
         show_error(tr("Cannot load %1: %2").arg(shown, decoded.error));
         return false;
