@@ -8,7 +8,7 @@
 namespace {
 
 const char kGamutHelp[] =
-    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--compare OTHER] [--json] PROFILE\n"
+    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--compare OTHER] [--image IMG] [--json] PROFILE\n"
     "\n"
     "The gamut of a profile as the Gamut view shows it: the device space sampled on a regular\n"
     "grid (12 points per channel up to three channels, 5 up to six, 4 beyond, fewer while the\n"
@@ -24,6 +24,10 @@ const char kGamutHelp[] =
     "  --compare OTHER  also the share of OTHER's hull volume inside PROFILE's and the\n"
     "                   reverse, estimated from 200000 seeded pseudo-random points uniform in\n"
     "                   each hull's bounding box; OTHER's tag follows --intent\n"
+    "  --image IMG      the share of IMG's pixels (its own profile, else sRGB, relative\n"
+    "                   colorimetric to L*a*b*; at most 100000 evenly spaced) outside the hull,\n"
+    "                   and the CIEDE2000 error of their roundtrip through PROFILE (relative\n"
+    "                   colorimetric); the hull takes A2B1 unless --intent or --tag says\n"
     "  --json           one JSON document (layout in cli/README.md)\n"
     "  --help           this text\n";
 
@@ -183,10 +187,10 @@ bool parse_intent_option(const CliArgs& options, bool& given, krmUInt32Number& i
 
 int runGamut(const QStringList& args, CliIO& io)
 {
-    CommandOutput output(io, "gamut", {"gamut", "compare"});
+    CommandOutput output(io, "gamut", {"gamut", "compare", "image"});
     output.setJson(wantsJson(args));
     CliArgs options({QStringLiteral("json"), QStringLiteral("help")},
-                    {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare")});
+                    {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare"), QStringLiteral("image")});
     if (!options.parse(args))
         return output.usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
@@ -202,6 +206,9 @@ int runGamut(const QStringList& args, CliIO& io)
     QString error;
     if (!parse_intent_option(options, intentGiven, intent, error))
         return output.usage(error);
+    const QString imagePath = options.value(QStringLiteral("image"));
+    if (!intentGiven && !imagePath.isEmpty())
+        intent = 1;  // the image is judged relative colorimetric
     const QString tagOption = options.value(QStringLiteral("tag"));
     krmTagSignature tag = 0;
     if (!tagOption.isEmpty() && (!parseSignature(tagOption, tag) || !is_gamut_tag(tag)))
@@ -258,6 +265,15 @@ int runGamut(const QStringList& args, CliIO& io)
             io.out += text;
         }
         output.set(QStringLiteral("compare"), std::move(compare));
+    }
+    if (!imagePath.isEmpty()) {
+        CliValue image;
+        QByteArray text;
+        if (!imageGamut(session, loaded->profile, *figures.gamut->hull, imagePath, image, text, error))
+            return output.finish(output.fail(error));
+        output.set(QStringLiteral("image"), std::move(image));
+        if (!json)
+            io.out += text;
     }
     return output.finish(kExitOk);
 }

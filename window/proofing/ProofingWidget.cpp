@@ -1,5 +1,6 @@
 #include "window/proofing/ProofingWidget.h"
 
+#include "window/widgets/AppSettings.h"
 #include "window/widgets/ErrorDialog.h"
 #include "window/widgets/DebugLogPanel.h"
 #include "imaging/ImageDecoder.h"
