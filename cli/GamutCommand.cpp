@@ -1,6 +1,7 @@
 // prismet-cli gamut and roundtrip: the figures of the window's gamut hull and roundtrip views,
 // computed by the same code (analysis/GamutAnalysis).
 #include "common/analysis/GamutAnalysis.h"
+#include "common/analysis/GamutComparison.h"
 #include "cli/Commands.h"
 
 #include <cmath>
@@ -46,8 +47,6 @@ const char kRoundtripHelp[] =
     "  --worst K    how many of the worst samples to list (default 5, up to 1000)\n"
     "  --json       one JSON document (layout in cli/README.md)\n"
     "  --help       this text\n";
-
-constexpr int kComparePoints = 200000;
 
 QString tag_name(krmTagSignature sig)
 {
@@ -239,16 +238,14 @@ int runGamut(const QStringList& args, CliIO& io)
         GamutFigures otherFigures;
         if (!sample_gamut(other->profile, QString(), 0, intent, otherFigures, error))
             return output.finish(output.fail(QStringLiteral("%1: %2").arg(otherName, error)));
-        int otherPoints = 0, profilePoints = 0;
-        const double otherInside = hull_share_inside(*otherFigures.gamut->hull, *figures.gamut->hull, kComparePoints,
-                                                     &otherPoints);
-        const double profileInside = hull_share_inside(*figures.gamut->hull, *otherFigures.gamut->hull,
-                                                       kComparePoints, &profilePoints);
+        const GamutOverlap overlap = gamut_overlap(*figures.gamut->hull, *otherFigures.gamut->hull);
+        const double otherInside = overlap.otherInsideProfile.share, profileInside = overlap.profileInsideOther.share;
+        const int otherPoints = overlap.otherInsideProfile.points, profilePoints = overlap.profileInsideOther.points;
         CliValue compare = CliValue::object();
         compare.set(QStringLiteral("other"), gamut_value(otherName, otherFigures));
         compare.set(QStringLiteral("other_inside_profile"), share_value(otherInside, otherPoints));
         compare.set(QStringLiteral("profile_inside_other"), share_value(profileInside, profilePoints));
-        compare.set(QStringLiteral("points_per_direction"), kComparePoints);
+        compare.set(QStringLiteral("points_per_direction"), kOverlapPoints);
         if (!json) {
             QByteArray text = QStringLiteral("\nCompared with: %1\n").arg(otherName).toUtf8() + gamut_text(otherFigures);
             const auto line = [](const QString& what, double share, int inside) {

@@ -32,15 +32,12 @@ std::vector<std::size_t> image_sample_indices(std::size_t pixels, std::size_t li
     return indices;
 }
 
-ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profile, const Hull& hull, std::size_t limit)
+std::vector<double> image_lab_samples(const ImagePixels& image, std::size_t limit)
 {
-    if (!image.data || image.width <= 0 || image.height <= 0 || !image.profile || !profile)
-        throw Exception("no image or profile to analyse");
-    ImageGamutResult result;
-    result.pixels = std::size_t(image.width) * std::size_t(image.height);
-    const std::vector<std::size_t> indices = image_sample_indices(result.pixels, limit);
-    result.samples = indices.size();
-
+    if (!image.data || image.width <= 0 || image.height <= 0 || !image.profile)
+        throw Exception("no image to analyse");
+    const std::size_t pixels = std::size_t(image.width) * std::size_t(image.height);
+    const std::vector<std::size_t> indices = image_sample_indices(pixels, limit);
     const ContextPtr context(krmCreateContext(nullptr, nullptr));
     if (!context)
         throw Exception("cannot create an engine context");
@@ -58,13 +55,21 @@ ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profil
         std::memcpy(&packed[i * image.bytesPerPixel], image.data + y * image.bytesPerLine + x * image.bytesPerPixel,
                     image.bytesPerPixel);
     }
-    result.lab.resize(indices.size() * 3);
-    krmDoTransform(toLab.get(), packed.data(), result.lab.data(), krmUInt32Number(indices.size()));
+    std::vector<double> result(indices.size() * 3);
+    krmDoTransform(toLab.get(), packed.data(), result.data(), krmUInt32Number(indices.size()));
+    return result;
+}
 
+ImageGamutResult judge_image_samples(std::vector<double> lab, std::size_t pixels, const Hull& hull, krmProfile profile)
+{
+    ImageGamutResult result;
+    result.pixels = pixels;
+    result.samples = lab.size() / 3;
+    result.lab = std::move(lab);
     const HullSolid solid(hull);
-    result.isOutside.resize(indices.size());
+    result.isOutside.resize(result.samples);
     std::vector<double> outsideLab;
-    for (std::size_t i = 0; i < indices.size(); ++i) {
+    for (std::size_t i = 0; i < result.samples; ++i) {
         const double* v = &result.lab[i * 3];
         const bool outside = !solid.contains(v[0], v[1], v[2]);
         result.isOutside[i] = outside;
@@ -74,16 +79,21 @@ ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profil
         }
     }
     result.outsideShare = result.samples ? double(result.outside) / double(result.samples) : 0.0;
-    if (!result.outside)
+    if (!result.outside || !profile)
         return result;
 
+    const ContextPtr context(krmCreateContext(nullptr, nullptr));
+    if (!context)
+        throw Exception("cannot create an engine context");
+    krmSetLogErrorHandlerInContext(context.get(), nullptr);
+    const ProfilePtr lab4(krmCreateLab4Profile(context.get(), nullptr));
     // The roundtrip of the outside colours: L*a*b* -> device -> L*a*b*, relative colorimetric.
     const krmUInt32Number device = krmFormatterForColorspaceOfProfile(profile, 2, 0);
     if (!device)
         throw Exception("the profile's colour space has no device format");
-    const TransformPtr toDevice(krmCreateTransformWithContext(context.get(), lab.get(), krmFmtLabDouble, profile,
+    const TransformPtr toDevice(krmCreateTransformWithContext(context.get(), lab4.get(), krmFmtLabDouble, profile,
                                                               device, 1, krmFlagNoOptimize));
-    const TransformPtr back(krmCreateTransformWithContext(context.get(), profile, device, lab.get(), krmFmtLabDouble, 1,
+    const TransformPtr back(krmCreateTransformWithContext(context.get(), profile, device, lab4.get(), krmFmtLabDouble, 1,
                                                           krmFlagNoOptimize));
     if (!toDevice || !back)
         throw Exception("the profile has no relative colorimetric roundtrip");
@@ -102,4 +112,12 @@ ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profil
     }
     result.roundtrip = roundtrip_statistics(trips, 5);
     return result;
+}
+
+ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profile, const Hull& hull, std::size_t limit)
+{
+    if (!profile)
+        throw Exception("no profile to judge the image against");
+    return judge_image_samples(image_lab_samples(image, limit), std::size_t(image.width) * std::size_t(image.height),
+                               hull, profile);
 }

@@ -40,7 +40,16 @@ struct ImageGamutResult {
     std::vector<RoundtripResult> trips;   // per outside sample, in the order of the samples
 };
 
-// The analysis against `hull` (the profile's gamut through the tag the caller shows) and the
+// The samples through the image's profile to L*a*b* (relative colorimetric), three per sample.
+// Throws Exception when the transform cannot be made.
+std::vector<double> image_lab_samples(const ImagePixels& image, std::size_t limit = kImageGamutSamples);
+
+// The samples' verdict against `hull`; with `profile`, also the roundtrip of the outside ones
+// through it. `pixels` is the image's pixel count.
+ImageGamutResult judge_image_samples(std::vector<double> lab, std::size_t pixels, const Hull& hull,
+                                     krmProfile profile);
+
+// Both steps: the analysis against `hull` (the profile's gamut through the tag the caller shows) and the
 // roundtrip through `profile`. Throws Exception with the reason when a transform cannot be made.
 ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profile, const Hull& hull,
                                      std::size_t limit = kImageGamutSamples);

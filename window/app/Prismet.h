@@ -57,6 +57,12 @@ public slots:
     void user_manual();
     void check_profile();
     void open_recent_file();
+    // File ▸ "Compare with profile…": a file dialog, then compare_with_file.
+    void compare_with_profile();
+    // The diff of the open profile against `path` in a dialog; its tag links select the tag here.
+    void compare_with_file(const QString& path);
+    // Makes the tags table's row of `signature` current (its viewers open); false when absent.
+    bool select_tag(krmTagSignature signature);
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -91,5 +97,6 @@ private:
     QString openingPath_;
     krmProfile profile_ = nullptr;
     ProofingWidget* proofing_ = nullptr;
+    QAction* compareAction_ = nullptr;
     bool layoutReset_ = false;
 };
