@@ -9,9 +9,18 @@
 #include "common/analysis/GamutAnalysis.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 constexpr std::size_t kImageGamutSamples = 100000;
+
+// An image's sampled colours in L*a*b* (three per sample), as the proofing dock sends them to the
+// Gamut views.
+struct ImageColourCloud {
+    std::string name;
+    std::size_t pixels = 0;
+    std::vector<double> lab;
+};
 
 // The image's samples as stored: `format` is the engine's format word of one pixel (alpha as an
 // extra channel), `bytesPerPixel` its size.

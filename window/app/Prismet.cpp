@@ -11,6 +11,8 @@
 #include "window/audit/ProfileChecks.h"
 #include "window/audit/ProfileIssuesDialog.h"
 #include "window/analyses/ProfileDiffDialog.h"
+#include "window/analyses/GamutHullTagComponent.h"
+#include "common/analysis/ImageGamut.h"
 #include "window/overview/TagsListValueModel.h"
 #include "window/widgets/EngineMessageCapture.h"
 #include "window/overview/HeaderTableView.h"
@@ -226,6 +228,7 @@ void Prismet::create_proofing()
     ui_->verticalLayout_4->addWidget(proofing_);
 
     connect(proofing_, &ProofingWidget::image_loaded, this, [this] { show_preview_dock(true); });
+    connect(proofing_, &ProofingWidget::plot_image_colours, this, &Prismet::plot_image_colours);
     connect(ui_->action_show_preview, &QAction::triggered, this,
             [this] { show_preview_dock(ui_->imageProof->isHidden()); });
     connect(ui_->imageProof, &QDockWidget::visibilityChanged, ui_->action_show_preview, &QAction::setChecked,
@@ -592,6 +595,41 @@ bool Prismet::select_tag(krmTagSignature signature)
             return true;
         }
     return false;
+}
+
+void Prismet::plot_image_colours()
+{
+    if (!profile_)
+        return;
+    std::shared_ptr<const ImageColourCloud> cloud = proofing_->image_colour_cloud();
+    if (!cloud) {
+        show_information(tr("Plot image colours"), tr("The image's colours cannot be converted with its profile."));
+        return;
+    }
+    GamutHullTagComponent::set_image_cloud(std::move(cloud));
+    if (show_gamut_view())
+        return;
+    for (krmTagSignature tag : {krmTagSignature(krmSig("A2B1")), krmTagSignature(krmSig("A2B0")),
+                                krmTagSignature(krmSig("D2B0")), kMatrixShaperTag})
+        if ((tag == kMatrixShaperTag ? krmIsMatrixShaper(profile_) : krmIsTag(profile_, tag)) && select_tag(tag) &&
+            show_gamut_view())
+            return;
+    show_information(tr("Plot image colours"), tr("The profile has no gamut to plot the image's colours against."));
+}
+
+QWidget* Prismet::show_gamut_view()
+{
+    for (const ViewerTab& tab : viewers_)
+        if (auto* gamut = qobject_cast<GamutHullTagComponent*>(tab.widget)) {
+            if (ui_->tagTabbedViewer->currentWidget() != gamut)
+                ui_->tagTabbedViewer->setCurrentWidget(gamut);
+            else
+                gamut->tabSelected();
+            if (gamut->isComputed())
+                gamut->update_view();
+            return gamut;
+        }
+    return nullptr;
 }
 
 void Prismet::show_error(const QString& message, const QString& path)
