@@ -11,8 +11,10 @@
 #include "window/overview/TagsTableView.h"
 #include "window/proofing/ProofingWidget.h"
 #include "window/widgets/AppSettings.h"
+#include "window/widgets/ColorScheme.h"
 
 #include <QImage>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QSettings>
@@ -70,11 +72,25 @@ private slots:
         QCOMPARE(report, QString::fromUtf8(cli.readAllStandardOutput()));
         auto* tags = window.findChild<TagsTableView*>();
         QCOMPARE(tags->tagsModel()->signatureAt(tags->currentIndex().row()), krmTagSignature(krmSig("wtpt")));
+
+        if (!qEnvironmentVariableIsEmpty("PRISMET_SCREENSHOT_DIR")) {
+            appSettings()->setValue("dark_always", true);
+            window.change_palette();
+            watcher.setAnswer([](QDialog* dialog) {
+                QTest::qWait(100);
+                save_shot(dialog, QStringLiteral("diff-dialog-dark"));
+                dialog->reject();
+            });
+            window.compare_with_file(kGsSrgb);
+            save_shot(&window, QStringLiteral("window-dark"));
+        }
     }
 
     void plotImageColours()
     {
         apptest::ModalWatcher watcher;
+        appSettings()->setValue("dark_always", false);
+        apply_color_scheme();
         Prismet window;
         window.resize(1200, 900);
         window.show();
@@ -96,7 +112,24 @@ private slots:
         QCOMPARE(gamut->imageOutsideShare(), 0.6);
         QVERIFY(watcher.seen.isEmpty());
         QTest::qWait(200);
-        save_shot(&window, QStringLiteral("plot-image-colours"));
+        save_shot(&window, QStringLiteral("plot-image-colours-light"));
+
+        // A palette change rebuilds the viewers; the new Gamut view shows the image again.
+        QPointer<GamutHullTagComponent> old = gamut;
+        appSettings()->setValue("dark_always", true);
+        window.change_palette();
+        QTRY_VERIFY(old.isNull());
+        auto* tabs = window.findChild<QTabWidget*>("tagTabbedViewer");
+        gamut = nullptr;
+        for (int i = 0; i < tabs->count() && !gamut; ++i)
+            gamut = qobject_cast<GamutHullTagComponent*>(tabs->widget(i));
+        QVERIFY(gamut);
+        tabs->setCurrentWidget(gamut);
+        QCOMPARE(gamut->imageOutsideShare(), 0.6);
+        QTest::qWait(200);
+        save_shot(&window, QStringLiteral("plot-image-colours-dark"));
+        appSettings()->setValue("dark_always", false);
+        window.change_palette();
         GamutHullTagComponent::set_image_cloud(nullptr);
     }
 };
