@@ -625,8 +625,10 @@ QWidget* Prismet::show_gamut_view()
                 ui_->tagTabbedViewer->setCurrentWidget(gamut);
             else
                 gamut->tabSelected();
-            if (gamut->isComputed())
+            if (gamut->isComputed()) {
                 gamut->update_view();
+                gamut->view()->auto_fit();  // the image's colours may lie far outside the gamut
+            }
             return gamut;
         }
     return nullptr;
