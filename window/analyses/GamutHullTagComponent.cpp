@@ -248,8 +248,12 @@ bool GamutHullTagComponent::compare_with(const QString& name)
         compute_comparison();
     if (!otherHull_) {
         session_comparison().clear();
+        const QString why = failure_;
         if (computed_)
             update_view();
+        // Say why nothing was added; the next change of the view replaces the line.
+        legend_->setText(tr("Cannot compare with %1: %2").arg(QFileInfo(name).fileName(), why));
+        legend_->show();
         return false;
     }
     update_view();

@@ -13,6 +13,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMimeData>
+#include <QDropEvent>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -153,9 +155,22 @@ private slots:
         later.tabSelected();
         QVERIFY(!later.isComparing());
         QCOMPARE(later.compareModeCombo()->currentIndex(), 1);
-        // A profile that cannot be read leaves the view as it was.
+        // A profile that cannot be read leaves the view as it was, saying why.
         QVERIFY(!later.compare_with(QStringLiteral("/nonexistent.icc")));
         QCOMPARE(later.view()->meshCount(), meshes - 1);
+        QVERIFY(later.legend()->text().startsWith(QStringLiteral("Cannot compare with nonexistent.icc")));
+        // A profile dropped onto the view is compared.
+        QMimeData mime;
+        mime.setUrls({QUrl::fromLocalFile(QString::fromLatin1(kSRGB))});
+        // A drop goes to the widget that accepted the drag's entry.
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&later, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&later, &drop);
+        QVERIFY(later.isComparing());
+        QCOMPARE(later.view()->meshCount(), meshes);
+        later.clear_comparison();
     }
 
     // The proofing dock's samples of an image of sRGB primaries against the press gamut: blue
