@@ -11,6 +11,7 @@ const char kUsage[] =
     "  info PROFILE...       header fields and tag directory of each profile\n"
     "  tag PROFILE SIG       the decoded content of one tag (--raw: its bytes)\n"
     "  dump PROFILE          the header, the directory and every tag decoded, for diffs\n"
+    "  diff A B              what differs between two profiles: header, tags, colours\n"
     "  transform --profile A [--profile B ...]\n"
     "                        converts colour values read from standard input or --values\n"
     "  convert IN OUT --profile DST\n"
@@ -28,7 +29,7 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 success, 1 a profile, tag or image cannot be read or converted, or the\n"
     "output cannot be written, 2 bad usage, 3 check found a finding at or above its\n"
-    "--min-severity.\n";
+    "--min-severity, or diff found a difference.\n";
 
 const char kTryHelp[] = "Try 'prismet-cli --help'.\n";
 
@@ -63,6 +64,8 @@ int runCli(const QStringList& args, CliIO& io)
         return runConvert(rest, io);
     if (command == QLatin1String("dump"))
         return runDump(rest, io);
+    if (command == QLatin1String("diff"))
+        return runDiff(rest, io);
     if (command == QLatin1String("check"))
         return runCheck(rest, io);
     if (command == QLatin1String("gamut"))

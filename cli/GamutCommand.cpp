@@ -1,6 +1,7 @@
 // prismet-cli gamut and roundtrip: the figures of the window's gamut hull and roundtrip views,
 // computed by the same code (analysis/GamutAnalysis).
 #include "common/analysis/GamutAnalysis.h"
+#include "common/analysis/GamutComparison.h"
 #include "cli/Commands.h"
 
 #include <cmath>
@@ -8,7 +9,7 @@
 namespace {
 
 const char kGamutHelp[] =
-    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--compare OTHER] [--json] PROFILE\n"
+    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--compare OTHER] [--image IMG] [--json] PROFILE\n"
     "\n"
     "The gamut of a profile as the Gamut view shows it: the device space sampled on a regular\n"
     "grid (12 points per channel up to three channels, 5 up to six, 4 beyond, fewer while the\n"
@@ -24,6 +25,10 @@ const char kGamutHelp[] =
     "  --compare OTHER  also the share of OTHER's hull volume inside PROFILE's and the\n"
     "                   reverse, estimated from 200000 seeded pseudo-random points uniform in\n"
     "                   each hull's bounding box; OTHER's tag follows --intent\n"
+    "  --image IMG      the share of IMG's pixels (its own profile, else sRGB, relative\n"
+    "                   colorimetric to L*a*b*; at most 100000 evenly spaced) outside the hull,\n"
+    "                   and the CIEDE2000 error of their roundtrip through PROFILE (relative\n"
+    "                   colorimetric); the hull takes A2B1 unless --intent or --tag says\n"
     "  --json           one JSON document (layout in cli/README.md)\n"
     "  --help           this text\n"
     "\n"
@@ -48,8 +53,6 @@ const char kRoundtripHelp[] =
     "\n"
     "Example:\n"
     "  prismet-cli roundtrip --intent 1 --worst 3 cmyk.icc\n";
-
-constexpr int kComparePoints = 200000;
 
 QString tag_name(krmTagSignature sig)
 {
@@ -189,10 +192,10 @@ bool parse_intent_option(const CliArgs& options, bool& given, krmUInt32Number& i
 
 int runGamut(const QStringList& args, CliIO& io)
 {
-    CommandOutput output(io, "gamut", {"gamut", "compare"});
+    CommandOutput output(io, "gamut", {"gamut", "compare", "image"});
     output.setJson(wantsJson(args));
     CliArgs options({QStringLiteral("json"), QStringLiteral("help")},
-                    {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare")});
+                    {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare"), QStringLiteral("image")});
     if (!options.parse(args))
         return output.usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
@@ -208,6 +211,9 @@ int runGamut(const QStringList& args, CliIO& io)
     QString error;
     if (!parse_intent_option(options, intentGiven, intent, error))
         return output.usage(error);
+    const QString imagePath = options.value(QStringLiteral("image"));
+    if (!intentGiven && !imagePath.isEmpty())
+        intent = 1;  // the image is judged relative colorimetric
     const QString tagOption = options.value(QStringLiteral("tag"));
     krmTagSignature tag = 0;
     if (!tagOption.isEmpty() && (!parseSignature(tagOption, tag) || !is_gamut_tag(tag)))
@@ -238,16 +244,14 @@ int runGamut(const QStringList& args, CliIO& io)
         GamutFigures otherFigures;
         if (!sample_gamut(other->profile, QString(), 0, intent, otherFigures, error))
             return output.finish(output.fail(QStringLiteral("%1: %2").arg(otherName, error)));
-        int otherPoints = 0, profilePoints = 0;
-        const double otherInside = hull_share_inside(*otherFigures.gamut->hull, *figures.gamut->hull, kComparePoints,
-                                                     &otherPoints);
-        const double profileInside = hull_share_inside(*figures.gamut->hull, *otherFigures.gamut->hull,
-                                                       kComparePoints, &profilePoints);
+        const GamutOverlap overlap = gamut_overlap(*figures.gamut->hull, *otherFigures.gamut->hull);
+        const double otherInside = overlap.otherInsideProfile.share, profileInside = overlap.profileInsideOther.share;
+        const int otherPoints = overlap.otherInsideProfile.points, profilePoints = overlap.profileInsideOther.points;
         CliValue compare = CliValue::object();
         compare.set(QStringLiteral("other"), gamut_value(otherName, otherFigures));
         compare.set(QStringLiteral("other_inside_profile"), share_value(otherInside, otherPoints));
         compare.set(QStringLiteral("profile_inside_other"), share_value(profileInside, profilePoints));
-        compare.set(QStringLiteral("points_per_direction"), kComparePoints);
+        compare.set(QStringLiteral("points_per_direction"), kOverlapPoints);
         if (!json) {
             QByteArray text = QStringLiteral("\nCompared with: %1\n").arg(otherName).toUtf8() + gamut_text(otherFigures);
             const auto line = [](const QString& what, double share, int inside) {
@@ -264,6 +268,15 @@ int runGamut(const QStringList& args, CliIO& io)
             io.out += text;
         }
         output.set(QStringLiteral("compare"), std::move(compare));
+    }
+    if (!imagePath.isEmpty()) {
+        CliValue image;
+        QByteArray text;
+        if (!imageGamut(session, loaded->profile, *figures.gamut->hull, imagePath, image, text, error))
+            return output.finish(output.fail(error));
+        output.set(QStringLiteral("image"), std::move(image));
+        if (!json)
+            io.out += text;
     }
     return output.finish(kExitOk);
 }
