@@ -472,7 +472,7 @@ TEST_F(LinkingTest, LinkMessages)
     krmProfile cmyk = open("default_cmyk.icc");
     krmProfile dl = makeCMYKLink(ctx, 1.0);
     EXPECT_EQ(link({cmyk, dl}, {0}), nullptr);
-    EXPECT_TRUE(logged("ColorSpace mismatch", krmErrColorSpaceCheck));
+    EXPECT_TRUE(logged("ColorSpace mismatch: profile 2 of the chain takes 'CMYK' but receives 'Lab '", krmErrColorSpaceCheck));
     krmCloseProfile(dl);
 }
 
