@@ -6,6 +6,7 @@
 #include "common/signatures/Signatures.h"
 
 #include <QCoreApplication>
+#include <QStringList>
 
 #include <set>
 #include <utility>
@@ -23,11 +24,26 @@ public:
     void runTest(krmProfile profile) override
     {
         const RawProfile raw = RawProfile::read(profile);
-        // The engine drops these entries, so they would otherwise look missing.
-        for (const RawTagEntry& e : raw.directory) {
-            const QString problem = raw.placementProblem(e);
+        // The engine drops these entries, so they would otherwise look missing. Entries sharing
+        // one block are one finding.
+        for (size_t i = 0; i < raw.directory.size(); ++i) {
+            const RawTagEntry& e = raw.directory[i];
+            QString problem = raw.placementProblem(e);
             if (problem.isEmpty())
                 continue;
+            QStringList sharing;
+            bool reported = false;
+            for (size_t j = 0; j < raw.directory.size(); ++j) {
+                const RawTagEntry& o = raw.directory[j];
+                if (j == i || o.offset != e.offset || o.size != e.size)
+                    continue;
+                reported = reported || j < i;
+                sharing << QStringLiteral("'%1'").arg(signatureText(o.signature));
+            }
+            if (reported)
+                continue;
+            if (!sharing.isEmpty())
+                problem += QLatin1Char(' ') + tr("The same data is used by %1.").arg(sharing.join(QStringLiteral(", ")));
             const bool pastFile = qint64(e.offset) + e.size > raw.bytes.size();
             addFinding(pastFile ? "TAG-PAST-END" : "TAG-PAST-SIZE", AuditError,
                        pastFile ? tr("Tag is cut off by the end of the file") : tr("Tag lies past the profile size"),
