@@ -21,7 +21,8 @@ const char kCheckHelp[] =
     "                         [--recursive] PROFILE|FOLDER...\n"
     "\n"
     "Runs the conformance check of the inspector window on each profile file (the ICC header,\n"
-    "intent channels and linking, required tags, tags integrity) and prints its findings,\n"
+    "intent channels and linking, required tags, tags integrity, colorimetric plausibility)\n"
+    "and prints its findings,\n"
     "highest severity first, as the window's \"Copy report\" does, each with its rule's code,\n"
     "then a count by severity. A FOLDER is checked file by file: every .icc, .icm and .pf file\n"
     "in it, in name order.\n"
@@ -39,7 +40,8 @@ const char kCheckHelp[] =
     "  --help                this text\n"
     "\n"
     "Exit status: 0 no file has a finding at or above the level, 3 some file has one,\n"
-    "1 a file cannot be opened at all or the output cannot be written (this wins over 3),\n"
+    "1 a file cannot be opened at all or the output or JUnit file cannot be written (this\n"
+    "wins over 3),\n"
     "2 bad usage.\n";
 
 // The profiles to check, in the order given; a folder's files sorted by path.
