@@ -2,6 +2,7 @@
 // the black point of the perceptual and saturation round trips.
 
 #include "common/audit/AuditTestBase.h"
+#include "common/audit/RawProfile.h"
 #include "common/signatures/Signatures.h"
 
 #include <QCoreApplication>
@@ -56,6 +57,7 @@ public:
 
     void runTest(krmProfile profile) override
     {
+        raw_ = RawProfile::read(profile);
         const bool v4 = krmGetProfileVersion(profile) >= 4.0;
         if (v4)
             checkLinks(profile);
@@ -66,6 +68,7 @@ public:
             if (hasAnyTag(profile, {krmSig("A2B2"), krmSig("B2A2"), krmSig("D2B2"), krmSig("B2D2")}))
                 checkBlackPoint(profile, 2, tr("Saturation"));
         }
+        raw_ = RawProfile();  // the file's bytes are not kept between runs
     }
 
 private:
@@ -88,7 +91,7 @@ private:
             addFinding("LUT-LINK", AuditError, tr("Invalid rendering intent link"),
                        QString::fromLatin1(t.name) + tr(" is linked to ") + lutName(target) +
                            tr(". In ICC v4 profiles, perceptual intent data cannot be shared with "
-                              "relative-colorimetric intent data."),
+                              "relative-colorimetric intent data.") + raw_.dataPlace(t.signature),
                        signatureText(t.signature));
         }
     }
@@ -119,7 +122,7 @@ private:
                            .arg(out)
                            .arg(wantIn)
                            .arg(wantOut)
-                           .arg(colorSpaceName(space)),
+                           .arg(colorSpaceName(space)) + raw_.dataPlace(t.signature),
                        signatureText(t.signature));
         }
     }
@@ -148,6 +151,8 @@ private:
         }
         krmCloseProfile(lab);
     }
+
+    RawProfile raw_;
 };
 
 intent_channels_test g_intentChannelsTest;

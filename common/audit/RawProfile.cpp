@@ -62,3 +62,10 @@ QString RawProfile::placementProblem(const RawTagEntry& e) const
             .arg(sig).arg(e.offset).arg(e.size).arg(declared);
     return QString();
 }
+
+QString RawProfile::dataPlace(krmTagSignature signature) const
+{
+    const RawTagEntry* e = find(signature);
+    return e ? QLatin1Char(' ') + tr("Its data starts at byte %1 and holds %2 bytes.").arg(e->offset).arg(e->size)
+             : QString();
+}

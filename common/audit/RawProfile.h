@@ -27,4 +27,7 @@ struct RawProfile {
     // Why the entry's data cannot be read from the file ("'B2A0' points past the end of the
     // file …"), or empty when it lies inside.
     QString placementProblem(const RawTagEntry& entry) const;
+    // " Its data starts at byte N and holds M bytes." for a tag of the directory, else empty:
+    // appended to the messages of findings about that tag.
+    QString dataPlace(krmTagSignature signature) const;
 };

@@ -50,6 +50,7 @@ public:
         raw_ = RawProfile::read(profile);
         requireClassTags(profile);
         checkApplicability(profile);
+        raw_ = RawProfile();  // the file's bytes are not kept between runs
     }
 
 private:
@@ -168,7 +169,7 @@ private:
                 continue;
             addFinding("TAG-NOT-APPLICABLE", AuditWarning, tr("Public tag is not applicable"),
                        tr("The profile contains the public %1 tag, whose use is not defined for this profile class.")
-                           .arg(tagName(sig)),
+                               .arg(tagName(sig)) + raw_.dataPlace(sig),
                        signatureText(sig));
         }
     }

@@ -64,9 +64,7 @@ public:
             const auto block = entry ? std::pair{entry->offset, entry->size} : std::pair{0u, 0u};
             if (entry && failedBlocks.count(block))
                 continue;
-            const QString place =
-                entry ? QLatin1Char(' ') + tr("Its data starts at byte %1 and holds %2 bytes.").arg(entry->offset).arg(entry->size)
-                      : QString();
+            const QString place = raw.dataPlace(sig);
             setCurrentTag(sig, entry ? entry->offset : 0);
             // An engine message during the read or write is already a finding of its own.
             const qsizetype before = findingCount();
