@@ -36,7 +36,7 @@ _prismet_cli()
     COMPREPLY=()
 
     if [[ $COMP_CWORD -eq 1 ]]; then
-        COMPREPLY=($(compgen -W 'info tag dump transform convert check gamut roundtrip inks dotgain
+        COMPREPLY=($(compgen -W 'info tag dump transform convert check diff gamut roundtrip inks dotgain
                                  --help --version' -- "$cur"))
         return
     fi
@@ -50,8 +50,9 @@ _prismet_cli()
                             --precision --no-optimize --json --help' ;;
         convert) options='--profile --src-profile --intent --bpc --quality -o --output --format
                           --no-optimize --help' ;;
-        check) options='--min-severity --recursive --json --help' ;;
-        gamut) options='--intent --tag --compare --json --help' ;;
+        check) options='--min-severity --ignore --junit --recursive --json --help' ;;
+        diff) options='--ignore-header --json --help' ;;
+        gamut) options='--intent --tag --compare --image --json --help' ;;
         roundtrip) options='--intent --worst --json --help' ;;
         inks) options='--intent --ramp --space --json --help' ;;
         dotgain) options='--intent --json --help' ;;
@@ -63,8 +64,11 @@ _prismet_cli()
         --profile | --src-profile | --compare)
             _prismet_cli_profiles
             return ;;
-        -o | --output)
+        -o | --output | --image)
             _prismet_cli_files 'png|jpe?g|bmp|tiff?'
+            return ;;
+        --junit)
+            _prismet_cli_files 'xml'
             return ;;
         --intent)
             COMPREPLY=($(compgen -W '0 1 2 3 perceptual relative saturation absolute' -- "$cur"))
@@ -88,7 +92,7 @@ _prismet_cli()
             COMPREPLY=($(compgen -W 'A2B0 A2B1 A2B2 B2A0 B2A1 B2A2 D2B0 D2B1 D2B2 B2D0 B2D1 B2D2
                                      0x7ffffff0' -- "$cur"))
             return ;;
-        --adaptation | --values | --precision | --quality | --worst)
+        --adaptation | --values | --precision | --quality | --worst | --ignore | --ignore-header)
             return ;;
     esac
 
