@@ -120,6 +120,9 @@ struct _krmFastWorker {
     const char* name;
     Layout in, out;
     bool fuseAlpha;  // 8-bit alpha copied inside the pixel loop
+    // The per-pixel worker, for buffers that overlap in a way the line workers would read
+    // differently (a line is read a block ahead of its writes, and the alpha with the pixel).
+    _krmTransform2Fn generic;
 
     // Matrix-shaper: per input channel and byte, the matrix column times the linearised value
     // (the first channel also carries the offset and the rounding), then the 8-bit output tables.
@@ -523,11 +526,31 @@ void CLUTLineOf(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number
     f->clutLine(f, s, d, n);
 }
 
+// In place with the same layout converts pixel by pixel alike; any other overlap goes to the
+// per-pixel worker, which defines what it gives.
+bool Overlap(const _krmTransform_struct* p, const _krmFastWorker* f, const void* in, const void* out,
+             krmUInt32Number PixelsPerLine, krmUInt32Number LineCount, const krmStride* Stride)
+{
+    const std::uintptr_t a = reinterpret_cast<std::uintptr_t>(in), b = reinterpret_cast<std::uintptr_t>(out);
+    const std::uintptr_t aEnd = a + std::uintptr_t(LineCount - 1) * Stride->BytesPerLineIn +
+                                std::uintptr_t(PixelsPerLine) * f->in.pixelSize;
+    const std::uintptr_t bEnd = b + std::uintptr_t(LineCount - 1) * Stride->BytesPerLineOut +
+                                std::uintptr_t(PixelsPerLine) * f->out.pixelSize;
+    if (aEnd <= b || bEnd <= a) return false;
+    const bool sameLayout = ((p->InputFormat ^ p->OutputFormat) & ~krmFMT_OPTIMIZED(1)) == 0;
+    return !(a == b && sameLayout && Stride->BytesPerLineIn == Stride->BytesPerLineOut);
+}
+
 template <LineFn Line>
 void FastXFORM(_krmTransform_struct* p, const void* in, void* out, krmUInt32Number PixelsPerLine,
                krmUInt32Number LineCount, const krmStride* Stride)
 {
     const _krmFastWorker* f = p->Fast;
+    if (LineCount == 0 || PixelsPerLine == 0) return;
+    if (Overlap(p, f, in, out, PixelsPerLine, LineCount, Stride)) {
+        f->generic(p, in, out, PixelsPerLine, LineCount, Stride);
+        return;
+    }
     if ((p->dwOriginalFlags & krmFlagCopyAlpha) && !f->fuseAlpha)
         _krmHandleExtraChannels(p, in, out, PixelsPerLine, LineCount, Stride);
     const krmUInt8Number* s = static_cast<const krmUInt8Number*>(in);
@@ -606,6 +629,10 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
     const int level = RequestedLevel();
     if (level == kGeneric) return nullptr;
 
+    // Only the plain integer formatters are mirrored here: Lab version 2 words, for one, are not.
+    if (!_krmIsPlainIntegerFormatter(p->FromInput, krmFormatterInput) ||
+        !_krmIsPlainIntegerFormatter(p->ToOutput, krmFormatterOutput))
+        return nullptr;
     Layout in, out;
     if (!DescribeChunky(InputFormat, &in) || !DescribeChunky(OutputFormat, &out) || in.nChan != 3) return nullptr;
 
@@ -627,6 +654,7 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
     if (!f) return nullptr;
     f->kind = kind;
     f->level = level;
+    f->generic = p->xform;
     f->in = in;
     f->out = out;
     f->fuseAlpha = (dwFlags & krmFlagCopyAlpha) && in.alpha >= 0 && out.alpha >= 0 && in.bytes == 1 && out.bytes == 1;
