@@ -585,5 +585,7 @@ typedef struct {
 const _krmPrelin8Data* _krmOptimizedPrelin8(const krmPipeline* Lut);
 // True when the parameters use the built-in 16-bit tetrahedral routine.
 krmBool _krmIsTetrahedral16(const krmInterpParams* p);
+// True when the parameters use the built-in 16-bit routine for four inputs.
+krmBool _krmIsEval4Inputs16(const krmInterpParams* p);
 
 // ==== END OPTIMISATION ====

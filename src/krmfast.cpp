@@ -114,6 +114,17 @@ inline void Store16(krmUInt8Number* p, krmUInt16Number v) { std::memcpy(p, &v, 2
 
 enum FastKind { kMatShaper, kCLUT };
 
+// The gamut check's one-output 3-input grid, indexed like a CLUT's, and per node whether the whole
+// cell above it is zero (in gamut): a pixel there needs no interpolation.
+struct _krmGamutGrid {
+    krmUInt32Number Base[3][256];
+    krmUInt64Number Key[3][256];
+    krmUInt32Number Domain[3];
+    krmUInt32Number Stride[3];
+    krmUInt16Number* Table;
+    krmUInt8Number* ZeroCell;
+};
+
 struct _krmFastWorker {
     FastKind kind;
     int level;
@@ -131,15 +142,19 @@ struct _krmFastWorker {
 
     // CLUT: per input byte the cell offset, upper-neighbour offset and fraction; for 16-bit input
     // the domain and stride of each input; the nodes, padded so four outputs can always be read.
-    krmUInt32Number nOutputs;
-    krmUInt32Number Base[3][256];
-    krmUInt32Number Upper[3][256];
-    krmUInt32Number Rest[3][256];
-    krmUInt64Number Key[3][256];  // fraction above, upper-neighbour offset below: the sort key
-    krmUInt32Number Domain[3];
-    krmUInt32Number Stride[3];
+    // With four inputs the first is interpolated linearly between two tetrahedral evaluations of
+    // the other three.
+    krmUInt32Number nInputs, nOutputs;
+    krmUInt32Number Base[4][256];
+    krmUInt32Number Upper[4][256];
+    krmUInt32Number Rest[4][256];
+    krmUInt64Number Key[4][256];  // fraction above, upper-neighbour offset below: the sort key
+    krmUInt32Number Domain[4];
+    krmUInt32Number Stride[4];
     krmUInt16Number* Table;
-    void (*clutLine)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n);
+    _krmGamutGrid* Gamut;  // the gamut check's grid, or null
+    void (*clutLine)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n,
+                     const krmUInt16Number* alarm);
 };
 
 namespace {
@@ -147,13 +162,13 @@ namespace {
 // A line's layout copied out of the worker data into locals: byte stores could alias the fields,
 // which would make the compiler reload them for every sample.
 struct Offsets {
-    krmUInt32Number in[3], ia, ps, out[4], oa, pd, outN, inBytes, outBytes, domain[3], stride[3];
+    krmUInt32Number in[4], ia, ps, out[4], oa, pd, outN, inBytes, outBytes, domain[4], stride[4];
     bool alpha;
     explicit Offsets(const _krmFastWorker* f)
         : ia(krmUInt32Number(f->in.alpha)), ps(f->in.pixelSize), oa(krmUInt32Number(f->out.alpha)),
           pd(f->out.pixelSize), outN(f->out.nChan), inBytes(f->in.bytes), outBytes(f->out.bytes), alpha(f->fuseAlpha)
     {
-        for (int i = 0; i < 3; i++) {
+        for (int i = 0; i < 4; i++) {
             in[i] = f->in.off[i];
             domain[i] = f->Domain[i];
             stride[i] = f->Stride[i];
@@ -224,7 +239,8 @@ inline void MatShaperPixel(const _krmFastWorker* f, const L& l, const krmUInt8Nu
 }
 
 template <class L>
-void MatShaperLinePortable(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
+void MatShaperLinePortable(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n,
+                           const krmUInt16Number*)
 {
     const L l(f);
     for (krmUInt32Number i = 0; i < n; i++, s += l.ps, d += l.pd) MatShaperPixel(f, l, s, d);
@@ -246,7 +262,7 @@ __attribute__((target("sse2"))) inline __m128i MatShaperSum128(const _krmFastWor
 // the work is table loads, not arithmetic.
 template <class L>
 __attribute__((target("sse2"))) void MatShaperLineSSE2(const _krmFastWorker* f, const krmUInt8Number* s,
-                                                       krmUInt8Number* d, krmUInt32Number n)
+                                                       krmUInt8Number* d, krmUInt32Number n, const krmUInt16Number*)
 {
     const L l(f);
     const __m128i lo = _mm_setzero_si128(), hi = _mm_set1_epi16(std::int16_t(kShaperSteps - 1));
@@ -283,6 +299,10 @@ struct Cells {
     alignas(64) krmUInt32Number off[kBlock][4];  // base, A, B, C
     alignas(64) krmUInt32Number w[kBlock][4];    // c0, A, B, C weights
     alignas(64) krmUInt16Number out[kBlock][4];
+    // Four inputs: the first input's upper-neighbour offset and fraction, and the lower evaluation.
+    alignas(64) krmUInt32Number lerpUpper[kBlock];
+    alignas(64) krmUInt32Number lerpRest[kBlock];
+    alignas(64) krmUInt16Number low[kBlock][4];
 };
 
 inline krmUInt64Number SortKey(krmUInt32Number rest, krmUInt32Number upper)
@@ -290,8 +310,8 @@ inline krmUInt64Number SortKey(krmUInt32Number rest, krmUInt32Number upper)
     return (krmUInt64Number(rest) << 32) | upper;
 }
 
-inline void PrepareCell(Cells& c, krmUInt32Number k, krmUInt32Number base, krmUInt64Number x, krmUInt64Number y,
-                        krmUInt64Number z)
+inline void MakeCell(krmUInt32Number* off, krmUInt32Number* w, krmUInt32Number base, krmUInt64Number x,
+                     krmUInt64Number y, krmUInt64Number z)
 {
     const krmUInt32Number X1 = krmUInt32Number(x), Y1 = krmUInt32Number(y), Z1 = krmUInt32Number(z);
     // Sorted descending with masks rather than branches: random pixels would defeat prediction.
@@ -306,14 +326,41 @@ inline void PrepareCell(Cells& c, krmUInt32Number k, krmUInt32Number base, krmUI
     order(a, b);
     const krmUInt32Number rp = krmUInt32Number(a >> 32), rq = krmUInt32Number(b >> 32), rs = krmUInt32Number(cl >> 32);
     const krmUInt32Number A = krmUInt32Number(a);
-    c.off[k][0] = base;
-    c.off[k][1] = base + A;
-    c.off[k][2] = base + A + krmUInt32Number(b);
-    c.off[k][3] = base + X1 + Y1 + Z1;
-    c.w[k][0] = 65536 - rp;
-    c.w[k][1] = rp - rq;
-    c.w[k][2] = rq - rs;
-    c.w[k][3] = rs;
+    off[0] = base;
+    off[1] = base + A;
+    off[2] = base + A + krmUInt32Number(b);
+    off[3] = base + X1 + Y1 + Z1;
+    w[0] = 65536 - rp;
+    w[1] = rp - rq;
+    w[2] = rq - rs;
+    w[3] = rs;
+}
+
+inline void PrepareCell(Cells& c, krmUInt32Number k, krmUInt32Number base, krmUInt64Number x, krmUInt64Number y,
+                        krmUInt64Number z)
+{
+    MakeCell(c.off[k], c.w[k], base, x, y, z);
+}
+
+// The cell of a 16-bit input: adds its node offset to *base and returns its sort key. The division
+// (a + 0x7FFF) / 0xFFFF is done without one: exact below 2^24 + 2^15, and a grid has at most 256
+// points per input.
+inline krmUInt64Number Cell16(krmUInt32Number v, krmUInt32Number domain, krmUInt32Number stride, krmUInt32Number* base)
+{
+    const krmUInt32Number a = v * domain;
+    const krmUInt32Number x = a + 0x7FFFu;
+    const krmUInt32Number fk = a + ((x + (x >> 16) + 1) >> 16);
+    *base += (fk >> 16) * stride;
+    // No upper neighbour for the last code or a one-point grid; masks, not branches.
+    const krmUInt32Number upper = domain == 0 ? 0 : stride;
+    return SortKey(fk & 0xFFFF, upper & (0u - krmUInt32Number(v != 0xFFFF)));
+}
+
+// The linear step of the first of four inputs, l + (((h - l) a + 0x8000) >> 16), all in unsigned
+// 32 bits: a h + (65536 - a) l + 0x8000 stays below 2^32.
+inline krmUInt16Number Lerp(krmUInt32Number a, krmUInt32Number l, krmUInt32Number h)
+{
+    return krmUInt16Number((a * h + (65536u - a) * l + 0x8000u) >> 16);
 }
 
 // c0 + ((t + (t >> 16)) >> 16) with t = R + 0x8001 is, with T = 65536 c0 + t (never negative and
@@ -425,33 +472,64 @@ struct RuntimeCLUTOffsets : Offsets {
     using Offsets::Offsets;
 };
 
-// Fills the cells of up to kBlock pixels from 8- or 16-bit input.
-template <class L>
+// Fills the cells of up to kBlock pixels from 8- or 16-bit input; the last three inputs pick the
+// tetrahedron.
+template <int NIn, class L>
 void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, Cells& c, krmUInt32Number count)
 {
+    constexpr int t = NIn - 3;
     if (l.inBytes == 1) {
         for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
-            const krmUInt32Number r = s[l.in[0]], g = s[l.in[1]], b = s[l.in[2]];
-            PrepareCell(c, k, f->Base[0][r] + f->Base[1][g] + f->Base[2][b], f->Key[0][r], f->Key[1][g], f->Key[2][b]);
+            const krmUInt32Number x = s[l.in[t]], y = s[l.in[t + 1]], z = s[l.in[t + 2]];
+            krmUInt32Number base = f->Base[t][x] + f->Base[t + 1][y] + f->Base[t + 2][z];
+            if constexpr (NIn == 4) {
+                const krmUInt32Number v = s[l.in[0]];
+                base += f->Base[0][v];
+                c.lerpUpper[k] = f->Upper[0][v];
+                c.lerpRest[k] = f->Rest[0][v];
+            }
+            PrepareCell(c, k, base, f->Key[t][x], f->Key[t + 1][y], f->Key[t + 2][z]);
         }
         return;
     }
     for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
         krmUInt32Number base = 0;
         krmUInt64Number key[3];
-        for (int ch = 0; ch < 3; ch++) {
-            const krmUInt32Number v = Load16(s + l.in[ch]);
-            const krmUInt32Number a = v * l.domain[ch];
-            // (a + 0x7FFF) / 0xFFFF without a division: exact below 2^24 + 2^15, and a grid has at
-            // most 256 points per input.
-            const krmUInt32Number x = a + 0x7FFFu;
-            const krmUInt32Number fk = a + ((x + (x >> 16) + 1) >> 16);
-            base += (fk >> 16) * l.stride[ch];
-            // No upper neighbour for the last code or a one-point grid; masks, not branches.
-            const krmUInt32Number upper = l.domain[ch] == 0 ? 0 : l.stride[ch];
-            key[ch] = SortKey(fk & 0xFFFF, upper & (0u - krmUInt32Number(v != 0xFFFF)));
+        for (int ch = 0; ch < 3; ch++) key[ch] = Cell16(Load16(s + l.in[t + ch]), l.domain[t + ch], l.stride[t + ch], &base);
+        if constexpr (NIn == 4) {
+            const krmUInt64Number k0 = Cell16(Load16(s + l.in[0]), l.domain[0], l.stride[0], &base);
+            c.lerpUpper[k] = krmUInt32Number(k0);
+            c.lerpRest[k] = krmUInt32Number(k0 >> 32);
         }
         PrepareCell(c, k, base, key[0], key[1], key[2]);
+    }
+}
+
+// The gamut check of up to kBlock pixels: the out-of-gamut ones take the alarm codes.
+template <class L>
+void GamutBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, Cells& c, krmUInt32Number count,
+                const krmUInt16Number* alarm)
+{
+    const _krmGamutGrid* g = f->Gamut;
+    const krmUInt16Number* t = g->Table;
+    for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
+        krmUInt32Number base = 0;
+        krmUInt64Number key[3];
+        if (l.inBytes == 1) {
+            const krmUInt32Number x = s[l.in[0]], y = s[l.in[1]], z = s[l.in[2]];
+            base = g->Base[0][x] + g->Base[1][y] + g->Base[2][z];
+            if (g->ZeroCell[base]) continue;
+            key[0] = g->Key[0][x];
+            key[1] = g->Key[1][y];
+            key[2] = g->Key[2][z];
+        } else {
+            for (int ch = 0; ch < 3; ch++) key[ch] = Cell16(Load16(s + l.in[ch]), g->Domain[ch], g->Stride[ch], &base);
+            if (g->ZeroCell[base]) continue;
+        }
+        krmUInt32Number off[4], w[4];
+        MakeCell(off, w, base, key[0], key[1], key[2]);
+        if (Tetra(t[off[0]], t[off[1]], t[off[2]], t[off[3]], w) == 0) continue;
+        for (krmUInt32Number o = 0; o < 4; o++) c.out[k][o] = alarm[o];
     }
 }
 
@@ -487,16 +565,26 @@ void StoreBlock(const L& l, const Cells& c, const krmUInt8Number* s, krmUInt8Num
     }
 }
 
-template <InterpolateFn Interpolate, class L>
-void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
+template <InterpolateFn Interpolate, class L, int NIn>
+void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n,
+              const krmUInt16Number* alarm)
 {
     Cells c;
     std::memset(c.out, 0, sizeof c.out);  // a short block still converts whole rows of words
     const L l(f);
     while (n > 0) {
         const krmUInt32Number count = std::min(n, kBlock);
-        PrepareBlock(f, l, s, c, count);
+        PrepareBlock<NIn>(f, l, s, c, count);
         Interpolate(f, c, count);
+        if constexpr (NIn == 4) {
+            std::memcpy(c.low, c.out, sizeof c.out);
+            for (krmUInt32Number k = 0; k < count; k++)
+                for (int j = 0; j < 4; j++) c.off[k][j] += c.lerpUpper[k];
+            Interpolate(f, c, count);
+            for (krmUInt32Number k = 0; k < count; k++)
+                for (int o = 0; o < 4; o++) c.out[k][o] = Lerp(c.lerpRest[k], c.low[k][o], c.out[k][o]);
+        }
+        if (f->Gamut) GamutBlock(f, l, s, c, count, alarm);
         StoreBlock(l, c, s, d, count);
         s += count * l.ps;
         d += count * l.pd;
@@ -504,16 +592,18 @@ void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* 
     }
 }
 
-typedef void (*LineFn)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n);
+typedef void (*LineFn)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n,
+                       const krmUInt16Number* alarm);
 
 // The line routine for an interpolation kernel and the worker's layout.
 template <InterpolateFn Interpolate>
 LineFn CLUTLineFor(const _krmFastWorker* f)
 {
-    if (RGBToCMYK<1, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<1, 1>>;
-    if (RGBToCMYK<2, 2>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 2>>;
-    if (RGBToCMYK<2, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 1>>;
-    return CLUTLine<Interpolate, RuntimeCLUTOffsets>;
+    if (f->nInputs == 4) return CLUTLine<Interpolate, RuntimeCLUTOffsets, 4>;
+    if (RGBToCMYK<1, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<1, 1>, 3>;
+    if (RGBToCMYK<2, 2>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 2>, 3>;
+    if (RGBToCMYK<2, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 1>, 3>;
+    return CLUTLine<Interpolate, RuntimeCLUTOffsets, 3>;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -521,9 +611,10 @@ LineFn CLUTLineFor(const _krmFastWorker* f)
 // ---------------------------------------------------------------------------------------------
 
 // The CLUT line routine depends on the layout: kept in the worker data.
-void CLUTLineOf(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n)
+void CLUTLineOf(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n,
+                const krmUInt16Number* alarm)
 {
-    f->clutLine(f, s, d, n);
+    f->clutLine(f, s, d, n, alarm);
 }
 
 // In place with the same layout converts pixel by pixel alike; any other overlap goes to the
@@ -553,10 +644,15 @@ void FastXFORM(_krmTransform_struct* p, const void* in, void* out, krmUInt32Numb
     }
     if ((p->dwOriginalFlags & krmFlagCopyAlpha) && !f->fuseAlpha)
         _krmHandleExtraChannels(p, in, out, PixelsPerLine, LineCount, Stride);
+    // The alarm codes as they are now: they may change after the transform is made.
+    const krmUInt16Number* alarm =
+        f->Gamut ? static_cast<const _krmAlarmCodesChunkType*>(_krmContextGetClientChunk(p->ContextID, AlarmCodesContext))
+                       ->AlarmCodes
+                 : nullptr;
     const krmUInt8Number* s = static_cast<const krmUInt8Number*>(in);
     krmUInt8Number* d = static_cast<krmUInt8Number*>(out);
     for (krmUInt32Number l = 0; l < LineCount; l++) {
-        Line(f, s, d, PixelsPerLine);
+        Line(f, s, d, PixelsPerLine, alarm);
         s += Stride->BytesPerLineIn;
         d += Stride->BytesPerLineOut;
     }
@@ -594,6 +690,7 @@ bool BuildCLUT(_krmFastWorker* f, const krmInterpParams* params, const _krmPreli
         for (krmUInt32Number i = 0; i < params->nInputs; i++) n *= params->nSamples[i];
         return n;
     }();
+    f->nInputs = prelin ? 3 : params->nInputs;
     f->nOutputs = prelin ? prelin->nOutputs : params->nOutputs;
     f->Table = static_cast<krmUInt16Number*>(krmMallocZero(ctx, (nValues + 8) * sizeof(krmUInt16Number)));
     if (!f->Table) return false;
@@ -604,9 +701,9 @@ bool BuildCLUT(_krmFastWorker* f, const krmInterpParams* params, const _krmPreli
         std::memcpy(f->Upper, prelin->Upper, sizeof f->Upper);
         std::memcpy(f->Rest, prelin->Rest, sizeof f->Rest);
     }
-    for (int ch = 0; ch < 3 && !prelin; ch++) {
+    for (krmUInt32Number ch = 0; ch < f->nInputs && !prelin; ch++) {
         f->Domain[ch] = params->Domain[ch];
-        f->Stride[ch] = params->opta[2 - ch];
+        f->Stride[ch] = params->opta[f->nInputs - 1 - ch];
         for (krmUInt32Number v = 0; v < 256; v++) {
             const krmUInt32Number a = v * 257u * f->Domain[ch];
             const krmUInt32Number fk = a + (a + 0x7FFFu) / 0xFFFFu;
@@ -615,8 +712,62 @@ bool BuildCLUT(_krmFastWorker* f, const krmInterpParams* params, const _krmPreli
             f->Upper[ch][v] = (v == 255 || f->Domain[ch] == 0) ? 0 : f->Stride[ch];
         }
     }
-    for (int ch = 0; ch < 3; ch++)
+    for (krmUInt32Number ch = 0; ch < f->nInputs; ch++)
         for (int v = 0; v < 256; v++) f->Key[ch][v] = SortKey(f->Rest[ch][v], f->Upper[ch][v]);
+    return true;
+}
+
+// The gamut check's grid when it is the one its creation makes: a lone 16-bit CLUT stage of three
+// inputs and one output with the built-in tetrahedral routine. Its pipeline passes words through
+// single precision and back, which gives every word back unchanged, so the grid alone decides.
+const krmInterpParams* GamutGridOf(const krmPipeline* g)
+{
+    if (!g || g->InputChannels != 3 || g->OutputChannels != 1) return nullptr;
+    const krmStage* s = g->Elements;
+    if (!s || s->Next || s->Type != krmSigCLutElemType) return nullptr;
+    const krmStageCLutData* d = static_cast<const krmStageCLutData*>(s->Data);
+    if (d->HasFloatValues) return nullptr;
+    const krmInterpParams* p = d->Params;
+    if (!p || p->nInputs != 3 || p->nOutputs != 1 || !_krmIsTetrahedral16(p)) return nullptr;
+    for (int ch = 0; ch < 3; ch++)
+        if (p->Domain[ch] >= 256) return nullptr;
+    return p;
+}
+
+bool BuildGamut(_krmFastWorker* f, const krmInterpParams* p, krmContext ctx)
+{
+    _krmGamutGrid* g = static_cast<_krmGamutGrid*>(krmMallocZero(ctx, sizeof(_krmGamutGrid)));
+    if (!g) return false;
+    f->Gamut = g;
+    const krmUInt32Number nodes = p->nSamples[0] * p->nSamples[1] * p->nSamples[2];
+    g->Table = static_cast<krmUInt16Number*>(krmMallocZero(ctx, (nodes + 8) * sizeof(krmUInt16Number)));
+    g->ZeroCell = static_cast<krmUInt8Number*>(krmMallocZero(ctx, nodes));
+    if (!g->Table || !g->ZeroCell) return false;
+    std::memcpy(g->Table, p->Table, nodes * sizeof(krmUInt16Number));
+    for (int ch = 0; ch < 3; ch++) {
+        g->Domain[ch] = p->Domain[ch];
+        g->Stride[ch] = p->opta[2 - ch];
+        for (krmUInt32Number v = 0; v < 256; v++) {
+            const krmUInt32Number a = v * 257u * g->Domain[ch];
+            const krmUInt32Number fk = a + (a + 0x7FFFu) / 0xFFFFu;
+            g->Base[ch][v] = (fk >> 16) * g->Stride[ch];
+            const krmUInt32Number upper = (v == 255 || g->Domain[ch] == 0) ? 0 : g->Stride[ch];
+            g->Key[ch][v] = SortKey(fk & 0xFFFF, upper);
+        }
+    }
+    // A cell's corners: its node and the upper neighbours that exist (none past the last node).
+    for (krmUInt32Number i = 0; i <= g->Domain[0]; i++)
+        for (krmUInt32Number j = 0; j <= g->Domain[1]; j++)
+            for (krmUInt32Number k = 0; k <= g->Domain[2]; k++) {
+                const krmUInt32Number n = i * g->Stride[0] + j * g->Stride[1] + k * g->Stride[2];
+                const krmUInt32Number ui = i < g->Domain[0] ? g->Stride[0] : 0;
+                const krmUInt32Number uj = j < g->Domain[1] ? g->Stride[1] : 0;
+                const krmUInt32Number uk = k < g->Domain[2] ? g->Stride[2] : 0;
+                bool zero = true;
+                for (int c = 0; c < 8 && zero; c++)
+                    zero = g->Table[n + ((c & 1) ? ui : 0) + ((c & 2) ? uj : 0) + ((c & 4) ? uk : 0)] == 0;
+                g->ZeroCell[n] = zero;
+            }
     return true;
 }
 
@@ -625,7 +776,12 @@ bool BuildCLUT(_krmFastWorker* f, const krmInterpParams* params, const _krmPreli
 _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number InputFormat,
                                       krmUInt32Number OutputFormat, krmUInt32Number dwFlags)
 {
-    if (!p->Lut || (dwFlags & (krmFlagNullTransform | krmFlagGamutCheck))) return nullptr;
+    if (!p->Lut || (dwFlags & krmFlagNullTransform)) return nullptr;
+    const krmInterpParams* gamut = nullptr;
+    if (dwFlags & krmFlagGamutCheck) {
+        gamut = GamutGridOf(p->GamutCheck);
+        if (!gamut) return nullptr;
+    }
     const int level = RequestedLevel();
     if (level == kGeneric) return nullptr;
 
@@ -634,18 +790,23 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
         !_krmIsPlainIntegerFormatter(p->ToOutput, krmFormatterOutput))
         return nullptr;
     Layout in, out;
-    if (!DescribeChunky(InputFormat, &in) || !DescribeChunky(OutputFormat, &out) || in.nChan != 3) return nullptr;
+    if (!DescribeChunky(InputFormat, &in) || !DescribeChunky(OutputFormat, &out)) return nullptr;
+    if (gamut && in.nChan != 3) return nullptr;
 
     const _krmMatShaper8Data* ms = _krmOptimizedMatShaper(p->Lut);
     const _krmPrelin8Data* prelin = _krmOptimizedPrelin8(p->Lut);
     const krmInterpParams* clut = _krmOptimizedPlainCLUT(p->Lut);
+    auto gridFits = [&in](const krmInterpParams* c) {
+        for (krmUInt32Number i = 0; i < in.nChan; i++)
+            if (c->Domain[i] >= 256) return false;
+        return in.nChan == 3 ? bool(_krmIsTetrahedral16(c)) : bool(_krmIsEval4Inputs16(c));
+    };
     FastKind kind;
-    if (ms && in.bytes == 1 && out.bytes == 1 && out.nChan == 3)
+    if (ms && in.nChan == 3 && in.bytes == 1 && out.bytes == 1 && out.nChan == 3 && !gamut)
         kind = kMatShaper;
-    else if (prelin && in.bytes == 1 && (prelin->nOutputs == out.nChan))
+    else if (prelin && in.nChan == 3 && in.bytes == 1 && (prelin->nOutputs == out.nChan))
         kind = kCLUT;
-    else if (clut && clut->nInputs == 3 && clut->nOutputs == out.nChan && _krmIsTetrahedral16(clut) &&
-             clut->Domain[0] < 256 && clut->Domain[1] < 256 && clut->Domain[2] < 256)
+    else if (clut && clut->nInputs == in.nChan && clut->nOutputs == out.nChan && gridFits(clut))
         kind = kCLUT;
     else
         return nullptr;
@@ -660,7 +821,9 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
     f->fuseAlpha = (dwFlags & krmFlagCopyAlpha) && in.alpha >= 0 && out.alpha >= 0 && in.bytes == 1 && out.bytes == 1;
     p->Fast = f;
 
-    const bool ok = kind == kMatShaper ? BuildMatShaper(f, ms) : BuildCLUT(f, clut, prelin, p->ContextID);
+    const bool ok = kind == kMatShaper ? BuildMatShaper(f, ms)
+                                       : BuildCLUT(f, clut, prelin, p->ContextID) &&
+                                             (!gamut || BuildGamut(f, gamut, p->ContextID));
     if (!ok) {
         _krmFreeFastWorker(p);
         return nullptr;
@@ -698,6 +861,11 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
 void _krmFreeFastWorker(_krmTransform_struct* p)
 {
     if (!p->Fast) return;
+    if (_krmGamutGrid* g = p->Fast->Gamut) {
+        krmFree(p->ContextID, g->Table);
+        krmFree(p->ContextID, g->ZeroCell);
+        krmFree(p->ContextID, g);
+    }
     krmFree(p->ContextID, p->Fast->Table);
     krmFree(p->ContextID, p->Fast);
     p->Fast = nullptr;

@@ -121,6 +121,11 @@ std::vector<krmUInt8Number> Convert(const char* level, const Case& c, const std:
     krmTransform t = Make(c, chain);
     EXPECT_NE(t, nullptr);
     if (!t) return {};
+    // Alarm codes set after the transform is made still count.
+    const krmUInt16Number alarm[16] = {0x1234, 0xFEDC, 0x00FF, 0xFF00, 0x4321};
+    krmUInt16Number saved[16];
+    krmGetAlarmCodes(nullptr, saved);
+    if (c.mode == kProofGamut) krmSetAlarmCodes(nullptr, alarm);
     const char* n = _krmFastWorkerName(t);
     *name = n ? n : "";
     const krmUInt32Number inSize = PixelBytes(c.in), outSize = PixelBytes(c.out);
@@ -137,6 +142,7 @@ std::vector<krmUInt8Number> Convert(const char* level, const Case& c, const std:
         krmDoTransform(t, src.data() + (kLines - 1) * stride, out.data() + (kLines - 1) * stride, kLine);
     }
     krmDeleteTransform(t);
+    krmSetAlarmCodes(nullptr, saved);
     return out;
 }
 
@@ -178,12 +184,18 @@ const Case kCases[] = {
     {"RGB8 to gray8", {sRGB, Gray}, RGB8, Fmt(krmPT_GRAY, 1, 1), 0, kPlain, ""},
     {"gray8 to RGB8", {Gray, sRGB}, Fmt(krmPT_GRAY, 1, 1), RGB8, 0, kPlain, ""},
     // Four inputs.
-    {"CMYK8 to RGB8", {CMYK, sRGB}, CMYK8, RGB8, 0, kPlain, ""},
-    {"CMYK16 with alpha to BGRA8", {CMYK, sRGB}, CMYK16 | A1, BGRA8, krmFlagCopyAlpha, kPlain, ""},
-    {"KCMY16 to CMYK16", {CMYK, CMYK}, CMYK16 | SF, CMYK16, 0, kPlain, ""},
+    {"CMYK8 to RGB8", {CMYK, sRGB}, CMYK8, RGB8, 0, kPlain, "clut"},
+    {"CMYK16 with alpha to BGRA8", {CMYK, sRGB}, CMYK16 | A1, BGRA8, krmFlagCopyAlpha, kPlain, "clut"},
+    {"KCMY16 to CMYK16", {CMYK, CMYK}, CMYK16 | SF, CMYK16, 0, kPlain, "clut"},
+    {"CMYK8 with alpha to CMYK8", {CMYK, CMYK}, CMYK8 | A1, CMYK8 | A1, krmFlagCopyAlpha, kPlain, "clut"},
+    {"CMYK8 min-is-white to RGB8", {CMYK, sRGB}, CMYK8 | FL, RGB8, 0, kPlain, ""},
+    {"CMYK16 byte-swapped to RGB16", {CMYK, sRGB}, CMYK16 | EN, RGB16, 0, kPlain, ""},
     // Proofing with the gamut alarm.
-    {"proof RGBA8 to BGRA8", {sRGB, CMYK, sRGB}, RGBA8, BGRA8, krmFlagCopyAlpha, kProofGamut, ""},
-    {"proof RGB16", {sRGB, CMYK, sRGB}, RGB16, RGB16, 0, kProofGamut, ""},
+    {"proof RGBA8 to BGRA8", {sRGB, CMYK, sRGB}, RGBA8, BGRA8, krmFlagCopyAlpha, kProofGamut, "clut"},
+    {"proof RGB8 to RGB16", {sRGB, CMYK, sRGB}, RGB8, RGB16, 0, kProofGamut, "clut"},
+    {"proof RGB16", {sRGB, CMYK, sRGB}, RGB16, RGB16, 0, kProofGamut, "clut"},
+    {"proof BGR16 to CMYK8", {sRGB, CMYK, CMYK}, RGB16 | SW, CMYK8, 0, kProofGamut, "clut"},
+    {"proof through a matrix-shaper", {sRGB, Adobe, sRGB}, BGRA8, BGRA8, krmFlagCopyAlpha, kProofGamut, "clut"},
 };
 
 class PixelPaths : public testing::TestWithParam<Case> {};
