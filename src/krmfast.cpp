@@ -113,16 +113,19 @@ inline void Store16(krmUInt8Number* p, krmUInt16Number v) { std::memcpy(p, &v, 2
 // ---------------------------------------------------------------------------------------------
 
 enum FastKind { kMatShaper, kCLUT };
+enum CellState : krmUInt8Number { kMixed = 0, kAllIn = 1, kAllOut = 2 };
 
-// The gamut check's one-output 3-input grid, indexed like a CLUT's, and per node whether the whole
-// cell above it is zero (in gamut): a pixel there needs no interpolation.
+// The gamut check's one-output 3-input grid, indexed like a CLUT's, and per node whether the corners
+// of the cell above it are all zero (in gamut), all above zero (out: the interpolated value, with
+// weights summing to 65536 and the base corner's at least 1, rounds to at least 1) or mixed. Only a
+// pixel in a mixed cell needs the interpolation.
 struct _krmGamutGrid {
     krmUInt32Number Base[3][256];
     krmUInt64Number Key[3][256];
     krmUInt32Number Domain[3];
     krmUInt32Number Stride[3];
     krmUInt16Number* Table;
-    krmUInt8Number* ZeroCell;
+    krmUInt8Number* CellState;
 };
 
 struct _krmFastWorker {
@@ -130,7 +133,7 @@ struct _krmFastWorker {
     int level;
     const char* name;
     Layout in, out;
-    bool fuseAlpha;  // 8-bit alpha copied inside the pixel loop
+    bool fuseAlpha;  // the alpha copied inside the pixel loop
     // The per-pixel worker, for buffers that overlap in a way the line workers would read
     // differently (a line is read a block ahead of its writes, and the alpha with the pixel).
     _krmTransform2Fn generic;
@@ -453,7 +456,7 @@ struct RGBToCMYK : Offsets {
     static constexpr krmUInt32Number in[3] = {0, InBytes, 2 * InBytes};
     static constexpr krmUInt32Number ps = 3 * InBytes, pd = 4 * OutBytes, inBytes = InBytes, outBytes = OutBytes,
                                       outN = 4;
-    static constexpr bool alpha = false, contiguous = true;
+    static constexpr bool alpha = false, contiguous = true, wholePixel = false;
     using Offsets::Offsets;
     static bool Matches(const _krmFastWorker* f)
     {
@@ -468,9 +471,53 @@ struct RGBToCMYK : Offsets {
 };
 
 struct RuntimeCLUTOffsets : Offsets {
-    static constexpr bool contiguous = false;
+    static constexpr bool contiguous = false, wholePixel = false;
     using Offsets::Offsets;
 };
+
+// The proofing view's layouts: NIn adjacent colour samples and one alpha sample in, 8-bit pixels
+// of four bytes with the alpha out, each pixel written with one store.
+template <krmUInt32Number InBytes, krmUInt32Number NIn, krmUInt32Number O0, krmUInt32Number O1, krmUInt32Number O2,
+          krmUInt32Number OA>
+struct ToPixel32 : Offsets {
+    static constexpr krmUInt32Number in[4] = {0, InBytes, 2 * InBytes, 3 * InBytes}, out[4] = {O0, O1, O2, 0};
+    static constexpr krmUInt32Number ps = (NIn + 1) * InBytes, ia = NIn * InBytes, pd = 4, oa = OA,
+                                      inBytes = InBytes, outBytes = 1, outN = 3;
+    static constexpr bool alpha = true, contiguous = false, wholePixel = true;
+    using Offsets::Offsets;
+    static bool Matches(const _krmFastWorker* f)
+    {
+        if (f->in.bytes != InBytes || f->in.nChan != NIn || f->in.pixelSize != ps || f->in.alpha != krmInt32Number(ia))
+            return false;
+        for (krmUInt32Number i = 0; i < NIn; i++)
+            if (f->in.off[i] != in[i]) return false;
+        return f->fuseAlpha && f->out.bytes == 1 && f->out.nChan == 3 && f->out.pixelSize == 4 &&
+               f->out.alpha == krmInt32Number(OA) && f->out.off[0] == O0 && f->out.off[1] == O1 && f->out.off[2] == O2;
+    }
+};
+
+// The extra-channel copy's conversions between 8- and 16-bit samples.
+template <class L>
+inline void CopyAlpha(const L& l, const krmUInt8Number* s, krmUInt8Number* d)
+{
+    if (l.inBytes == l.outBytes)
+        std::memcpy(d, s, l.inBytes);
+    else if (l.inBytes == 2)
+        *d = From16To8(Load16(s));
+    else
+        Store16(d, krmUInt16Number(*s * 257u));
+}
+
+// Words to bytes as the formatters round, the whole block at once so that it vectorises:
+// (w * 65281 + 2^23) >> 24 equals (t - (t >> 8)) >> 8 with t = w + 128 for every word.
+inline void BlockTo8(const Cells& c, krmUInt8Number* bytes)
+{
+    const krmUInt16Number* w = &c.out[0][0];
+    for (krmUInt32Number i = 0; i < kBlock * 4; i++) {
+        const krmUInt32Number t = krmUInt32Number(w[i]) + 128;
+        bytes[i] = krmUInt8Number((t - (t >> 8)) >> 8);
+    }
+}
 
 // Fills the cells of up to kBlock pixels from 8- or 16-bit input; the last three inputs pick the
 // tetrahedron.
@@ -515,20 +562,24 @@ void GamutBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, Ce
     for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
         krmUInt32Number base = 0;
         krmUInt64Number key[3];
+        krmUInt8Number state;
         if (l.inBytes == 1) {
             const krmUInt32Number x = s[l.in[0]], y = s[l.in[1]], z = s[l.in[2]];
             base = g->Base[0][x] + g->Base[1][y] + g->Base[2][z];
-            if (g->ZeroCell[base]) continue;
+            state = g->CellState[base];
             key[0] = g->Key[0][x];
             key[1] = g->Key[1][y];
             key[2] = g->Key[2][z];
         } else {
             for (int ch = 0; ch < 3; ch++) key[ch] = Cell16(Load16(s + l.in[ch]), g->Domain[ch], g->Stride[ch], &base);
-            if (g->ZeroCell[base]) continue;
+            state = g->CellState[base];
         }
-        krmUInt32Number off[4], w[4];
-        MakeCell(off, w, base, key[0], key[1], key[2]);
-        if (Tetra(t[off[0]], t[off[1]], t[off[2]], t[off[3]], w) == 0) continue;
+        if (state == kAllIn) continue;
+        if (state == kMixed) {
+            krmUInt32Number off[4], w[4];
+            MakeCell(off, w, base, key[0], key[1], key[2]);
+            if (Tetra(t[off[0]], t[off[1]], t[off[2]], t[off[3]], w) == 0) continue;
+        }
         for (krmUInt32Number o = 0; o < 4; o++) c.out[k][o] = alarm[o];
     }
 }
@@ -540,28 +591,36 @@ void StoreBlock(const L& l, const Cells& c, const krmUInt8Number* s, krmUInt8Num
         if constexpr (L::outBytes == 2) {
             std::memcpy(d, c.out, count * 8);
         } else {
-            // The whole block at once, so that it vectorises: (w * 65281 + 2^23) >> 24 equals
-            // (t - (t >> 8)) >> 8 with t = w + 128 for every word.
             alignas(64) krmUInt8Number bytes[kBlock * 4];
-            const krmUInt16Number* w = &c.out[0][0];
-            for (krmUInt32Number i = 0; i < kBlock * 4; i++) {
-                const krmUInt32Number t = krmUInt32Number(w[i]) + 128;
-                bytes[i] = krmUInt8Number((t - (t >> 8)) >> 8);
-            }
+            BlockTo8(c, bytes);
             std::memcpy(d, bytes, count * 4);
+        }
+        return;
+    }
+    if constexpr (L::wholePixel) {
+        alignas(64) krmUInt8Number bytes[kBlock * 4];
+        BlockTo8(c, bytes);
+        for (krmUInt32Number k = 0; k < count; k++, s += l.ps, d += l.pd) {
+            const krmUInt32Number alpha = l.inBytes == 1 ? s[l.ia] : From16To8(Load16(s + l.ia));
+            const krmUInt32Number px = (krmUInt32Number(bytes[4 * k]) << (8 * l.out[0])) |
+                                       (krmUInt32Number(bytes[4 * k + 1]) << (8 * l.out[1])) |
+                                       (krmUInt32Number(bytes[4 * k + 2]) << (8 * l.out[2])) | (alpha << (8 * l.oa));
+            std::memcpy(d, &px, 4);
         }
         return;
     }
     const krmUInt32Number n = l.outN;
     for (krmUInt32Number k = 0; k < count; k++, s += l.ps, d += l.pd) {
-        const krmUInt8Number alpha = l.alpha ? s[l.ia] : 0;
+        // Read before the pixel is written: in place, the alpha may sit where a colour goes.
+        krmUInt8Number alpha[2];
+        if (l.alpha) std::memcpy(alpha, s + l.ia, l.inBytes);
         if (l.outBytes == 1) {
             krmUInt8Number o8[4];
             for (krmUInt32Number o = 0; o < 4; o++) o8[o] = From16To8(c.out[k][o]);
             for (krmUInt32Number o = 0; o < n; o++) d[l.out[o]] = o8[o];
         } else
             for (krmUInt32Number o = 0; o < n; o++) Store16(d + l.out[o], c.out[k][o]);
-        if (l.alpha) d[l.oa] = alpha;
+        if (l.alpha) CopyAlpha(l, alpha, d + l.oa);
     }
 }
 
@@ -599,7 +658,11 @@ typedef void (*LineFn)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt
 template <InterpolateFn Interpolate>
 LineFn CLUTLineFor(const _krmFastWorker* f)
 {
+    using RGBAToBGRA8 = ToPixel32<1, 3, 2, 1, 0, 3>;
+    using CMYKA16ToBGRA8 = ToPixel32<2, 4, 2, 1, 0, 3>;
+    if (CMYKA16ToBGRA8::Matches(f)) return CLUTLine<Interpolate, CMYKA16ToBGRA8, 4>;
     if (f->nInputs == 4) return CLUTLine<Interpolate, RuntimeCLUTOffsets, 4>;
+    if (RGBAToBGRA8::Matches(f)) return CLUTLine<Interpolate, RGBAToBGRA8, 3>;
     if (RGBToCMYK<1, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<1, 1>, 3>;
     if (RGBToCMYK<2, 2>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 2>, 3>;
     if (RGBToCMYK<2, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 1>, 3>;
@@ -741,8 +804,8 @@ bool BuildGamut(_krmFastWorker* f, const krmInterpParams* p, krmContext ctx)
     f->Gamut = g;
     const krmUInt32Number nodes = p->nSamples[0] * p->nSamples[1] * p->nSamples[2];
     g->Table = static_cast<krmUInt16Number*>(krmMallocZero(ctx, (nodes + 8) * sizeof(krmUInt16Number)));
-    g->ZeroCell = static_cast<krmUInt8Number*>(krmMallocZero(ctx, nodes));
-    if (!g->Table || !g->ZeroCell) return false;
+    g->CellState = static_cast<krmUInt8Number*>(krmMallocZero(ctx, nodes));
+    if (!g->Table || !g->CellState) return false;
     std::memcpy(g->Table, p->Table, nodes * sizeof(krmUInt16Number));
     for (int ch = 0; ch < 3; ch++) {
         g->Domain[ch] = p->Domain[ch];
@@ -763,10 +826,13 @@ bool BuildGamut(_krmFastWorker* f, const krmInterpParams* p, krmContext ctx)
                 const krmUInt32Number ui = i < g->Domain[0] ? g->Stride[0] : 0;
                 const krmUInt32Number uj = j < g->Domain[1] ? g->Stride[1] : 0;
                 const krmUInt32Number uk = k < g->Domain[2] ? g->Stride[2] : 0;
-                bool zero = true;
-                for (int c = 0; c < 8 && zero; c++)
-                    zero = g->Table[n + ((c & 1) ? ui : 0) + ((c & 2) ? uj : 0) + ((c & 4) ? uk : 0)] == 0;
-                g->ZeroCell[n] = zero;
+                bool zero = true, positive = true;
+                for (int c = 0; c < 8; c++) {
+                    const krmUInt16Number v = g->Table[n + ((c & 1) ? ui : 0) + ((c & 2) ? uj : 0) + ((c & 4) ? uk : 0)];
+                    zero = zero && v == 0;
+                    positive = positive && v > 0;
+                }
+                g->CellState[n] = zero ? kAllIn : (positive ? kAllOut : kMixed);
             }
     return true;
 }
@@ -818,7 +884,7 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
     f->generic = p->xform;
     f->in = in;
     f->out = out;
-    f->fuseAlpha = (dwFlags & krmFlagCopyAlpha) && in.alpha >= 0 && out.alpha >= 0 && in.bytes == 1 && out.bytes == 1;
+    f->fuseAlpha = (dwFlags & krmFlagCopyAlpha) && in.alpha >= 0 && out.alpha >= 0;
     p->Fast = f;
 
     const bool ok = kind == kMatShaper ? BuildMatShaper(f, ms)
@@ -863,7 +929,7 @@ void _krmFreeFastWorker(_krmTransform_struct* p)
     if (!p->Fast) return;
     if (_krmGamutGrid* g = p->Fast->Gamut) {
         krmFree(p->ContextID, g->Table);
-        krmFree(p->ContextID, g->ZeroCell);
+        krmFree(p->ContextID, g->CellState);
         krmFree(p->ContextID, g);
     }
     krmFree(p->ContextID, p->Fast->Table);
