@@ -134,6 +134,7 @@ struct _krmFastWorker {
     const char* name;
     Layout in, out;
     bool fuseAlpha;  // the alpha copied inside the pixel loop
+    bool prelin;     // the CLUT is indexed through prelinearisation tables
     // The per-pixel worker, for buffers that overlap in a way the line workers would read
     // differently (a line is read a block ahead of its writes, and the alpha with the pixel).
     _krmTransform2Fn generic;
@@ -522,11 +523,12 @@ inline void BlockTo8(const Cells& c, krmUInt8Number* bytes)
 // Fills the cells of up to kBlock pixels from 8- or 16-bit input; the last three inputs pick the
 // tetrahedron.
 template <int NIn, class L>
-void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, Cells& c, krmUInt32Number count)
+void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, Cells& c, krmUInt32Number count,
+                  krmUInt32Number first = 0)
 {
     constexpr int t = NIn - 3;
     if (l.inBytes == 1) {
-        for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
+        for (krmUInt32Number k = first; k < count; k++, s += l.ps) {
             const krmUInt32Number x = s[l.in[t]], y = s[l.in[t + 1]], z = s[l.in[t + 2]];
             krmUInt32Number base = f->Base[t][x] + f->Base[t + 1][y] + f->Base[t + 2][z];
             if constexpr (NIn == 4) {
@@ -539,7 +541,7 @@ void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, 
         }
         return;
     }
-    for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
+    for (krmUInt32Number k = first; k < count; k++, s += l.ps) {
         krmUInt32Number base = 0;
         krmUInt64Number key[3];
         for (int ch = 0; ch < 3; ch++) key[ch] = Cell16(Load16(s + l.in[t + ch]), l.domain[t + ch], l.stride[t + ch], &base);
@@ -551,6 +553,139 @@ void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, 
         PrepareCell(c, k, base, key[0], key[1], key[2]);
     }
 }
+
+
+#ifdef KRM_X86
+// Four registers of sixteen pixels each (one value per pixel) stored as sixteen rows of four.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void Transpose4(__m512i a, __m512i b, __m512i c, __m512i d,
+                                                                           krmUInt32Number* dst)
+{
+    const __m512i t0 = _mm512_unpacklo_epi32(a, b), t1 = _mm512_unpackhi_epi32(a, b);
+    const __m512i t2 = _mm512_unpacklo_epi32(c, d), t3 = _mm512_unpackhi_epi32(c, d);
+    const __m512i u0 = _mm512_unpacklo_epi64(t0, t2), u1 = _mm512_unpackhi_epi64(t0, t2);
+    const __m512i u2 = _mm512_unpacklo_epi64(t1, t3), u3 = _mm512_unpackhi_epi64(t1, t3);
+    const __m512i v0 = _mm512_shuffle_i32x4(u0, u1, 0x44), v1 = _mm512_shuffle_i32x4(u2, u3, 0x44);
+    const __m512i v2 = _mm512_shuffle_i32x4(u0, u1, 0xEE), v3 = _mm512_shuffle_i32x4(u2, u3, 0xEE);
+    _mm512_store_si512(dst, _mm512_shuffle_i32x4(v0, v1, 0x88));
+    _mm512_store_si512(dst + 16, _mm512_shuffle_i32x4(v0, v1, 0xDD));
+    _mm512_store_si512(dst + 32, _mm512_shuffle_i32x4(v2, v3, 0x88));
+    _mm512_store_si512(dst + 48, _mm512_shuffle_i32x4(v2, v3, 0xDD));
+}
+
+// Puts the larger fraction (with its upper-neighbour offset) first, lane by lane.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void Order(__m512i& rh, __m512i& uh, __m512i& rl,
+                                                                      __m512i& ul)
+{
+    const __mmask16 m = _mm512_cmpgt_epi32_mask(rl, rh);
+    const __m512i r = rh, u = uh;
+    rh = _mm512_mask_blend_epi32(m, rh, rl);
+    rl = _mm512_mask_blend_epi32(m, rl, r);
+    uh = _mm512_mask_blend_epi32(m, uh, ul);
+    ul = _mm512_mask_blend_epi32(m, ul, u);
+}
+
+// PrepareBlock for grids addressed by arithmetic (not through prelinearisation tables), sixteen
+// pixels per step: the same cells, fractions and weights. Fractions are ordered on their own here;
+// where two tie, the corner between them has weight zero, so either order gives the same sum.
+template <int NIn, class L>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void PrepareBlockAVX512(const _krmFastWorker* f, const L& l,
+                                                                             const krmUInt8Number* s, Cells& c,
+                                                                             krmUInt32Number count)
+{
+    const krmUInt32Number whole = count & ~15u;
+    alignas(64) krmUInt32Number v[NIn][kBlock];
+    const krmUInt8Number* p = s;
+    for (krmUInt32Number k = 0; k < whole; k++, p += l.ps)
+        for (int ch = 0; ch < NIn; ch++) v[ch][k] = l.inBytes == 1 ? p[l.in[ch]] * 257u : Load16(p + l.in[ch]);
+    constexpr int t = NIn - 3;
+    const __m512i ffff = _mm512_set1_epi32(0xFFFF), bias = _mm512_set1_epi32(0x7FFF), one = _mm512_set1_epi32(1),
+                  full = _mm512_set1_epi32(65536);
+    for (krmUInt32Number k = 0; k < whole; k += 16) {
+        __m512i base = _mm512_setzero_si512(), rest[NIn], upper[NIn];
+        for (int ch = 0; ch < NIn; ch++) {
+            const __m512i x = _mm512_load_si512(v[ch] + k);
+            const __m512i stride = _mm512_set1_epi32(int(l.stride[ch]));
+            const __m512i a = _mm512_mullo_epi32(x, _mm512_set1_epi32(int(l.domain[ch])));
+            const __m512i y = _mm512_add_epi32(a, bias);
+            const __m512i fk =
+                _mm512_add_epi32(a, _mm512_srli_epi32(_mm512_add_epi32(_mm512_add_epi32(y, _mm512_srli_epi32(y, 16)), one), 16));
+            base = _mm512_add_epi32(base, _mm512_mullo_epi32(_mm512_srli_epi32(fk, 16), stride));
+            rest[ch] = _mm512_and_si512(fk, ffff);
+            upper[ch] = l.domain[ch] == 0 ? _mm512_setzero_si512()
+                                          : _mm512_maskz_mov_epi32(_mm512_cmpneq_epi32_mask(x, ffff), stride);
+        }
+        if constexpr (NIn == 4) {
+            _mm512_store_si512(c.lerpRest + k, rest[0]);
+            _mm512_store_si512(c.lerpUpper + k, upper[0]);
+        }
+        __m512i ra = rest[t], rb = rest[t + 1], rc = rest[t + 2], ua = upper[t], ub = upper[t + 1], uc = upper[t + 2];
+        Order(ra, ua, rb, ub);
+        Order(rb, ub, rc, uc);
+        Order(ra, ua, rb, ub);
+        const __m512i o1 = _mm512_add_epi32(base, ua);
+        const __m512i o2 = _mm512_add_epi32(o1, ub);
+        const __m512i o3 = _mm512_add_epi32(o2, uc);
+        Transpose4(base, o1, o2, o3, &c.off[k][0]);
+        Transpose4(_mm512_sub_epi32(full, ra), _mm512_sub_epi32(ra, rb), _mm512_sub_epi32(rb, rc), rc, &c.w[k][0]);
+    }
+    if (whole < count) PrepareBlock<NIn>(f, l, s + whole * l.ps, c, count, whole);
+}
+
+// Four inputs, four pixels of four outputs per register: both tetrahedral evaluations and the
+// linear step between them.
+template <bool Upper>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i CornersAt(const krmUInt16Number* t, const Cells& c,
+                                                                             krmUInt32Number k, int corner)
+{
+    auto at = [&](int i) {
+        return t + c.off[k + i][corner] + (Upper ? c.lerpUpper[k + i] : 0);
+    };
+    auto pair = [&](int i) {
+        return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(at(i))),
+                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at(i + 1))));
+    };
+    return _mm512_cvtepu16_epi32(_mm256_inserti128_si256(_mm256_castsi128_si256(pair(0)), pair(2), 1));
+}
+
+template <bool Upper>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i Tetra4(const krmUInt16Number* t, const Cells& c,
+                                                                          krmUInt32Number k, __m512i w)
+{
+    const __m512i c0 = CornersAt<Upper>(t, c, k, 0);
+    __m512i T = _mm512_add_epi32(_mm512_mullo_epi32(c0, _mm512_shuffle_epi32(w, _MM_PERM_AAAA)), _mm512_set1_epi32(0x8001));
+    T = _mm512_add_epi32(T, _mm512_mullo_epi32(CornersAt<Upper>(t, c, k, 1), _mm512_shuffle_epi32(w, _MM_PERM_BBBB)));
+    T = _mm512_add_epi32(T, _mm512_mullo_epi32(CornersAt<Upper>(t, c, k, 2), _mm512_shuffle_epi32(w, _MM_PERM_CCCC)));
+    T = _mm512_add_epi32(T, _mm512_mullo_epi32(CornersAt<Upper>(t, c, k, 3), _mm512_shuffle_epi32(w, _MM_PERM_DDDD)));
+    return _mm512_srli_epi32(_mm512_add_epi32(_mm512_sub_epi32(T, c0), _mm512_srli_epi32(T, 16)), 16);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void Interpolate4AVX512(const _krmFastWorker* f, Cells& c,
+                                                                            krmUInt32Number count)
+{
+    const krmUInt16Number* t = f->Table;
+    const __m512i spread = _mm512_set_epi32(3, 3, 3, 3, 2, 2, 2, 2, 1, 1, 1, 1, 0, 0, 0, 0);
+    const __m512i full = _mm512_set1_epi32(65536), half = _mm512_set1_epi32(0x8000);
+    krmUInt32Number k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m512i w = _mm512_load_si512(c.w[k]);
+        const __m512i lo = Tetra4<false>(t, c, k, w), hi = Tetra4<true>(t, c, k, w);
+        const __m512i a =
+            _mm512_permutexvar_epi32(spread, _mm512_castsi128_si512(_mm_load_si128(reinterpret_cast<const __m128i*>(c.lerpRest + k))));
+        const __m512i r = _mm512_srli_epi32(
+            _mm512_add_epi32(_mm512_add_epi32(_mm512_mullo_epi32(a, hi), _mm512_mullo_epi32(_mm512_sub_epi32(full, a), lo)), half),
+            16);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(c.out[k]), _mm512_cvtepi32_epi16(r));
+    }
+    for (; k < count; k++) {
+        krmUInt16Number low[4];
+        InterpolateCell(t, c, k);
+        std::memcpy(low, c.out[k], sizeof low);
+        for (int j = 0; j < 4; j++) c.off[k][j] += c.lerpUpper[k];
+        InterpolateCell(t, c, k);
+        for (int o = 0; o < 4; o++) c.out[k][o] = Lerp(c.lerpRest[k], low[o], c.out[k][o]);
+    }
+}
+#endif
 
 // The gamut check of up to kBlock pixels: the out-of-gamut ones take the alarm codes.
 template <class L>
@@ -624,7 +759,8 @@ void StoreBlock(const L& l, const Cells& c, const krmUInt8Number* s, krmUInt8Num
     }
 }
 
-template <InterpolateFn Interpolate, class L, int NIn>
+// Wide: the 512-bit preparation (for grids addressed by arithmetic) and four-input interpolation.
+template <InterpolateFn Interpolate, bool Wide, class L, int NIn>
 void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n,
               const krmUInt16Number* alarm)
 {
@@ -633,9 +769,23 @@ void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* 
     const L l(f);
     while (n > 0) {
         const krmUInt32Number count = std::min(n, kBlock);
-        PrepareBlock<NIn>(f, l, s, c, count);
-        Interpolate(f, c, count);
-        if constexpr (NIn == 4) {
+#ifdef KRM_X86
+        if constexpr (Wide) {
+            if (f->prelin)
+                PrepareBlock<NIn>(f, l, s, c, count);
+            else
+                PrepareBlockAVX512<NIn>(f, l, s, c, count);
+            if constexpr (NIn == 4)
+                Interpolate4AVX512(f, c, count);
+            else
+                Interpolate(f, c, count);
+        } else
+#endif
+        {
+            PrepareBlock<NIn>(f, l, s, c, count);
+            Interpolate(f, c, count);
+        }
+        if constexpr (NIn == 4 && !Wide) {
             std::memcpy(c.low, c.out, sizeof c.out);
             for (krmUInt32Number k = 0; k < count; k++)
                 for (int j = 0; j < 4; j++) c.off[k][j] += c.lerpUpper[k];
@@ -655,18 +805,18 @@ typedef void (*LineFn)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt
                        const krmUInt16Number* alarm);
 
 // The line routine for an interpolation kernel and the worker's layout.
-template <InterpolateFn Interpolate>
+template <InterpolateFn Interpolate, bool Wide = false>
 LineFn CLUTLineFor(const _krmFastWorker* f)
 {
     using RGBAToBGRA8 = ToPixel32<1, 3, 2, 1, 0, 3>;
     using CMYKA16ToBGRA8 = ToPixel32<2, 4, 2, 1, 0, 3>;
-    if (CMYKA16ToBGRA8::Matches(f)) return CLUTLine<Interpolate, CMYKA16ToBGRA8, 4>;
-    if (f->nInputs == 4) return CLUTLine<Interpolate, RuntimeCLUTOffsets, 4>;
-    if (RGBAToBGRA8::Matches(f)) return CLUTLine<Interpolate, RGBAToBGRA8, 3>;
-    if (RGBToCMYK<1, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<1, 1>, 3>;
-    if (RGBToCMYK<2, 2>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 2>, 3>;
-    if (RGBToCMYK<2, 1>::Matches(f)) return CLUTLine<Interpolate, RGBToCMYK<2, 1>, 3>;
-    return CLUTLine<Interpolate, RuntimeCLUTOffsets, 3>;
+    if (CMYKA16ToBGRA8::Matches(f)) return CLUTLine<Interpolate, Wide, CMYKA16ToBGRA8, 4>;
+    if (f->nInputs == 4) return CLUTLine<Interpolate, Wide, RuntimeCLUTOffsets, 4>;
+    if (RGBAToBGRA8::Matches(f)) return CLUTLine<Interpolate, Wide, RGBAToBGRA8, 3>;
+    if (RGBToCMYK<1, 1>::Matches(f)) return CLUTLine<Interpolate, Wide, RGBToCMYK<1, 1>, 3>;
+    if (RGBToCMYK<2, 2>::Matches(f)) return CLUTLine<Interpolate, Wide, RGBToCMYK<2, 2>, 3>;
+    if (RGBToCMYK<2, 1>::Matches(f)) return CLUTLine<Interpolate, Wide, RGBToCMYK<2, 1>, 3>;
+    return CLUTLine<Interpolate, Wide, RuntimeCLUTOffsets, 3>;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -754,6 +904,7 @@ bool BuildCLUT(_krmFastWorker* f, const krmInterpParams* params, const _krmPreli
         return n;
     }();
     f->nInputs = prelin ? 3 : params->nInputs;
+    f->prelin = prelin != nullptr;
     f->nOutputs = prelin ? prelin->nOutputs : params->nOutputs;
     f->Table = static_cast<krmUInt16Number*>(krmMallocZero(ctx, (nValues + 8) * sizeof(krmUInt16Number)));
     if (!f->Table) return false;
@@ -911,7 +1062,7 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
     }
 #ifdef KRM_X86
     if (level >= kAVX512) {
-        f->clutLine = CLUTLineFor<InterpolateAVX512>(f);
+        f->clutLine = CLUTLineFor<InterpolateAVX512, true>(f);
         return use("clut avx512", FastXFORM<CLUTLineOf>);
     }
     if (level >= kAVX2) {
