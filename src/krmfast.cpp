@@ -690,11 +690,11 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void Interpolate4AVX512(con
 // The gamut check of up to kBlock pixels: the out-of-gamut ones take the alarm codes.
 template <class L>
 void GamutBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, Cells& c, krmUInt32Number count,
-                const krmUInt16Number* alarm)
+                const krmUInt16Number* alarm, krmUInt32Number first = 0)
 {
     const _krmGamutGrid* g = f->Gamut;
     const krmUInt16Number* t = g->Table;
-    for (krmUInt32Number k = 0; k < count; k++, s += l.ps) {
+    for (krmUInt32Number k = first; k < count; k++, s += l.ps) {
         krmUInt32Number base = 0;
         krmUInt64Number key[3];
         krmUInt8Number state;
@@ -759,6 +759,69 @@ void StoreBlock(const L& l, const Cells& c, const krmUInt8Number* s, krmUInt8Num
     }
 }
 
+
+#ifdef KRM_X86
+// GamutBlock sixteen pixels at a time: cells by arithmetic, the cell states and, for the mixed
+// cells, the corners gathered.
+template <class L>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void GamutBlockAVX512(const _krmFastWorker* f, const L& l,
+                                                                           const krmUInt8Number* s, Cells& c,
+                                                                           krmUInt32Number count,
+                                                                           const krmUInt16Number* alarm)
+{
+    const _krmGamutGrid* g = f->Gamut;
+    const krmUInt32Number whole = count & ~15u;
+    alignas(64) krmUInt32Number v[3][kBlock];
+    const krmUInt8Number* p = s;
+    for (krmUInt32Number k = 0; k < whole; k++, p += l.ps)
+        for (int ch = 0; ch < 3; ch++) v[ch][k] = l.inBytes == 1 ? p[l.in[ch]] * 257u : Load16(p + l.in[ch]);
+    const __m512i ffff = _mm512_set1_epi32(0xFFFF), bias = _mm512_set1_epi32(0x7FFF), one = _mm512_set1_epi32(1),
+                  full = _mm512_set1_epi32(65536), byte = _mm512_set1_epi32(0xFF);
+    krmUInt64Number alarm64;
+    std::memcpy(&alarm64, alarm, 8);
+    for (krmUInt32Number k = 0; k < whole; k += 16) {
+        __m512i base = _mm512_setzero_si512(), rest[3], upper[3];
+        for (int ch = 0; ch < 3; ch++) {
+            const __m512i x = _mm512_load_si512(v[ch] + k);
+            const __m512i stride = _mm512_set1_epi32(int(g->Stride[ch]));
+            const __m512i a = _mm512_mullo_epi32(x, _mm512_set1_epi32(int(g->Domain[ch])));
+            const __m512i y = _mm512_add_epi32(a, bias);
+            const __m512i fk =
+                _mm512_add_epi32(a, _mm512_srli_epi32(_mm512_add_epi32(_mm512_add_epi32(y, _mm512_srli_epi32(y, 16)), one), 16));
+            base = _mm512_add_epi32(base, _mm512_mullo_epi32(_mm512_srli_epi32(fk, 16), stride));
+            rest[ch] = _mm512_and_si512(fk, ffff);
+            upper[ch] = g->Domain[ch] == 0 ? _mm512_setzero_si512()
+                                           : _mm512_maskz_mov_epi32(_mm512_cmpneq_epi32_mask(x, ffff), stride);
+        }
+        const __m512i state = _mm512_and_si512(_mm512_i32gather_epi32(base, g->CellState, 1), byte);
+        __mmask16 out = _mm512_cmpeq_epi32_mask(state, _mm512_set1_epi32(kAllOut));
+        const __mmask16 mixed = _mm512_cmpeq_epi32_mask(state, _mm512_setzero_si512());
+        if (mixed) {
+            __m512i ra = rest[0], rb = rest[1], rc = rest[2], ua = upper[0], ub = upper[1], uc = upper[2];
+            Order(ra, ua, rb, ub);
+            Order(rb, ub, rc, uc);
+            Order(ra, ua, rb, ub);
+            const __m512i o1 = _mm512_add_epi32(base, ua);
+            const __m512i o2 = _mm512_add_epi32(o1, ub);
+            const __m512i o3 = _mm512_add_epi32(o2, uc);
+            const __m512i none = _mm512_setzero_si512();
+#define KRM_CORNER(o) _mm512_and_si512(_mm512_mask_i32gather_epi32(none, mixed, (o), g->Table, 2), ffff)
+            const __m512i c0 = KRM_CORNER(base);
+            __m512i T = _mm512_add_epi32(_mm512_mullo_epi32(c0, _mm512_sub_epi32(full, ra)), _mm512_set1_epi32(0x8001));
+            T = _mm512_add_epi32(T, _mm512_mullo_epi32(KRM_CORNER(o1), _mm512_sub_epi32(ra, rb)));
+            T = _mm512_add_epi32(T, _mm512_mullo_epi32(KRM_CORNER(o2), _mm512_sub_epi32(rb, rc)));
+            T = _mm512_add_epi32(T, _mm512_mullo_epi32(KRM_CORNER(o3), rc));
+#undef KRM_CORNER
+            const __m512i r = _mm512_srli_epi32(_mm512_add_epi32(_mm512_sub_epi32(T, c0), _mm512_srli_epi32(T, 16)), 16);
+            out |= _mm512_mask_cmpneq_epi32_mask(mixed, r, _mm512_setzero_si512());
+        }
+        for (unsigned bits = out; bits; bits &= bits - 1)
+            std::memcpy(c.out[k + krmUInt32Number(__builtin_ctz(bits))], &alarm64, 8);
+    }
+    if (whole < count) GamutBlock(f, l, s + whole * l.ps, c, count, alarm, whole);
+}
+#endif
+
 // Wide: the 512-bit preparation (for grids addressed by arithmetic) and four-input interpolation.
 template <InterpolateFn Interpolate, bool Wide, class L, int NIn>
 void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n,
@@ -793,7 +856,14 @@ void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* 
             for (krmUInt32Number k = 0; k < count; k++)
                 for (int o = 0; o < 4; o++) c.out[k][o] = Lerp(c.lerpRest[k], c.low[k][o], c.out[k][o]);
         }
-        if (f->Gamut) GamutBlock(f, l, s, c, count, alarm);
+        if (f->Gamut) {
+#ifdef KRM_X86
+            if constexpr (Wide)
+                GamutBlockAVX512(f, l, s, c, count, alarm);
+            else
+#endif
+                GamutBlock(f, l, s, c, count, alarm);
+        }
         StoreBlock(l, c, s, d, count);
         s += count * l.ps;
         d += count * l.pd;
@@ -955,7 +1025,7 @@ bool BuildGamut(_krmFastWorker* f, const krmInterpParams* p, krmContext ctx)
     f->Gamut = g;
     const krmUInt32Number nodes = p->nSamples[0] * p->nSamples[1] * p->nSamples[2];
     g->Table = static_cast<krmUInt16Number*>(krmMallocZero(ctx, (nodes + 8) * sizeof(krmUInt16Number)));
-    g->CellState = static_cast<krmUInt8Number*>(krmMallocZero(ctx, nodes));
+    g->CellState = static_cast<krmUInt8Number*>(krmMallocZero(ctx, nodes + 4));  // gathers read four bytes
     if (!g->Table || !g->CellState) return false;
     std::memcpy(g->Table, p->Table, nodes * sizeof(krmUInt16Number));
     for (int ch = 0; ch < 3; ch++) {
