@@ -583,6 +583,8 @@ typedef struct {
     krmUInt16Number Table[1];  // nValues node values
 } _krmPrelin8Data;
 const _krmPrelin8Data* _krmOptimizedPrelin8(const krmPipeline* Lut);
+// True when the pipeline's single-precision evaluation runs its stages one after the other.
+krmBool _krmPipelineEvaluatesStages(const krmPipeline* lut);
 // True when the parameters use the built-in 16-bit tetrahedral routine.
 krmBool _krmIsTetrahedral16(const krmInterpParams* p);
 // True when the parameters use the built-in 16-bit routine for four inputs.

@@ -777,6 +777,8 @@ static void _LUTeval16(const krmUInt16Number In[], krmUInt16Number Out[], const 
     for (krmUInt32Number i = 0; i < lut->OutputChannels; i++) Out[i] = krmQuickSaturateWord(OutF[i] * 65535.0);
 }
 
+krmBool _krmPipelineEvaluatesStages(const krmPipeline* lut) { return lut->EvalFloatFn == _LUTevalFloat; }
+
 krmPipeline* krmPipelineAlloc(krmContext ContextID, krmUInt32Number InputChannels, krmUInt32Number OutputChannels)
 {
     if (InputChannels >= krmMAXCHANNELS || OutputChannels >= krmMAXCHANNELS) return nullptr;
