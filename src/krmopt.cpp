@@ -326,6 +326,7 @@ krmInt32Number XFormSampler16(const krmUInt16Number In[], krmUInt16Number Out[],
 struct ResampleCargo {
     const krmPipeline* Lut;
     krmUInt32Number nSamples[krmMAX_INPUT_DIMENSIONS];
+    krmUInt16Number Node[krmMAX_INPUT_DIMENSIONS][256];    // each node coordinate's word
     krmFloat32Number First[krmMAX_INPUT_DIMENSIONS][256];  // the leading curves at each node coordinate
 };
 
@@ -337,7 +338,7 @@ krmInt32Number MemoSampler16(const krmUInt16Number In[], krmUInt16Number Out[], 
     for (krmUInt32Number i = 0; i < Lut->InputChannels; i++) {
         const krmUInt32Number n = c->nSamples[i];
         const krmUInt32Number g = (krmUInt32Number(In[i]) * (n - 1) + 32767) / 65535;
-        if (krmQuantizeVal(g, n) != In[i]) return XFormSampler16(In, Out, const_cast<krmPipeline*>(Lut));
+        if (c->Node[i][g] != In[i]) return XFormSampler16(In, Out, const_cast<krmPipeline*>(Lut));
         Storage[1][i] = c->First[i][g];
     }
     int Phase = 1;
@@ -369,7 +370,8 @@ bool SampleThrough(krmStage* clut, const krmPipeline* Lut)
         cargo->nSamples[i] = params->nSamples[i];
         // Each curve depends on its own input only: one evaluation per coordinate and input.
         for (krmUInt32Number g = 0; g < params->nSamples[i]; g++) {
-            in[i] = krmFloat32Number(krmQuantizeVal(g, params->nSamples[i]) / 65535.0);
+            cargo->Node[i][g] = krmQuantizeVal(g, params->nSamples[i]);
+            in[i] = krmFloat32Number(cargo->Node[i][g] / 65535.0);
             first->EvalPtr(in, out, first);
             cargo->First[i][g] = out[i];
         }
