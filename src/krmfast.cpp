@@ -205,6 +205,7 @@ struct FixedOffsets {
 };
 using BGRA8WithAlpha = FixedOffsets<4, 4, 2, 1, 0, 2, 1, 0, 3, 3>;
 using RGB8Only = FixedOffsets<3, 3, 0, 1, 2, 0, 1, 2, -1, -1>;
+using RGBA8ToBGRA8 = FixedOffsets<4, 4, 0, 1, 2, 2, 1, 0, 3, 3>;  // the proofing view's RGB images
 
 struct RuntimeOffsets : Offsets {
     static constexpr bool wholePixel = false;
@@ -1125,6 +1126,8 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
         if (level >= kSSE2) {
             if (BGRA8WithAlpha::Matches(f)) return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<BGRA8WithAlpha>>);
             if (RGB8Only::Matches(f)) return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<RGB8Only>>);
+            if (RGBA8ToBGRA8::Matches(f))
+                return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<RGBA8ToBGRA8>>);
             return use("matrix-shaper sse2", FastXFORM<MatShaperLineSSE2<RuntimeOffsets>>);
         }
 #endif
