@@ -436,6 +436,10 @@ krmUInt32Number _krmBlackPreservingKeptCount(krmUInt32Number nProfiles, krmProfi
 krmFormatter _krmGetFormatter(krmContext ContextID, krmUInt32Number Type, krmFormatterDirection Dir,
                               krmUInt32Number dwFlags);
 
+// True for the built-in formatters of plain integer samples (any order, extra channels, flavour,
+// byte order), false for the Lab version 2, float and plug-in ones.
+krmBool _krmIsPlainIntegerFormatter(krmFormatter16 f, krmFormatterDirection Dir);
+
 // Copies the extra (alpha) channels of a rectangle from input to output, converting sample types.
 void _krmHandleExtraChannels(struct _krmTransform_struct* p, const void* in, void* out,
                              krmUInt32Number PixelsPerLine, krmUInt32Number LineCount, const krmStride* Stride);
@@ -579,7 +583,11 @@ typedef struct {
     krmUInt16Number Table[1];  // nValues node values
 } _krmPrelin8Data;
 const _krmPrelin8Data* _krmOptimizedPrelin8(const krmPipeline* Lut);
+// True when the pipeline's single-precision evaluation runs its stages one after the other.
+krmBool _krmPipelineEvaluatesStages(const krmPipeline* lut);
 // True when the parameters use the built-in 16-bit tetrahedral routine.
 krmBool _krmIsTetrahedral16(const krmInterpParams* p);
+// True when the parameters use the built-in 16-bit routine for four inputs.
+krmBool _krmIsEval4Inputs16(const krmInterpParams* p);
 
 // ==== END OPTIMISATION ====

@@ -627,3 +627,8 @@ krmBool _krmIsTetrahedral16(const krmInterpParams* p)
 {
     return p && p->Interpolation.Lerp16 == TetrahedralInterp16;
 }
+
+krmBool _krmIsEval4Inputs16(const krmInterpParams* p)
+{
+    return p && p->Interpolation.Lerp16 == Many16[4];
+}

@@ -589,18 +589,47 @@ krmBool krmStageSampleCLut16bit(krmStage* mpe, krmSAMPLER16 Sampler, void* Cargo
     krmUInt32Number nTotalPoints = krmCubeSize(clut->Params->nSamples, nInputs);
     if (nTotalPoints == 0) return false;
 
+    // The coordinates advance like an odometer, the last input fastest; each input's node words
+    // are quantised once.
+    const krmUInt32Number* nSamples = clut->Params->nSamples;
+    krmUInt32Number nWords = 0, first[krmMAX_INPUT_DIMENSIONS], digit[krmMAX_INPUT_DIMENSIONS] = {};
+    for (krmUInt32Number t = 0; t < nInputs; t++) {
+        first[t] = nWords;
+        nWords += nSamples[t];
+    }
+    krmUInt16Number* words = (krmUInt16Number*)krmMalloc(mpe->ContextID, nWords * sizeof(krmUInt16Number));
+    if (words == nullptr) return false;
+    for (krmUInt32Number t = 0; t < nInputs; t++) {
+        for (krmUInt32Number k = 0; k < nSamples[t]; k++)
+            words[first[t] + k] = krmQuantizeVal((krmFloat64Number)k, nSamples[t]);
+        In[t] = words[first[t]];
+    }
+
     krmUInt32Number index = 0;
     for (krmUInt32Number i = 0; i < nTotalPoints; i++) {
-        NodeCoordinates(i, nInputs, clut->Params->nSamples, In);
+        if (i > 0) {
+            krmInt32Number t = (krmInt32Number)nInputs - 1;
+            while (t > 0 && digit[t] + 1 == nSamples[t]) {
+                digit[t] = 0;
+                In[t] = words[first[t]];
+                t--;
+            }
+            digit[t]++;
+            In[t] = words[first[t] + digit[t]];
+        }
         for (krmUInt32Number t = 0; t < nOutputs; t++) Out[t] = clut->Tab.T16[index + t];
 
-        if (!Sampler(In, Out, Cargo)) return false;
+        if (!Sampler(In, Out, Cargo)) {
+            krmFree(mpe->ContextID, words);
+            return false;
+        }
 
         if (!(dwFlags & krmSAMPLER_INSPECT)) {
             for (krmUInt32Number t = 0; t < nOutputs; t++) clut->Tab.T16[index + t] = Out[t];
         }
         index += nOutputs;
     }
+    krmFree(mpe->ContextID, words);
     return true;
 }
 
@@ -776,6 +805,8 @@ static void _LUTeval16(const krmUInt16Number In[], krmUInt16Number Out[], const 
     _LUTevalFloat(InF, OutF, D);
     for (krmUInt32Number i = 0; i < lut->OutputChannels; i++) Out[i] = krmQuickSaturateWord(OutF[i] * 65535.0);
 }
+
+krmBool _krmPipelineEvaluatesStages(const krmPipeline* lut) { return lut->EvalFloatFn == _LUTevalFloat; }
 
 krmPipeline* krmPipelineAlloc(krmContext ContextID, krmUInt32Number InputChannels, krmUInt32Number OutputChannels)
 {

@@ -319,6 +319,69 @@ krmInt32Number XFormSampler16(const krmUInt16Number In[], krmUInt16Number Out[],
     return 1;
 }
 
+// The resampling evaluates the pipeline at every node, but a leading set of curves only ever sees
+// the few coordinates of the grid's nodes on each input: its outputs are computed once per
+// coordinate, and the other stages run as the pipeline's own evaluation runs them, so every node
+// gets the same words as through XFormSampler16.
+struct ResampleCargo {
+    const krmPipeline* Lut;
+    krmUInt32Number nSamples[krmMAX_INPUT_DIMENSIONS];
+    krmUInt16Number Node[krmMAX_INPUT_DIMENSIONS][256];    // each node coordinate's word
+    krmFloat32Number First[krmMAX_INPUT_DIMENSIONS][256];  // the leading curves at each node coordinate
+};
+
+krmInt32Number MemoSampler16(const krmUInt16Number In[], krmUInt16Number Out[], void* Cargo)
+{
+    const ResampleCargo* c = static_cast<const ResampleCargo*>(Cargo);
+    const krmPipeline* Lut = c->Lut;
+    krmFloat32Number Storage[2][krmMAX_STAGE_CHANNELS];
+    for (krmUInt32Number i = 0; i < Lut->InputChannels; i++) {
+        const krmUInt32Number n = c->nSamples[i];
+        const krmUInt32Number g = (krmUInt32Number(In[i]) * (n - 1) + 32767) / 65535;
+        if (c->Node[i][g] != In[i]) return XFormSampler16(In, Out, const_cast<krmPipeline*>(Lut));
+        Storage[1][i] = c->First[i][g];
+    }
+    int Phase = 1;
+    for (const krmStage* mpe = Lut->Elements->Next; mpe; mpe = mpe->Next) {
+        mpe->EvalPtr(&Storage[Phase][0], &Storage[Phase ^ 1][0], mpe);
+        Phase ^= 1;
+    }
+    for (krmUInt32Number i = 0; i < Lut->OutputChannels; i++)
+        Out[i] = krmQuickSaturateWord(Storage[Phase][i] * 65535.0);
+    return 1;
+}
+
+// Samples Lut into a 16-bit CLUT stage, as krmStageSampleCLut16bit with XFormSampler16 would.
+bool SampleThrough(krmStage* clut, const krmPipeline* Lut)
+{
+    const krmStage* first = Lut->Elements;
+    const krmInterpParams* params = CLutOf(clut)->Params;
+    bool memo = first && first->Type == krmSigCurveSetElemType && first->InputChannels == first->OutputChannels &&
+                _krmPipelineEvaluatesStages(Lut) && params->nInputs == Lut->InputChannels &&
+                first->InputChannels <= krmMAX_INPUT_DIMENSIONS;
+    for (krmUInt32Number i = 0; memo && i < params->nInputs; i++) memo = params->nSamples[i] >= 2 && params->nSamples[i] <= 256;
+    if (!memo) return krmStageSampleCLut16bit(clut, XFormSampler16, const_cast<krmPipeline*>(Lut), 0);
+
+    ResampleCargo* cargo = static_cast<ResampleCargo*>(krmMallocZero(Lut->ContextID, sizeof(ResampleCargo)));
+    if (!cargo) return false;
+    cargo->Lut = Lut;
+    krmFloat32Number in[krmMAX_STAGE_CHANNELS] = {}, out[krmMAX_STAGE_CHANNELS];
+    for (krmUInt32Number i = 0; i < params->nInputs; i++) {
+        cargo->nSamples[i] = params->nSamples[i];
+        // Each curve depends on its own input only: one evaluation per coordinate and input.
+        for (krmUInt32Number g = 0; g < params->nSamples[i]; g++) {
+            cargo->Node[i][g] = krmQuantizeVal(g, params->nSamples[i]);
+            in[i] = krmFloat32Number(cargo->Node[i][g] / 65535.0);
+            first->EvalPtr(in, out, first);
+            cargo->First[i][g] = out[i];
+        }
+        in[i] = 0;
+    }
+    const bool ok = krmStageSampleCLut16bit(clut, MemoSampler16, cargo, 0);
+    krmFree(Lut->ContextID, cargo);
+    return ok;
+}
+
 // Curves in (optional), CLUT, curves out (optional), each through its 16-bit table. The data is
 // the pipeline itself, so a copy of the pipeline evaluates its own stages.
 void StagedCLUTEval16(const krmUInt16Number In[], krmUInt16Number Out[], const void* Data)
@@ -393,7 +456,7 @@ bool OptimizeByResampling(krmPipeline** PtrLut, krmUInt32Number Intent, krmUInt3
     if (!dest) return putBack();
     krmStage* clut = krmStageAllocCLut16bit(ctx, nGridPoints, clutIn, clutOut, nullptr);
     if (!clut || !krmPipelineInsertStage(dest, krmAT_END, clut) ||
-        !krmStageSampleCLut16bit(clut, XFormSampler16, src, 0)) {
+        !SampleThrough(clut, src)) {
         krmPipelineFree(dest);
         return putBack();
     }
@@ -572,7 +635,7 @@ bool OptimizeByComputingLinearization(krmPipeline** PtrLut, krmUInt32Number Inte
     krmPipeline* dest = krmPipelineAlloc(ctx, 3, 3);
     krmStage* clut = dest ? krmStageAllocCLut16bit(ctx, nGridPoints, 3, 3, nullptr) : nullptr;
     if (!clut || !krmPipelineInsertStage(dest, krmAT_END, prelin) || !krmPipelineInsertStage(dest, krmAT_END, clut) ||
-        !krmStageSampleCLut16bit(clut, XFormSampler16, lutPlusCurves, 0)) {
+        !SampleThrough(clut, lutPlusCurves)) {
         if (!dest) krmStageFree(prelin);
         if (dest && !clut) krmStageFree(prelin);
         krmPipelineFree(dest);

@@ -714,6 +714,10 @@ const RowFloat kOutputFloat[] = {
     {0x400002, 0x1F67F8, PackFloatingFromFloat<Half>},
 };
 
+// The plain integer rows alone: the whole-line workers reproduce these formatters and no others.
+const Row16 kPlainInput16[] = {KRM_FAST_ROWS(UnrollFixed), {0, 0, UnrollAnyInts}};
+const Row16 kPlainOutput16[] = {KRM_FAST_ROWS(PackFixed), {0, 0, PackAnyInts}};
+
 template <class Row, size_t N>
 auto FindRow(const Row (&table)[N], krmUInt32Number Type) -> decltype(table[0].Frm)
 {
@@ -965,6 +969,19 @@ krmFormatter _krmGetFormatter(krmContext ContextID, krmUInt32Number Type, krmFor
             fr.Fmt16 = FindRow(kOutput16, Type);
     }
     return fr;
+}
+
+krmBool _krmIsPlainIntegerFormatter(krmFormatter16 f, krmFormatterDirection Dir)
+{
+    if (!f) return false;
+    if (Dir == krmFormatterInput) {
+        for (const Row16& r : kPlainInput16)
+            if (r.Frm == f) return true;
+    } else {
+        for (const Row16& r : kPlainOutput16)
+            if (r.Frm == f) return true;
+    }
+    return false;
 }
 
 void _krmHandleExtraChannels(_krmTransform_struct* p, const void* in, void* out, krmUInt32Number PixelsPerLine,

@@ -118,6 +118,8 @@ void CachedXFORMGamutCheck(_krmTransform_struct* p, const void* in, void* out, k
     krmUInt16Number wIn[krmMAXCHANNELS] = {}, wOut[krmMAXCHANNELS] = {};
     _krmCACHE cache = p->Cache;
     const krmUInt16Number* alarm = AlarmCodesOf(p->ContextID);
+    // The alarm codes may have changed since the cache was filled.
+    EvalWithGamutCheck(p, alarm, cache.CacheIn, cache.CacheOut);
     Loop16(p, in, out, PixelsPerLine, LineCount, Stride, wIn, wOut,
            [p, alarm, &cache](const krmUInt16Number* i, krmUInt16Number* o) {
                if (std::memcmp(i, cache.CacheIn, sizeof(cache.CacheIn)) == 0) {
@@ -400,16 +402,20 @@ krmPipeline* _krmCreateGamutCheckPipeline(krmContext ContextID, krmProfile hProf
 
 namespace {
 
-_krmTransform_struct* AllocEmptyTransform(krmContext ContextID, krmPipeline* lut, krmUInt32Number Intent,
-                                          krmUInt32Number* InputFormat, krmUInt32Number* OutputFormat,
-                                          krmUInt32Number* dwFlags)
+// Takes the pipeline and the gamut check (optional) in every case; the gamut check is in place
+// before the worker is chosen, so that a line worker can take it over too.
+_krmTransform_struct* AllocEmptyTransform(krmContext ContextID, krmPipeline* lut, krmPipeline* gamutCheck,
+                                          krmUInt32Number Intent, krmUInt32Number* InputFormat,
+                                          krmUInt32Number* OutputFormat, krmUInt32Number* dwFlags)
 {
     _krmTransform_struct* p = static_cast<_krmTransform_struct*>(krmMallocZero(ContextID, sizeof(_krmTransform_struct)));
     if (!p) {
         krmPipelineFree(lut);
+        krmPipelineFree(gamutCheck);
         return nullptr;
     }
     p->Lut = lut;
+    p->GamutCheck = gamutCheck;
     p->ContextID = ContextID;
 
     if (lut && !(*dwFlags & krmFlagNoOptimize)) {
@@ -519,7 +525,7 @@ krmTransform krmCreateExtendedTransform(krmContext ContextID, krmUInt32Number nP
     }
 
     if (dwFlags & krmFlagNullTransform)
-        return AllocEmptyTransform(ContextID, nullptr, kPerceptual, &InputFormat, &OutputFormat, &dwFlags);
+        return AllocEmptyTransform(ContextID, nullptr, nullptr, kPerceptual, &InputFormat, &OutputFormat, &dwFlags);
 
     if (dwFlags & krmFlagGamutCheck) {
         if (hGamutProfile == nullptr)
@@ -566,8 +572,20 @@ krmTransform krmCreateExtendedTransform(krmContext ContextID, krmUInt32Number nP
         return nullptr;
     }
 
+    krmPipeline* gamutCheck = nullptr;
+    if (dwFlags & krmFlagGamutCheck) {
+        gamutCheck = _krmCreateGamutCheckPipeline(ContextID, hProfiles, BPC, Intents, AdaptationStates,
+                                                  nGamutPCSposition, hGamutProfile);
+        if (!gamutCheck) {
+            krmSignalError(ContextID, krmErrNull, "Could't create gamut check on transform");
+            krmPipelineFree(lut);
+            return nullptr;
+        }
+    }
+
     const krmUInt32Number lastIntent = Intents[nProfiles - 1];
-    _krmTransform_struct* p = AllocEmptyTransform(ContextID, lut, lastIntent, &InputFormat, &OutputFormat, &dwFlags);
+    _krmTransform_struct* p =
+        AllocEmptyTransform(ContextID, lut, gamutCheck, lastIntent, &InputFormat, &OutputFormat, &dwFlags);
     if (!p) return nullptr;
 
     p->EntryColorSpace = entry;
@@ -575,16 +593,6 @@ krmTransform krmCreateExtendedTransform(krmContext ContextID, krmUInt32Number nP
     p->RenderingIntent = lastIntent;
     p->EntryWhitePoint = WhitePointOf(hProfiles[0]);
     p->ExitWhitePoint = WhitePointOf(hProfiles[nProfiles - 1]);
-
-    if (dwFlags & krmFlagGamutCheck) {
-        p->GamutCheck = _krmCreateGamutCheckPipeline(ContextID, hProfiles, BPC, Intents, AdaptationStates,
-                                                     nGamutPCSposition, hGamutProfile);
-        if (!p->GamutCheck) {
-            krmSignalError(ContextID, krmErrNull, "Could't create gamut check on transform");
-            krmDeleteTransform(p);
-            return nullptr;
-        }
-    }
 
     // Colorant tables: the first profile's, and the last one's (its output table for a link).
     if (const krmNamedColorList* in = static_cast<const krmNamedColorList*>(_krmReadTagAsDescribed(hProfiles[0], krmSig("clrt"))))

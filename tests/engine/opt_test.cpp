@@ -675,3 +675,48 @@ TEST(Linearisation, EightBitEvaluatorEqualsStagedEvaluation)
     krmCloseProfile(lab);
     krmCloseProfile(s);
 }
+
+// The resampling computes the leading curves once per node coordinate: every node must still hold
+// the very words the linked pipeline gives for it, evaluated whole in single precision.
+TEST(Resampling, NodesHoldThePipelineWordsExactly)
+{
+    const struct {
+        const char *in, *out;
+        krmUInt32Number inFormat, outFormat;
+    } kCases[] = {
+        {nullptr, "/usr/share/color/icc/ghostscript/default_cmyk.icc", krmFmtRGB8, 0x60021},
+        {"/usr/share/color/icc/ghostscript/default_cmyk.icc", nullptr, 0x60022, krmFmtRGB16},
+        {"/usr/share/color/icc/colord/AdobeRGB1998.icc", "/usr/share/color/icc/ghostscript/default_cmyk.icc",
+         krmFmtRGB16, 0x60022},
+    };
+    for (const auto& c : kCases) {
+        krmProfile in = c.in ? krmOpenProfileFromFile(c.in, "r") : krmCreate_sRGBProfile();
+        krmProfile out = c.out ? krmOpenProfileFromFile(c.out, "r") : krmCreate_sRGBProfile();
+        if (!in || !out) GTEST_SKIP() << "profiles missing";
+        const krmUInt32Number flags = krmFlagNoWhiteOnWhiteFixup;
+        krmTransform opt = krmCreateTransform(in, c.inFormat, out, c.outFormat, 1, flags);
+        krmTransform ref = krmCreateTransform(in, c.inFormat, out, c.outFormat, 1, flags | krmFlagNoOptimize);
+        ASSERT_NE(opt, nullptr);
+        ASSERT_NE(ref, nullptr);
+        const krmInterpParams* p = _krmOptimizedPlainCLUT(opt->Lut);
+        ASSERT_NE(p, nullptr) << c.in << " " << c.out;
+        const auto* table = static_cast<const krmUInt16Number*>(p->Table);
+        krmUInt32Number nodes = 1;
+        for (krmUInt32Number i = 0; i < p->nInputs; i++) nodes *= p->nSamples[i];
+        krmUInt32Number differ = 0;
+        for (krmUInt32Number k = 0; k < nodes; k++) {
+            krmFloat32Number x[krmMAX_STAGE_CHANNELS], y[krmMAX_STAGE_CHANNELS];
+            krmUInt32Number rest = k;
+            for (krmUInt32Number i = p->nInputs; i-- > 0; rest /= p->nSamples[i])
+                x[i] = krmFloat32Number(krmQuantizeVal(rest % p->nSamples[i], p->nSamples[i]) / 65535.0);
+            krmPipelineEvalFloat(x, y, ref->Lut);
+            for (krmUInt32Number o = 0; o < p->nOutputs; o++)
+                differ += table[k * p->nOutputs + o] != krmQuickSaturateWord(y[o] * 65535.0);
+        }
+        EXPECT_EQ(differ, 0u) << c.in << " " << c.out;
+        krmDeleteTransform(opt);
+        krmDeleteTransform(ref);
+        krmCloseProfile(in);
+        krmCloseProfile(out);
+    }
+}
