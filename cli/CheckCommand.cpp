@@ -9,6 +9,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -20,7 +21,8 @@ const char kCheckHelp[] =
     "Runs the conformance check of the inspector window on each profile file (the ICC header,\n"
     "intent channels and linking, required tags, tags integrity) and prints its findings,\n"
     "highest severity first, as the window's \"Copy report\" does. A FOLDER is checked file by\n"
-    "file: every .icc, .icm and .pf file in it, in name order.\n"
+    "file: every .icc, .icm and .pf file in it, in name order (a folder without any is an\n"
+    "error: \"no profiles found\"). '-' reads one profile from standard input.\n"
     "\n"
     "Options:\n"
     "  --min-severity LEVEL  the lowest severity that fails the check: warning or error\n"
@@ -34,12 +36,13 @@ const char kCheckHelp[] =
     "1 a file cannot be opened at all or the output cannot be written (this wins over 3),\n"
     "2 bad usage.\n";
 
-// The profiles to check, in the order given; a folder's files sorted by path.
-QStringList collectFiles(const QStringList& arguments, bool recursive, CliIO& io)
+// The profiles to check, in the order given; a folder's files sorted by path. A folder without
+// profiles is an error (a mistyped folder must not pass a check), kept in `errors`.
+QStringList collectFiles(const QStringList& arguments, bool recursive, CliIO& io, QStringList& errors)
 {
     QStringList files;
     for (const QString& argument : arguments) {
-        if (!QFileInfo(argument).isDir()) {
+        if (argument == QLatin1String("-") || !QFileInfo(argument).isDir()) {
             files << argument;
             continue;
         }
@@ -50,8 +53,10 @@ QStringList collectFiles(const QStringList& arguments, bool recursive, CliIO& io
         while (it.hasNext())
             found << it.next();
         std::sort(found.begin(), found.end());
-        if (found.isEmpty())
-            io.note(QStringLiteral("no profiles in folder '%1'").arg(argument));
+        if (found.isEmpty()) {
+            errors << QStringLiteral("'%1': no profiles found").arg(argument);
+            io.error(errors.last());
+        }
         files += found;
     }
     return files;
@@ -91,15 +96,31 @@ int runCheck(const QStringList& args, CliIO& io)
         return output.usage(QStringLiteral("--min-severity takes warning or error, not '%1'").arg(level));
     if (options.positionals().isEmpty())
         return output.usage(QStringLiteral("check needs at least one PROFILE or FOLDER"));
+    if (namesStdinTwice(options.positionals()))
+        return output.usage(stdinTwiceMessage());
     output.set(QStringLiteral("minSeverity"), level);
     const bool json = options.isSet(QStringLiteral("json"));
 
-    const QStringList files = collectFiles(options.positionals(), options.isSet(QStringLiteral("recursive")), io);
-    bool unopened = false;
+    QStringList errors;
+    const QStringList files = collectFiles(options.positionals(), options.isSet(QStringLiteral("recursive")), io, errors);
+    // The checks read files: standard input goes through a temporary copy.
+    QTemporaryFile input;
+    bool unopened = !errors.isEmpty();
     bool failed = false;
     CliValue results = CliValue::array();
     for (const QString& file : files) {
-        const AuditRun run = runAuditTests(QFile::encodeName(file));
+        QString path = file;
+        if (file == QLatin1String("-")) {
+            const QByteArray bytes = io.readInput ? io.readInput() : QByteArray();
+            if (!input.open() || input.write(bytes) != bytes.size() || !input.flush()) {
+                errors << QStringLiteral("cannot keep standard input in a temporary file");
+                io.error(errors.last());
+                unopened = true;
+                continue;
+            }
+            path = input.fileName();
+        }
+        const AuditRun run = runAuditTests(QFile::encodeName(path));
         // In the order the window's findings dialog lists them.
         const QList<AuditFinding> findings = sortedBySeverity(run.findings);
         QString error;
@@ -107,6 +128,7 @@ int runCheck(const QStringList& args, CliIO& io)
             unopened = true;
             error = QStringLiteral("cannot open profile '%1'").arg(file);
             io.error(error);
+            errors << error;
         }
         failed = failed || std::any_of(findings.begin(), findings.end(),
                                        [&](const AuditFinding& f) { return f.severity >= threshold; });
@@ -126,5 +148,7 @@ int runCheck(const QStringList& args, CliIO& io)
         }
     }
     output.set(QStringLiteral("files"), std::move(results));
+    if (!errors.isEmpty())
+        output.setError(errors.join(QStringLiteral("; ")));
     return output.finish(unopened ? kExitUnreadable : failed ? kExitFindings : kExitOk);
 }

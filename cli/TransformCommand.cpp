@@ -167,6 +167,8 @@ int runTransform(const QStringList& args, CliIO& io)
     const QStringList profileNames = options.values(QStringLiteral("profile"));
     if (profileNames.isEmpty())
         return usage(QStringLiteral("transform needs at least one --profile"));
+    if (namesStdinTwice(profileNames))
+        return usage(stdinTwiceMessage());
     if (profileNames.size() > 255)
         return usage(QStringLiteral("a chain holds at most 255 profiles"));
 
