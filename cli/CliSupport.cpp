@@ -501,6 +501,16 @@ QString tagProblems(const QByteArray& bytes, std::initializer_list<krmUInt32Numb
     return problems.join(QStringLiteral("; "));
 }
 
+QString damagedTagsNote(const std::vector<const LoadedProfile*>& profiles)
+{
+    QString note;
+    for (const LoadedProfile* loaded : profiles)
+        for (const DirectoryEntry& entry : storedDirectory(loaded->bytes))
+            if (!entry.problem.isEmpty())
+                note += QStringLiteral("; '%1': %2").arg(loaded->name, entry.problem);
+    return note;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Small formatting and parsing helpers
 // ---------------------------------------------------------------------------------------------

@@ -188,6 +188,10 @@ QString tagAbsence(const QByteArray& bytes, krmUInt32Number signature);
 // "; "; empty when there is none.
 QString tagProblems(const QByteArray& bytes, std::initializer_list<krmUInt32Number> signatures);
 
+// For a failure that may come from damaged tags (a link the engine refuses): "; 'NAME': PROBLEM"
+// for every stored entry of the profiles whose data is missing or cut; empty when there is none.
+QString damagedTagsNote(const std::vector<const LoadedProfile*>& profiles);
+
 // Reads a whole file; false with the reason in `error` ("cannot read image 'x': no such file").
 bool readFileBytes(const QString& path, QByteArray& bytes, const QString& what, QString& error);
 

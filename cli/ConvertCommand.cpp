@@ -285,7 +285,8 @@ int runConvert(const QStringList& args, CliIO& io)
                                                   krmSetAdaptationState(session.context(), -1.0), image.engineFormat(),
                                                   output.engineFormat(), flags);
     if (!transform) {
-        io.error(QStringLiteral("the engine cannot link the source and destination profiles"));
+        io.error(QStringLiteral("the engine cannot link the source and destination profiles")
+                 + damagedTagsNote({source.get(), destination.get()}));
         return kExitUnreadable;
     }
     krmDoTransformLineStride(transform, image.pixels.constData(), output.pixels.data(), krmUInt32Number(image.width),

@@ -615,6 +615,7 @@ void TestScripting::saysWhatIsWrong()
         {{"inks", "--json", cut}, {}, 1, pastEnd},
         {{"roundtrip", "--json", cut}, {}, 1, pastEnd},
         {{"gamut", "--json", "--tag", "B2A0", cut}, {}, 1, pastEnd},
+        {{"transform", "--json", "--profile", "*lab", "--profile", cut, "--values", "50 0 0"}, {}, 1, pastEnd},
         {{"gamut", "--json", tiny}, {}, 1, "it is 100 bytes long, shorter than the 128-byte header"},
         {{"check", "--json", empty}, {}, 1, "no profiles found"},
         {{"check", "--json", tmp(QStringLiteral("no-such.icc"))}, {}, 1, "cannot open profile"},
@@ -677,7 +678,7 @@ void TestScripting::numbersIgnoreTheLocale()
     if (!make.waitForFinished(60000) || make.exitCode() != 0)
         QSKIP("localedef cannot build de_DE.UTF-8 here");
     const QString cmyk = kGhostscript + QStringLiteral("default_cmyk.icc");
-    for (const QStringList& args : {QStringList{"dotgain", cmyk}, QStringList{"inks", "--ramp", "C", cmyk},
+    for (const QStringList& args : {QStringList{"dotgain", cmyk}, QStringList{"inks", cmyk}, QStringList{"inks", "--ramp", "C", cmyk},
                                     QStringList{"roundtrip", "--intent", "1", cmyk}}) {
         QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
