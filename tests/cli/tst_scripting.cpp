@@ -191,6 +191,7 @@ private slots:
     void saysWhatIsWrong();
     void specialOutputFiles();
     void numbersIgnoreTheLocale();
+    void clutNodesInFull();
 
 private:
     QString tmp(const QString& name) const { return dir_.filePath(name); }
@@ -693,6 +694,52 @@ void TestScripting::numbersIgnoreTheLocale()
         QVERIFY2(QRegularExpression(QStringLiteral("\\d\\.\\d")).match(QString::fromUtf8(out)).hasMatch(), qPrintable(args.join(' ')));
         QVERIFY2(!QRegularExpression(QStringLiteral("\\d,\\d")).match(QString::fromUtf8(out)).hasMatch(), qPrintable(args.join(' ')));
         QVERIFY2(!out.contains("-0.00\t") && !out.contains("-0.0000"), qPrintable(args.join(' ')));
+    }
+}
+
+void TestScripting::clutNodesInFull()
+{
+    // CLUT nodes are printed from the table itself (kept raw, not as a tree): node n, output o
+    // of this 3³ table holds (3n + o)·100, a 16-bit CLUT and a float one alike.
+    for (const bool floats : {false, true}) {
+        krmProfile profile = krmCreateProfilePlaceholder(nullptr);
+        krmSetProfileClass(profile, krmSig("scnr"));
+        krmSetProfileColorSpace(profile, krmSig("RGB "));
+        krmSetProfilePCS(profile, krmSig("Lab "));
+        krmSetProfileVersion(profile, floats ? 4.3 : 2.4);
+        krmStage* clut = floats ? krmStageAllocCLutFloat(nullptr, 3, 3, 3, nullptr)
+                                : krmStageAllocCLut16bit(nullptr, 3, 3, 3, nullptr);
+        auto* data = static_cast<krmStageCLutData*>(krmStageData(clut));
+        for (krmUInt32Number i = 0; i < data->nEntries; ++i) {
+            if (floats)
+                data->Tab.TFloat[i] = float(i) / 128.0f;
+            else
+                data->Tab.T16[i] = krmUInt16Number(i * 100);
+        }
+        // Float nodes live in a multiProcessElements tag (D2B0), 16-bit ones in a lut16 (A2B0).
+        const QString tag = floats ? QStringLiteral("D2B0") : QStringLiteral("A2B0");
+        krmPipeline* pipeline = krmPipelineAlloc(nullptr, 3, 3);
+        krmPipelineInsertStage(pipeline, krmAT_END, clut);
+        QVERIFY(krmWriteTag(profile, floats ? krmSig("D2B0") : krmSig("A2B0"), pipeline));
+        const QString file = tmp(QStringLiteral("clut.icc"));
+        QVERIFY(krmSaveProfileToFile(profile, QFile::encodeName(file).constData()));
+        krmPipelineFree(pipeline);
+        krmCloseProfile(profile);
+
+        QJsonArray rows;
+        const QJsonObject content = cli({"tag", "--json", "--full", file, tag}).json().value(QStringLiteral("content")).toObject();
+        for (const QJsonValue stage : content.value(QStringLiteral("stages")).toArray())
+            if (stage.toObject().value(QStringLiteral("type")).toString() == QLatin1String("clut"))
+                rows = stage.toObject().value(QStringLiteral("values")).toArray();
+        QCOMPARE(rows.size(), 27);
+        const QString text = QString::fromUtf8(cli({"tag", "--full", file, tag}).out);
+        for (int n = 0; n < 27; ++n) {
+            const double scale = floats ? 1.0 / 128 : 100;
+            QCOMPARE(rows.at(n).toArray(), (QJsonArray{(3 * n) * scale, (3 * n + 1) * scale, (3 * n + 2) * scale}));
+            const auto number = [&](int k) { return QString::number(k * scale, 'g', 8); };
+            QVERIFY2(text.contains(QStringLiteral("- %1 %2 %3\n").arg(number(3 * n), number(3 * n + 1), number(3 * n + 2))),
+                     qPrintable(QString::number(n)));
+        }
     }
 }
 
