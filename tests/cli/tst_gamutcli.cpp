@@ -55,6 +55,33 @@ QByteArray offsetLabProfile()
     return bytes;
 }
 
+// The same device space, with a B2A1 that gives four channels for its three: the pair exists
+// but cannot be linked, so every roundtrip fails.
+QByteArray mismatchedPairProfile()
+{
+    krmProfile profile = krmCreateProfilePlaceholder(nullptr);
+    krmSetProfileClass(profile, krmSig("spac"));
+    krmSetProfileColorSpace(profile, krmSig("Lab "));
+    krmSetProfilePCS(profile, krmSig("Lab "));
+    krmSetProfileVersion(profile, 4.3);
+    krmPipeline* a2b = krmPipelineAlloc(nullptr, 3, 3);
+    krmPipelineInsertStage(a2b, krmAT_END, krmStageAllocToneCurves(nullptr, 3, nullptr));
+    krmPipeline* b2a = krmPipelineAlloc(nullptr, 3, 4);
+    krmPipelineInsertStage(b2a, krmAT_END, krmStageAllocToneCurves(nullptr, 3, nullptr));
+    krmPipelineInsertStage(b2a, krmAT_END, krmStageAllocCLut16bit(nullptr, 2, 3, 4, nullptr));
+    krmPipelineInsertStage(b2a, krmAT_END, krmStageAllocToneCurves(nullptr, 4, nullptr));
+    krmWriteTag(profile, krmSig("A2B1"), a2b);
+    krmWriteTag(profile, krmSig("B2A1"), b2a);
+    krmPipelineFree(a2b);
+    krmPipelineFree(b2a);
+    krmUInt32Number size = 0;
+    krmSaveProfileToMem(profile, nullptr, &size);
+    QByteArray bytes(qsizetype(size), 0);
+    krmSaveProfileToMem(profile, bytes.data(), &size);
+    krmCloseProfile(profile);
+    return bytes;
+}
+
 QJsonArray range(double low, double high)
 {
     return QJsonArray{low, high};
@@ -299,6 +326,8 @@ void TestGamutCli::roundtrip_knownOffset()
 
 void TestGamutCli::exitCodes()
 {
+    const QString mismatched = tmp_->filePath("mismatched.icc");
+    writeFile(mismatched, mismatchedPairProfile());
     const struct {
         QStringList args;
         int status;
@@ -312,6 +341,7 @@ void TestGamutCli::exitCodes()
         {{"gamut", "/usr/share/color/icc/ghostscript/default_gray.icc"}, 1, "hull computation failed"},
         {{"roundtrip", kSrgb, "--worst", "x"}, 2, "--worst takes"},
         {{"roundtrip", kColord + "Crayons.icc"}, 1, "no A2B and B2A pair"},
+        {{"roundtrip", mismatched}, 1, "Could not create the selected BToA transform"},
     };
     for (const auto& row : table) {
         const Run text = cli(row.args);
