@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QXmlStreamWriter>
+#include <QTemporaryFile>
 
 #include <algorithm>
 
@@ -24,7 +25,8 @@ const char kCheckHelp[] =
     "intent channels and linking, required tags, tags integrity, colorimetric plausibility)\n"
     "and prints its findings, highest severity first, as the window's \"Copy report\" does,\n"
     "each with its rule's code, then a count by severity. A FOLDER is checked file by file:\n"
-    "every .icc, .icm and .pf file in it, in name order.\n"
+    "every .icc, .icm and .pf file in it, in name order (a folder without any is an error:\n"
+    "\"no profiles found\"). '-' reads one profile from standard input.\n"
     "\n"
     "Options:\n"
     "  --min-severity LEVEL  the lowest severity that fails the check: warning or error\n"
@@ -46,12 +48,13 @@ const char kCheckHelp[] =
     "Example:\n"
     "  prismet-cli check --recursive --min-severity warning /usr/share/color/icc\n";
 
-// The profiles to check, in the order given; a folder's files sorted by path.
-QStringList collectFiles(const QStringList& arguments, bool recursive, CliIO& io)
+// The profiles to check, in the order given; a folder's files sorted by path. A folder without
+// profiles is an error (a mistyped folder must not pass a check), kept in `errors`.
+QStringList collectFiles(const QStringList& arguments, bool recursive, CliIO& io, QStringList& errors)
 {
     QStringList files;
     for (const QString& argument : arguments) {
-        if (!QFileInfo(argument).isDir()) {
+        if (argument == QLatin1String("-") || !QFileInfo(argument).isDir()) {
             files << argument;
             continue;
         }
@@ -62,8 +65,10 @@ QStringList collectFiles(const QStringList& arguments, bool recursive, CliIO& io
         while (it.hasNext())
             found << it.next();
         std::sort(found.begin(), found.end());
-        if (found.isEmpty())
-            io.note(QStringLiteral("no profiles in folder '%1'").arg(argument));
+        if (found.isEmpty()) {
+            errors << QStringLiteral("'%1': no profiles found").arg(argument);
+            io.error(errors.last());
+        }
         files += found;
     }
     return files;
@@ -170,6 +175,8 @@ int runCheck(const QStringList& args, CliIO& io)
         return output.usage(QStringLiteral("--min-severity takes warning or error, not '%1'").arg(level));
     if (options.positionals().isEmpty())
         return output.usage(QStringLiteral("check needs at least one PROFILE or FOLDER"));
+    if (namesStdinTwice(options.positionals()))
+        return output.usage(stdinTwiceMessage());
     QSet<QString> ignored;
     for (const QString& value : options.values(QStringLiteral("ignore")))
         for (const QString& code : value.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
@@ -187,14 +194,28 @@ int runCheck(const QStringList& args, CliIO& io)
     output.set(QStringLiteral("minSeverity"), level);
     const bool json = options.isSet(QStringLiteral("json"));
 
-    const QStringList files = collectFiles(options.positionals(), options.isSet(QStringLiteral("recursive")), io);
-    bool unopened = false;
+    QStringList errors;
+    const QStringList files = collectFiles(options.positionals(), options.isSet(QStringLiteral("recursive")), io, errors);
+    // The checks read files: standard input goes through a temporary copy.
+    QTemporaryFile input;
+    bool unopened = !errors.isEmpty();
     bool failed = false;
     CliValue results = CliValue::array();
     QList<CheckedFile> checked;
     AuditCounts counts;
     for (const QString& file : files) {
-        const AuditRun run = runAuditTests(QFile::encodeName(file));
+        QString path = file;
+        if (file == QLatin1String("-")) {
+            const QByteArray bytes = io.readInput ? io.readInput() : QByteArray();
+            if (!input.open() || input.write(bytes) != bytes.size() || !input.flush()) {
+                errors << QStringLiteral("cannot keep standard input in a temporary file");
+                io.error(errors.last());
+                unopened = true;
+                continue;
+            }
+            path = input.fileName();
+        }
+        const AuditRun run = runAuditTests(QFile::encodeName(path));
         // In the order the window's findings dialog lists them.
         QList<AuditFinding> findings = sortedBySeverity(run.findings);
         findings.removeIf([&](const AuditFinding& f) { return ignored.contains(f.code); });
@@ -206,6 +227,7 @@ int runCheck(const QStringList& args, CliIO& io)
             unopened = true;
             error = QStringLiteral("cannot open profile '%1'").arg(file);
             io.error(error);
+            errors << error;
         }
         failed = failed || std::any_of(findings.begin(), findings.end(),
                                        [&](const AuditFinding& f) { return f.severity >= threshold; });
@@ -226,6 +248,8 @@ int runCheck(const QStringList& args, CliIO& io)
         checked.append(CheckedFile{file, error, findings});
     }
     output.set(QStringLiteral("files"), std::move(results));
+    if (!errors.isEmpty())
+        output.setError(errors.join(QStringLiteral("; ")));
     CliValue summary = CliValue::object();
     summary.set(QStringLiteral("profiles"), int(files.size()));
     summary.set(QStringLiteral("fatal"), counts.count[AuditFatal]);

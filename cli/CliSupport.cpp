@@ -25,12 +25,25 @@ void CliIO::note(const QString& message)
     err += "prismet-cli: note: " + message.toUtf8() + '\n';
 }
 
+void CliIO::flush()
+{
+    if (!stream || out.isEmpty())
+        return;
+    if (streamErrno < 0) {
+        errno = 0;
+        if (std::fwrite(out.constData(), 1, std::size_t(out.size()), stream) != std::size_t(out.size()))
+            streamErrno = errno;
+    }
+    out.clear();
+}
+
 int writeStreams(const CliIO& io, int status, std::FILE* out, std::FILE* err)
 {
     errno = 0;
-    const bool written = std::fwrite(io.out.constData(), 1, std::size_t(io.out.size()), out) == std::size_t(io.out.size());
+    const bool written = io.streamErrno < 0
+                         && std::fwrite(io.out.constData(), 1, std::size_t(io.out.size()), out) == std::size_t(io.out.size());
     const bool flushed = std::fflush(out) == 0;
-    const int writeErrno = errno;
+    const int writeErrno = io.streamErrno > 0 ? io.streamErrno : errno;
     std::fwrite(io.err.constData(), 1, std::size_t(io.err.size()), err);
     if (!written || !flushed || std::ferror(out)) {
         std::fprintf(err, "prismet-cli: cannot write to standard output: %s\n",
@@ -166,7 +179,8 @@ bool CliArgs::parse(const QStringList& args)
             given_[name].append(QString());
         } else if (valued_.count(name)) {
             if (!inlineValue) {
-                if (i + 1 >= args.size()) {
+                // "--compare --json FILE": the next option is not the value; "--name=--x" passes one.
+                if (i + 1 >= args.size() || args[i + 1].startsWith(QLatin1String("--"))) {
                     error_ = QStringLiteral("option --%1 needs a value").arg(name);
                     return false;
                 }
@@ -301,6 +315,7 @@ constexpr BuiltinProfile kBuiltins[] = {
 };
 
 constexpr qint64 kMaxProfileBytes = 0x7FFFFFFF;  // the engine's memory limit (2 GiB)
+constexpr qsizetype kHeaderBytes = 128;           // ICC.1:2010 7.2
 
 } // namespace
 
@@ -406,6 +421,15 @@ std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString
         }
         loaded->bytes = embedded;
     }
+    // Said in the user's terms rather than the engine's "Got 0 bytes, block should be of 128 bytes".
+    if (loaded->bytes.size() < kHeaderBytes) {
+        session.fail(QStringLiteral("cannot read profile '%1': it is %2 bytes long, shorter than the %3-byte header "
+                                    "every profile starts with")
+                         .arg(name)
+                         .arg(loaded->bytes.size())
+                         .arg(kHeaderBytes));
+        return nullptr;
+    }
     loaded->profile = krmOpenProfileFromMemInContext(ctx, loaded->bytes.constData(), krmUInt32Number(loaded->bytes.size()));
     if (!loaded->profile) {
         session.fail(QStringLiteral("cannot read profile '%1'").arg(name));
@@ -457,6 +481,34 @@ QStringList sharedWith(const std::vector<DirectoryEntry>& directory, const Direc
         if (e.index != entry.index && e.offset == entry.offset && e.size == entry.size && entry.size != 0)
             list << signatureString(e.signature);
     return list;
+}
+
+QString tagAbsence(const QByteArray& bytes, krmUInt32Number signature)
+{
+    const QString problem = tagProblems(bytes, {signature});
+    return problem.isEmpty() ? QStringLiteral("has no '%1' tag").arg(signatureString(signature)) : problem;
+}
+
+QString tagProblems(const QByteArray& bytes, std::initializer_list<krmUInt32Number> signatures)
+{
+    const std::vector<DirectoryEntry> directory = storedDirectory(bytes);
+    QStringList problems;
+    for (krmUInt32Number signature : signatures) {
+        const DirectoryEntry* entry = findEntry(directory, signature);
+        if (entry && !entry->problem.isEmpty())
+            problems << entry->problem;
+    }
+    return problems.join(QStringLiteral("; "));
+}
+
+QString damagedTagsNote(const std::vector<const LoadedProfile*>& profiles)
+{
+    QString note;
+    for (const LoadedProfile* loaded : profiles)
+        for (const DirectoryEntry& entry : storedDirectory(loaded->bytes))
+            if (!entry.problem.isEmpty())
+                note += QStringLiteral("; '%1': %2").arg(loaded->name, entry.problem);
+    return note;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -558,6 +610,24 @@ QString intentName(krmUInt32Number intent)
     case 15: return QStringLiteral("Preserve K plane, saturation");
     default: return QStringLiteral("Unknown (%1)").arg(intent);
     }
+}
+
+QString fixedNumber(double value, int decimals)
+{
+    QString text = QString::number(value, 'f', decimals);  // QString::number ignores the locale
+    if (text.startsWith(QLatin1Char('-')) && text.count(QLatin1Char('0')) == text.size() - (decimals > 0 ? 2 : 1))
+        text.remove(0, 1);
+    return text;
+}
+
+QString stdinTwiceMessage()
+{
+    return QStringLiteral("standard input ('-') can be read only once per command");
+}
+
+bool namesStdinTwice(const QStringList& names)
+{
+    return names.count(QStringLiteral("-")) > 1;
 }
 
 QByteArray hexDump(const QByteArray& bytes, krmUInt32Number baseOffset)

@@ -38,6 +38,13 @@ struct CliIO {
     void error(const QString& message);    // "prismet-cli: message" on standard error
     void warning(const QString& message);  // "prismet-cli: warning: message"
     void note(const QString& message);     // "prismet-cli: note: message"
+
+    // Where `flush` writes standard output as a command goes (the program's stdout); null in
+    // tests, where everything stays in `out`.
+    std::FILE* stream = nullptr;
+    int streamErrno = -1;  // the first failed write's errno (0 when unknown); -1 while none failed
+    // Writes what `out` holds to `stream` and empties it; without a stream, does nothing.
+    void flush();
 };
 
 // Writes the run's buffers to the program's streams. A failed write to standard output (a full
@@ -173,6 +180,18 @@ const DirectoryEntry* findEntry(const std::vector<DirectoryEntry>& directory, kr
 // The signatures of every other entry with the same offset and size, whatever their types.
 QStringList sharedWith(const std::vector<DirectoryEntry>& directory, const DirectoryEntry& entry);
 
+// Why a profile offers no tag `signature`: the stored directory entry's problem when the entry is
+// there but its data is missing or cut ("'B2A0' points past the end of the file (...)"), else
+// "has no 'B2A0' tag".
+QString tagAbsence(const QByteArray& bytes, krmUInt32Number signature);
+// The problems of the stored entries among `signatures` whose data is missing or cut, joined by
+// "; "; empty when there is none.
+QString tagProblems(const QByteArray& bytes, std::initializer_list<krmUInt32Number> signatures);
+
+// For a failure that may come from damaged tags (a link the engine refuses): "; 'NAME': PROBLEM"
+// for every stored entry of the profiles whose data is missing or cut; empty when there is none.
+QString damagedTagsNote(const std::vector<const LoadedProfile*>& profiles);
+
 // Reads a whole file; false with the reason in `error` ("cannot read image 'x': no such file").
 bool readFileBytes(const QString& path, QByteArray& bytes, const QString& what, QString& error);
 
@@ -192,6 +211,15 @@ bool parseSignature(const QString& text, krmUInt32Number& signature);
 // "absolute"); false for anything else.
 bool parseIntent(const QString& text, krmUInt32Number& intent);
 QString intentName(krmUInt32Number intent);
+
+// A number in fixed notation with '.' whatever the locale, and no sign on a value that rounds to
+// zero ("0.0000", not "-0.0000").
+QString fixedNumber(double value, int decimals);
+
+// The usage message when standard input ("-") is named twice in one command: it can be read once.
+QString stdinTwiceMessage();
+// True when "-" appears more than once among `names`.
+bool namesStdinTwice(const QStringList& names);
 
 // Hex dump lines: offset, 16 bytes in hex, the printable characters.
 QByteArray hexDump(const QByteArray& bytes, krmUInt32Number baseOffset);

@@ -48,6 +48,44 @@ void pad(QByteArray& out, int indent)
     out.append(QByteArray(indent, ' '));
 }
 
+std::function<void(QByteArray&)> g_spill;
+constexpr std::size_t kRowsPerSpill = 4096;
+
+QByteArray rowNumber(const CliRows& rows, std::size_t at, bool json)
+{
+    if (!rows.words.empty())
+        return QByteArray::number(rows.words[at]);
+    const double v = double(rows.floats[at]);
+    if (json)
+        return jsonNumber(v);
+    return std::isfinite(v) ? QByteArray::number(v, 'g', 8) : QByteArray("nan");
+}
+
+// The same text as an array of arrays of numbers: JSON rows "[a, b]" one per line, text rows
+// "- a b" (at most kNumbersPerTextLine numbers per line).
+void writeRows(QByteArray& out, const CliRows& rows, int indent, bool json)
+{
+    const std::size_t n = rows.rows();
+    if (json)
+        out += n ? "[\n" : "[]";
+    for (std::size_t r = 0; r < n; ++r) {
+        pad(out, indent + (json ? 2 : 0));
+        out += json ? "[" : "- ";
+        for (std::size_t c = 0; c < rows.columns; ++c) {
+            if (c)
+                out += json ? ", " : ((c % kNumbersPerTextLine) ? " " : "\n" + QByteArray(indent + 2, ' '));
+            out += rowNumber(rows, r * rows.columns + c, json);
+        }
+        out += json ? (r + 1 < n ? "],\n" : "]\n") : "\n";
+        if (g_spill && r % kRowsPerSpill == kRowsPerSpill - 1)
+            g_spill(out);
+    }
+    if (json && n) {
+        pad(out, indent);
+        out += ']';
+    }
+}
+
 bool allScalars(const std::vector<CliValue>& items)
 {
     for (const CliValue& v : items)
@@ -57,6 +95,16 @@ bool allScalars(const std::vector<CliValue>& items)
 }
 
 } // namespace
+
+CliValue::Spill::Spill(std::function<void(QByteArray&)> spill)
+{
+    g_spill = std::move(spill);
+}
+
+CliValue::Spill::~Spill()
+{
+    g_spill = nullptr;
+}
 
 CliValue& CliValue::set(const QString& key, CliValue value)
 {
@@ -117,6 +165,12 @@ void CliValue::writeJson(QByteArray& out, int indent) const
     case Kind::Integer: out += QByteArray::number(qlonglong(integer_)); return;
     case Kind::Number: out += jsonNumber(number_); return;
     case Kind::String: appendJsonString(out, string_); return;
+    case Kind::Rows:
+        if (rows_)
+            writeRows(out, *rows_, indent, true);
+        else
+            out += "[]";
+        return;
     case Kind::Array:
         if (items_.empty()) {
             out += "[]";
@@ -252,6 +306,9 @@ void CliValue::writeText(QByteArray& out, int indent) const
                 }
             } else if (value.size() == 0) {
                 out += " (none)\n";
+            } else if (value.kind() == Kind::Rows) {
+                out += '\n';
+                writeRows(out, *value.rows_, indent + 2, false);
             } else {
                 out += '\n';
                 value.writeText(out, indent + 2);

@@ -8,13 +8,23 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
 
+// A table of numbers kept as its raw values (a CLUT's nodes): printed like an array of rows of
+// numbers, without a tree node per number, so that a 33⁴ table stays small in memory.
+struct CliRows {
+    std::size_t columns = 0;
+    std::vector<std::uint16_t> words;  // integers, when not empty
+    std::vector<float> floats;         // else numbers
+    std::size_t rows() const { return columns ? (words.empty() ? floats.size() : words.size()) / columns : 0; }
+};
+
 class CliValue {
 public:
-    enum class Kind { Null, Bool, Integer, Number, String, Array, Object };
+    enum class Kind { Null, Bool, Integer, Number, String, Array, Object, Rows };
 
     CliValue() = default;
     CliValue(std::nullptr_t) {}
@@ -31,9 +41,20 @@ public:
 
     static CliValue array() { CliValue v; v.kind_ = Kind::Array; return v; }
     static CliValue object() { CliValue v; v.kind_ = Kind::Object; return v; }
+    static CliValue rows(std::shared_ptr<const CliRows> rows) { CliValue v; v.kind_ = Kind::Rows; v.rows_ = std::move(rows); return v; }
+
+    // While one lives, long tables hand what is printed so far to `spill` (which empties the
+    // buffer) every few thousand rows, so output streams instead of piling up.
+    class Spill {
+    public:
+        explicit Spill(std::function<void(QByteArray&)> spill);
+        ~Spill();
+        Spill(const Spill&) = delete;
+        Spill& operator=(const Spill&) = delete;
+    };
 
     Kind kind() const { return kind_; }
-    bool isScalar() const { return kind_ != Kind::Array && kind_ != Kind::Object; }
+    bool isScalar() const { return kind_ != Kind::Array && kind_ != Kind::Object && kind_ != Kind::Rows; }
     bool isNull() const { return kind_ == Kind::Null; }
     bool isTrue() const { return kind_ == Kind::Bool && integer_ != 0; }
     std::int64_t integer() const { return integer_; }
@@ -44,7 +65,10 @@ public:
     // Arrays: appends an element.
     CliValue& append(CliValue value);
 
-    std::size_t size() const { return kind_ == Kind::Array ? items_.size() : members_.size(); }
+    std::size_t size() const
+    {
+        return kind_ == Kind::Rows ? (rows_ ? rows_->rows() : 0) : kind_ == Kind::Array ? items_.size() : members_.size();
+    }
     const std::vector<CliValue>& items() const { return items_; }
     const std::vector<std::pair<QString, CliValue>>& members() const { return members_; }
 
@@ -66,6 +90,7 @@ private:
     QString string_;
     std::vector<CliValue> items_;
     std::vector<std::pair<QString, CliValue>> members_;
+    std::shared_ptr<const CliRows> rows_;
 };
 
 // Helpers for common shapes.

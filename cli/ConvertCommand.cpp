@@ -10,6 +10,8 @@
 #include <QImageWriter>
 #include <QSaveFile>
 
+#include <sys/stat.h>
+
 #include <cstring>
 
 namespace {
@@ -175,6 +177,8 @@ int runConvert(const QStringList& args, CliIO& io)
         return usage(QStringLiteral("convert takes one input and one output image; '%1' is one too many").arg(paths[2]));
     if (!options.isSet(QStringLiteral("profile")))
         return usage(QStringLiteral("convert needs a destination --profile"));
+    if (namesStdinTwice({paths[0], options.value(QStringLiteral("profile")), options.value(QStringLiteral("src-profile"))}))
+        return usage(stdinTwiceMessage());
     const QString inPath = paths[0];
     const QString outPath = paths[1];
     const bool toStdout = outPath == QLatin1String("-");
@@ -284,7 +288,8 @@ int runConvert(const QStringList& args, CliIO& io)
                                                   krmSetAdaptationState(session.context(), -1.0), image.engineFormat(),
                                                   output.engineFormat(), flags);
     if (!transform) {
-        io.error(QStringLiteral("the engine cannot link the source and destination profiles"));
+        io.error(QStringLiteral("the engine cannot link the source and destination profiles")
+                 + damagedTagsNote({source.get(), destination.get()}));
         return kExitUnreadable;
     }
     krmDoTransformLineStride(transform, image.pixels.constData(), output.pixels.data(), krmUInt32Number(image.width),
@@ -333,7 +338,24 @@ int runConvert(const QStringList& args, CliIO& io)
         io.out += encoded;
         return kExitOk;
     }
-    // The file appears only complete: a full disk or a closed folder leaves no half image behind.
+    // A device or a pipe is written into as it is: replacing it by a regular file would hide the
+    // failure (/dev/full) or starve the pipe's reader.
+    struct stat target;
+    if (::stat(QFile::encodeName(outPath).constData(), &target) == 0 && !S_ISREG(target.st_mode)) {
+        QFile special(outPath);
+        if (!special.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || special.write(encoded) != encoded.size()) {
+            io.error(QStringLiteral("cannot write '%1': %2").arg(outPath, special.errorString()));
+            return kExitUnreadable;
+        }
+        special.close();
+        if (special.error() != QFileDevice::NoError) {
+            io.error(QStringLiteral("cannot write '%1': %2").arg(outPath, special.errorString()));
+            return kExitUnreadable;
+        }
+        return kExitOk;
+    }
+    // A regular file appears only complete: a full disk or a closed folder leaves no half image
+    // behind.
     QSaveFile file(outPath);
     if (!file.open(QIODevice::WriteOnly) || file.write(encoded) != encoded.size() || !file.commit()) {
         io.error(QStringLiteral("cannot write '%1': %2").arg(outPath, file.errorString()));

@@ -57,6 +57,13 @@ int runDump(const QStringList& args, CliIO& io)
     const bool json = options.isSet(QStringLiteral("json"));
     if (!json)
         io.out += profileText(profile);
+    // Output streams: each tag is written when it is ready, long tables every few thousand rows.
+    io.flush();
+    const CliValue::Spill spill([&io](QByteArray& text) {
+        io.out += text;
+        text.clear();
+        io.flush();
+    });
 
     TagReadOptions readOptions;
     readOptions.full = options.isSet(QStringLiteral("full"));
@@ -66,12 +73,16 @@ int runDump(const QStringList& args, CliIO& io)
     for (const DirectoryEntry& entry : storedDirectory(loaded->bytes)) {
         CliValue doc = tagDocument(session, *loaded, entry, readOptions, status);
         failed += doc.find(QStringLiteral("error"))->isNull() ? 0 : 1;
-        if (!json)
-            io.out += '\n' + tagText(doc);
+        if (!json) {
+            io.out += '\n';
+            io.out += tagText(doc);
+            io.flush();
+            continue;  // printed: the text needs no tree of every tag
+        }
         tags.append(std::move(doc));
     }
     if (failed)
-        output.setError(QStringLiteral("%1 of %2 tags cannot be read").arg(failed).arg(tags.size()));
+        output.setError(QStringLiteral("%1 of %2 tags cannot be read").arg(failed).arg(storedDirectory(loaded->bytes).size()));
     output.set(QStringLiteral("profile"), profile);
     output.set(QStringLiteral("tags"), std::move(tags));
     return output.finish(status);

@@ -9,12 +9,14 @@
 namespace {
 
 const char kGamutHelp[] =
-    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--compare OTHER] [--image IMG] [--json] PROFILE\n"
+    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--grid N] [--compare OTHER] [--image IMG] [--json] PROFILE\n"
     "\n"
-    "The gamut of a profile as the Gamut view shows it: the device space sampled on a regular\n"
+    "The gamut of a profile as the Gamut view samples it: the device space sampled on a regular\n"
     "grid (12 points per channel up to three channels, 5 up to six, 4 beyond, fewer while the\n"
     "grid exceeds 250000 nodes), converted to L*a*b* through one tag and wrapped in a convex\n"
-    "hull. Prints the hull's volume in cubic L*a*b* units and its L*, a* and b* extents.\n"
+    "hull. Prints the hull's volume in cubic L*a*b* units and its L*, a* and b* extents, of the\n"
+    "L*a*b* values as computed (the view draws them on a whole-unit grid inside L* 0..100,\n"
+    "a* and b* -128..127; the figures are neither limited nor rounded so).\n"
     "\n"
     "Options:\n"
     "  --intent N       picks the tag A2BN (0 perceptual (default), 1 relative, 2 saturation);\n"
@@ -22,6 +24,8 @@ const char kGamutHelp[] =
     "                   the profile has no A2B tag\n"
     "  --tag SIG        the tag to sample instead: A2Bn, B2An, D2Bn, B2Dn, or 0x7ffffff0 for\n"
     "                   the matrix-shaper (the tag decides the intent, as in the window)\n"
+    "  --grid N         N sampling points per channel instead (2 to 255, at most 2000000\n"
+    "                   nodes in all), for a denser sampling; applies to OTHER too\n"
     "  --compare OTHER  also the share of OTHER's hull volume inside PROFILE's and the\n"
     "                   reverse, estimated from 200000 seeded pseudo-random points uniform in\n"
     "                   each hull's bounding box; OTHER's tag follows --intent\n"
@@ -54,15 +58,18 @@ const char kRoundtripHelp[] =
     "Example:\n"
     "  prismet-cli roundtrip --intent 1 --worst 3 cmyk.icc\n";
 
+constexpr int kMaxGridNodes = 2000000;
+
 QString tag_name(krmTagSignature sig)
 {
     return sig == kMatrixShaperTag ? QStringLiteral("matrix-shaper") : signatureString(sig);
 }
 
 // The tag the gamut is sampled through: --tag, else A2B<intent>, A2B0, the matrix-shaper.
-bool choose_gamut_tag(krmProfile profile, const QString& tagOption, krmUInt32Number intent, krmTagSignature& tag,
-                      QString& error)
+bool choose_gamut_tag(const LoadedProfile& loaded, const QString& tagOption, krmUInt32Number intent,
+                      krmTagSignature& tag, QString& error)
 {
+    const krmProfile profile = loaded.profile;
     if (!tagOption.isEmpty()) {
         if (tag == kMatrixShaperTag) {
             if (krmIsMatrixShaper(profile))
@@ -71,7 +78,7 @@ bool choose_gamut_tag(krmProfile profile, const QString& tagOption, krmUInt32Num
             return false;
         }
         if (!krmIsTag(profile, tag)) {
-            error = QStringLiteral("the profile has no tag '%1'").arg(signatureString(tag));
+            error = tagAbsence(loaded.bytes, tag);
             return false;
         }
         return true;
@@ -88,6 +95,9 @@ bool choose_gamut_tag(krmProfile profile, const QString& tagOption, krmUInt32Num
         return true;
     }
     error = QStringLiteral("the profile has neither an A2B tag nor a matrix-shaper to sample");
+    const QString problems = tagProblems(loaded.bytes, {wanted, krmSig("A2B0")});
+    if (!problems.isEmpty())
+        error = problems + QStringLiteral("; ") + error;
     return false;
 }
 
@@ -105,14 +115,15 @@ struct GamutFigures {
 };
 
 // Samples one profile; false after reporting why.
-bool sample_gamut(krmProfile profile, const QString& tagOption, krmTagSignature tag, krmUInt32Number intent,
-                  GamutFigures& figures, QString& error)
+bool sample_gamut(const LoadedProfile& loaded, const QString& tagOption, krmTagSignature tag, krmUInt32Number intent,
+                  int gridPoints, GamutFigures& figures, QString& error)
 {
     figures.tag = tag;
-    if (!choose_gamut_tag(profile, tagOption, intent, figures.tag, error))
+    if (!choose_gamut_tag(loaded, tagOption, intent, figures.tag, error))
         return false;
+    const krmProfile profile = loaded.profile;
     try {
-        figures.gamut = compute_gamut_hull(profile, figures.tag);
+        figures.gamut = compute_gamut_hull(profile, figures.tag, gridPoints);
     } catch (const std::exception& e) {
         error = QStringLiteral("hull computation failed: %1").arg(QString::fromUtf8(e.what()));
         return false;
@@ -126,8 +137,8 @@ bool sample_gamut(krmProfile profile, const QString& tagOption, krmTagSignature 
 
 CliValue gamut_value(const QString& name, const GamutFigures& f)
 {
-    const Hull& hull = *f.gamut->hull;
-    const HullSolid solid(hull);
+    const GamutHull& g = *f.gamut;
+    const Hull& hull = *g.measured;
     CliValue v = CliValue::object();
     v.set(QStringLiteral("profile"), name);
     v.set(QStringLiteral("tag"), tag_name(f.tag));
@@ -136,19 +147,19 @@ CliValue gamut_value(const QString& name, const GamutFigures& f)
     v.set(QStringLiteral("grid_points"), f.gamut->gridPoints);
     v.set(QStringLiteral("vertices"), (unsigned long long)hull.vertices().size());
     v.set(QStringLiteral("faces"), (unsigned long long)(hull.triangles().size() / 3));
-    v.set(QStringLiteral("volume"), hull_volume(hull));
+    v.set(QStringLiteral("volume"), g.volume);
     CliValue extents = CliValue::object();
-    extents.set(QStringLiteral("L"), range_value(solid.min[0], solid.max[0]));
-    extents.set(QStringLiteral("a"), range_value(solid.min[1], solid.max[1]));
-    extents.set(QStringLiteral("b"), range_value(solid.min[2], solid.max[2]));
+    extents.set(QStringLiteral("L"), range_value(g.min[0], g.max[0]));
+    extents.set(QStringLiteral("a"), range_value(g.min[1], g.max[1]));
+    extents.set(QStringLiteral("b"), range_value(g.min[2], g.max[2]));
     v.set(QStringLiteral("extents"), std::move(extents));
     return v;
 }
 
 QByteArray gamut_text(const GamutFigures& f)
 {
-    const Hull& hull = *f.gamut->hull;
-    const HullSolid solid(hull);
+    const GamutHull& g = *f.gamut;
+    const Hull& hull = *g.measured;
     QString text;
     text += QStringLiteral("Tag:      %1 (intent %2, %3)\n")
                 .arg(tag_name(f.tag))
@@ -156,10 +167,11 @@ QByteArray gamut_text(const GamutFigures& f)
                 .arg(intentName(intent_of_tag(f.tag)));
     text += QStringLiteral("Samples:  %1 (%2 per channel)\n").arg(f.gamut->samples).arg(f.gamut->gridPoints);
     text += QStringLiteral("Hull:     %1 vertices, %2 faces\n").arg(hull.vertices().size()).arg(hull.triangles().size() / 3);
-    text += QStringLiteral("Volume:   %1 cubic L*a*b* units\n").arg(hull_volume(hull), 0, 'f', 0);
-    text += QStringLiteral("L*:       %1 .. %2\n").arg(solid.min[0]).arg(solid.max[0]);
-    text += QStringLiteral("a*:       %1 .. %2\n").arg(solid.min[1]).arg(solid.max[1]);
-    text += QStringLiteral("b*:       %1 .. %2\n").arg(solid.min[2]).arg(solid.max[2]);
+    text += QStringLiteral("Volume:   %1 cubic L*a*b* units\n").arg(g.volume, 0, 'f', 0);
+    const char* axes[3] = {"L*", "a*", "b*"};
+    for (int k = 0; k < 3; ++k)
+        text += QStringLiteral("%1:%2%3 .. %4\n")
+                    .arg(QLatin1String(axes[k]), QString(7, QLatin1Char(' ')), fixedNumber(g.min[k], 2), fixedNumber(g.max[k], 2));
     return text.toUtf8();
 }
 
@@ -195,7 +207,8 @@ int runGamut(const QStringList& args, CliIO& io)
     CommandOutput output(io, "gamut", {"gamut", "compare", "image"});
     output.setJson(wantsJson(args));
     CliArgs options({QStringLiteral("json"), QStringLiteral("help")},
-                    {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare"), QStringLiteral("image")});
+                    {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare"), QStringLiteral("image"),
+                     QStringLiteral("grid")});
     if (!options.parse(args))
         return output.usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
@@ -219,15 +232,35 @@ int runGamut(const QStringList& args, CliIO& io)
     if (!tagOption.isEmpty() && (!parseSignature(tagOption, tag) || !is_gamut_tag(tag)))
         return output.usage(QStringLiteral("--tag takes A2Bn, B2An, D2Bn, B2Dn or 0x7ffffff0, not '%1'").arg(tagOption));
 
-    EngineSession session(io);
+    int gridPoints = 0;
+    if (options.isSet(QStringLiteral("grid"))) {
+        bool ok = false;
+        gridPoints = options.value(QStringLiteral("grid")).toInt(&ok);
+        if (!ok || gridPoints < 2 || gridPoints > 255)
+            return output.usage(QStringLiteral("--grid takes a whole number from 2 to 255, not '%1'")
+                                    .arg(options.value(QStringLiteral("grid"))));
+    }
     const QString name = options.positionals().first();
+    if (name == QLatin1String("-") && options.value(QStringLiteral("compare")) == QLatin1String("-"))
+        return output.usage(stdinTwiceMessage());
+
+    EngineSession session(io);
     std::unique_ptr<LoadedProfile> loaded = loadProfile(session, name);
     if (!loaded) {
         output.setError(session.takeMessages());
         return output.finish(kExitUnreadable);
     }
+    if (gridPoints > 0) {
+        const int channels = krmChannelsOfColorSpace(krmGetProfileColorSpace(loaded->profile));
+        if (std::pow(double(gridPoints), channels) > kMaxGridNodes)
+            return output.usage(QStringLiteral("--grid %1 makes %2 nodes for %3 channels; at most %4")
+                                    .arg(gridPoints)
+                                    .arg(std::pow(double(gridPoints), channels), 0, 'g', 3)
+                                    .arg(channels)
+                                    .arg(kMaxGridNodes));
+    }
     GamutFigures figures;
-    if (!sample_gamut(loaded->profile, tagOption, tag, intent, figures, error))
+    if (!sample_gamut(*loaded, tagOption, tag, intent, gridPoints, figures, error))
         return output.finish(output.fail(QStringLiteral("%1: %2").arg(name, error)));
     const bool json = options.isSet(QStringLiteral("json"));
     output.set(QStringLiteral("gamut"), gamut_value(name, figures));
@@ -242,7 +275,7 @@ int runGamut(const QStringList& args, CliIO& io)
             return output.finish(kExitUnreadable);
         }
         GamutFigures otherFigures;
-        if (!sample_gamut(other->profile, QString(), 0, intent, otherFigures, error))
+        if (!sample_gamut(*other, QString(), 0, intent, gridPoints, otherFigures, error))
             return output.finish(output.fail(QStringLiteral("%1: %2").arg(otherName, error)));
         const GamutOverlap overlap = gamut_overlap(*figures.gamut->hull, *otherFigures.gamut->hull);
         const double otherInside = overlap.otherInsideProfile.share, profileInside = overlap.profileInsideOther.share;
@@ -333,10 +366,19 @@ int runRoundtrip(const QStringList& args, CliIO& io)
     }
     if (tags.empty() && krmIsMatrixShaper(profile))
         tags.push_back(kMatrixShaperTag);
-    if (tags.empty())
-        return output.finish(output.fail(
-            intentGiven ? QStringLiteral("%1: no A2B%2 and B2A%2 pair and no matrix-shaper").arg(name).arg(intent)
-                        : QStringLiteral("%1: no A2B and B2A pair of one intent and no matrix-shaper").arg(name)));
+    if (tags.empty()) {
+        // Say what is wrong with a pair whose data is missing or cut before saying it is absent.
+        QString problems;
+        for (krmUInt32Number n = 0; n <= 2; ++n)
+            if (!intentGiven || n == intent) {
+                const QString p = tagProblems(loaded->bytes, {krmSig("A2B0") + n, krmSig("B2A0") + n});
+                if (!p.isEmpty())
+                    problems += (problems.isEmpty() ? QString() : QStringLiteral("; ")) + p;
+            }
+        const QString absent = intentGiven ? QStringLiteral("no A2B%1 and B2A%1 pair and no matrix-shaper").arg(intent)
+                                           : QStringLiteral("no A2B and B2A pair of one intent and no matrix-shaper");
+        return output.finish(output.fail(QStringLiteral("%1: %2").arg(name, problems.isEmpty() ? absent : problems + QStringLiteral(", so ") + absent)));
+    }
 
     int status = kExitOk;
     CliValue roundtrips = CliValue::array();
@@ -379,16 +421,17 @@ int runRoundtrip(const QStringList& args, CliIO& io)
                 w.set(QStringLiteral("roundtrip"), std::move(back));
                 w.set(QStringLiteral("de00"), s.de00);
                 worst.append(std::move(w));
-                worstText += QStringLiteral("    %1 %2 %3 -> %4 %5 %6  \u0394E00 %7\n")
-                                 .arg(s.source[0], 7, 'f', 2)
-                                 .arg(s.source[1], 7, 'f', 2)
-                                 .arg(s.source[2], 7, 'f', 2)
-                                 .arg(s.roundtrip[0], 7, 'f', 2)
-                                 .arg(s.roundtrip[1], 7, 'f', 2)
-                                 .arg(s.roundtrip[2], 7, 'f', 2)
-                                 .arg(s.de00, 0, 'f', 4);
+                const auto lab = [](const double* v) {
+                    QString t;
+                    for (int k = 0; k < 3; ++k)
+                        t += QStringLiteral("%1").arg(fixedNumber(v[k], 2), k ? 8 : 7);
+                    return t;
+                };
+                worstText += QStringLiteral("    %1 -> %2  \u0394E00 %3\n")
+                                 .arg(lab(s.source), lab(s.roundtrip), fixedNumber(s.de00, 4));
             }
             r.set(QStringLiteral("worst"), std::move(worst));
+            r.set(QStringLiteral("no_hull"), analysis.hullSkipped.empty() ? CliValue() : CliValue(QString::fromStdString(analysis.hullSkipped)));
             if (!json) {
                 QString text = title + QStringLiteral(": %1 samples\n").arg(stats.count);
                 text += QStringLiteral("  \u0394E00 mean %1, 95th percentile %2, max %3\n")
@@ -397,14 +440,25 @@ int runRoundtrip(const QStringList& args, CliIO& io)
                             .arg(stats.max, 0, 'f', 4);
                 if (!worstText.isEmpty())
                     text += QStringLiteral("  worst (L* a* b* -> L* a* b*):\n") + worstText;
+                if (!analysis.hullSkipped.empty() && shaper)
+                    text += QStringLiteral("PCS roundtrip skipped: %1\n").arg(QString::fromStdString(analysis.hullSkipped));
                 io.out += text.toUtf8();
             }
+        } catch (const NoGamutVolume& e) {
+            // Not a failure: the device roundtrip of the same intent has the figures.
+            const QString reason = QString::fromUtf8(e.what());
+            r.set(QStringLiteral("error"), nullptr);
+            for (const char* key : {"samples", "grid_points", "mean", "p95", "max", "worst"})
+                r.set(QLatin1String(key), nullptr);
+            r.set(QStringLiteral("no_hull"), reason);
+            if (!json)
+                io.out += QStringLiteral("%1: skipped: %2\n").arg(title, reason).toUtf8();
         } catch (const std::exception& e) {
             const QString message = QString::fromUtf8(e.what());
             io.error(QStringLiteral("%1: %2").arg(title, message));
             output.setError(message);
             r.set(QStringLiteral("error"), message);
-            for (const char* key : {"samples", "grid_points", "mean", "p95", "max", "worst"})
+            for (const char* key : {"samples", "grid_points", "mean", "p95", "max", "worst", "no_hull"})
                 r.set(QLatin1String(key), nullptr);
             status = kExitUnreadable;
         }

@@ -327,6 +327,8 @@ int runInfo(const QStringList& args, CliIO& io)
     }
     if (options.positionals().isEmpty())
         return output.usage(QStringLiteral("info needs at least one PROFILE"));
+    if (namesStdinTwice(options.positionals()))
+        return output.usage(stdinTwiceMessage());
     const bool json = options.isSet(QStringLiteral("json"));
 
     EngineSession session(io);

@@ -90,7 +90,7 @@ int prepare(CommandOutput& output, const CliArgs& options, EngineSession& sessio
     if (krmGetProfileClass(profile) != krmSig("prtr") || krmChannelsOfColorSpace(krmGetProfileColorSpace(profile)) < 4)
         return output.finish(output.fail(QStringLiteral("'%1' is not an output profile with four or more inks").arg(name)));
     if (!krmIsTag(profile, setup.tag))
-        return output.finish(output.fail(QStringLiteral("'%1' has no '%2' tag").arg(name, QString::fromLatin1(tagName))));
+        return output.finish(output.fail(QStringLiteral("'%1': %2").arg(name, tagAbsence(setup.loaded->bytes, setup.tag))));
     return -1;
 }
 

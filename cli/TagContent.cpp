@@ -253,20 +253,16 @@ CliValue stageValue(const krmStage* stage, int index, const TagContentOptions& o
         v.set(key("nodes"), nodes);
         v.set(key("values"), CliValue());
         if (options.full && clut->Tab.T) {
-            // One row per node, the last input varying fastest.
-            CliValue rows = CliValue::array();
-            for (krmUInt32Number n = 0; n < nodes; ++n) {
-                CliValue row = CliValue::array();
-                for (krmUInt32Number o = 0; o < outputs; ++o) {
-                    const std::size_t at = std::size_t(n) * outputs + o;
-                    if (clut->HasFloatValues)
-                        row.append(double(clut->Tab.TFloat[at]));
-                    else
-                        row.append(unsigned(clut->Tab.T16[at]));
-                }
-                rows.append(std::move(row));
-            }
-            v.set(key("values"), std::move(rows));
+            // One row per node, the last input varying fastest; kept as the raw values (a 33⁴
+            // table has over a million rows).
+            auto rows = std::make_shared<CliRows>();
+            rows->columns = outputs;
+            const std::size_t count = std::size_t(nodes) * outputs;
+            if (clut->HasFloatValues)
+                rows->floats.assign(clut->Tab.TFloat, clut->Tab.TFloat + count);
+            else
+                rows->words.assign(clut->Tab.T16, clut->Tab.T16 + count);
+            v.set(key("values"), CliValue::rows(std::move(rows)));
         }
     } else if (type == krmSigNamedColorElemType) {
         const krmNamedColorList* list = krmGetNamedColorListFromStage(stage);

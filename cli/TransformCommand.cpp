@@ -170,6 +170,8 @@ int runTransform(const QStringList& args, CliIO& io)
     const QStringList profileNames = options.values(QStringLiteral("profile"));
     if (profileNames.isEmpty())
         return usage(QStringLiteral("transform needs at least one --profile"));
+    if (namesStdinTwice(profileNames))
+        return usage(stdinTwiceMessage());
     if (profileNames.size() > 255)
         return usage(QStringLiteral("a chain holds at most 255 profiles"));
 
@@ -241,8 +243,13 @@ int runTransform(const QStringList& args, CliIO& io)
     const krmUInt32Number flags = options.isSet(QStringLiteral("no-optimize")) ? krmFlagNoOptimize : 0;
     krmTransform transform = createChainTransform(session.context(), chain, intent, options.isSet(QStringLiteral("bpc")),
                                                   adaptation, inFormat, outFormat, flags);
-    if (!transform)
-        return output.finish(output.fail(QStringLiteral("the engine cannot link this chain of profiles")));
+    if (!transform) {
+        std::vector<const LoadedProfile*> profiles;
+        for (const auto& p : loaded)
+            profiles.push_back(p.get());
+        return output.finish(output.fail(QStringLiteral("the engine cannot link this chain of profiles")
+                                         + damagedTagsNote(profiles)));
+    }
 
     std::vector<unsigned char> in(colors.size() * inChannels * sampleBytes(inEncoding) + 8, 0);
     std::vector<unsigned char> out(colors.size() * outChannels * sampleBytes(outEncoding) + 8, 0);

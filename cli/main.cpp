@@ -32,6 +32,7 @@ int main(int argc, char* argv[])
             input.append(buffer, qsizetype(n));
         return input;
     };
+    io.stream = stdout;  // long outputs (dump --full) are written as they are made
     const int status = runCli(app.arguments().mid(1), io);
     return writeStreams(io, status, stdout, stderr);
 }

@@ -176,16 +176,59 @@ void GamutTransform::convert(const std::uint16_t* words, double* lab, std::size_
     transform_all(transform_, words, std::size_t(channels_) * 2, lab, count);
 }
 
-std::unique_ptr<GamutHull> compute_gamut_hull(krmProfile profile, krmTagSignature tag)
+std::unique_ptr<GamutHull> compute_gamut_hull(krmProfile profile, krmTagSignature tag, int gridPoints)
 {
     const std::unique_ptr<GamutTransform> transform = GamutTransform::build(profile, tag);
-    return transform ? compute_gamut_hull(*transform) : nullptr;
+    return transform ? compute_gamut_hull(*transform, gridPoints) : nullptr;
 }
 
-std::unique_ptr<GamutHull> compute_gamut_hull(const GamutTransform& transform)
+namespace {
+
+// Integer coordinates stay within ±8000 so that the hull's exact-in-doubles arithmetic holds;
+// below that, a grid of 1/64 unit is far finer than any figure printed.
+constexpr double kMeasureRange = 8000;
+constexpr double kMeasureScale = 64;
+
+void measure_gamut(GamutHull& gamut, const std::vector<double>& lab)
+{
+    double largest = 1;
+    bool any = false;
+    for (int k = 0; k < 3; ++k) {
+        gamut.min[k] = std::numeric_limits<double>::max();
+        gamut.max[k] = std::numeric_limits<double>::lowest();
+    }
+    for (std::size_t i = 0; i + 2 < lab.size(); i += 3) {
+        const double* v = &lab[i];
+        if (!finite_lab(v))
+            continue;
+        any = true;
+        for (int k = 0; k < 3; ++k) {
+            gamut.min[k] = std::min(gamut.min[k], v[k]);
+            gamut.max[k] = std::max(gamut.max[k], v[k]);
+            largest = std::max(largest, std::fabs(v[k]));
+        }
+    }
+    if (!any)
+        throw InsufficientPointsException();
+    gamut.scale = std::min(kMeasureScale, kMeasureRange / largest);
+    gamut.measured = std::make_unique<Hull>();
+    for (std::size_t i = 0; i + 2 < lab.size(); i += 3) {
+        const double* v = &lab[i];
+        if (finite_lab(v))
+            gamut.measured->add_point(HullPoint{std::int32_t(std::lround(v[0] * gamut.scale)),
+                                                std::int32_t(std::lround(v[1] * gamut.scale)),
+                                                std::int32_t(std::lround(v[2] * gamut.scale))});
+    }
+    gamut.measured->compute();
+    gamut.volume = hull_volume(*gamut.measured) / (gamut.scale * gamut.scale * gamut.scale);
+}
+
+}  // namespace
+
+std::unique_ptr<GamutHull> compute_gamut_hull(const GamutTransform& transform, int gridPoints)
 {
     auto result = std::make_unique<GamutHull>();
-    result->gridPoints = device_grid_points(transform.channels());
+    result->gridPoints = gridPoints > 0 ? gridPoints : device_grid_points(transform.channels());
     const std::vector<std::uint16_t> words = device_grid(transform.channels(), result->gridPoints);
     result->samples = words.size() / std::size_t(transform.channels());
     std::vector<double> lab(result->samples * 3);
@@ -200,6 +243,7 @@ std::unique_ptr<GamutHull> compute_gamut_hull(const GamutTransform& transform)
                               int(std::trunc(limit_lab(v[2], 2))));
     }
     result->hull->compute();
+    measure_gamut(*result, lab);
     return result;
 }
 
@@ -217,7 +261,7 @@ double hull_volume(const Hull& hull)
     return std::fabs(six) / 6.0;
 }
 
-HullSolid::HullSolid(const Hull& hull)
+HullSolid::HullSolid(const Hull& hull, double scale)
 {
     const std::vector<HullPoint>& v = hull.vertices();
     const std::vector<std::uint32_t>& t = hull.triangles();
@@ -226,7 +270,7 @@ HullSolid::HullSolid(const Hull& hull)
         max[k] = std::numeric_limits<double>::lowest();
     }
     for (const HullPoint& p : v) {
-        const double c[3] = {double(p.x), double(p.y), double(p.z)};
+        const double c[3] = {p.x / scale, p.y / scale, p.z / scale};
         for (int k = 0; k < 3; ++k) {
             min[k] = std::min(min[k], c[k]);
             max[k] = std::max(max[k], c[k]);
@@ -241,7 +285,7 @@ HullSolid::HullSolid(const Hull& hull)
         centre[2] += p.z;
     }
     for (double& c : centre)
-        c /= std::max<std::size_t>(v.size(), 1);
+        c /= double(std::max<std::size_t>(v.size(), 1)) * scale;
     for (std::size_t i = 0; i + 2 < t.size(); i += 3) {
         const HullPoint &A = v[t[i]], &B = v[t[i + 1]], &C = v[t[i + 2]];
         const double u[3] = {double(B.x) - A.x, double(B.y) - A.y, double(B.z) - A.z};
@@ -252,7 +296,7 @@ HullSolid::HullSolid(const Hull& hull)
             continue;
         for (double& c : n)
             c /= length;
-        double d = n[0] * A.x + n[1] * A.y + n[2] * A.z;
+        double d = (n[0] * A.x + n[1] * A.y + n[2] * A.z) / scale;
         if (n[0] * centre[0] + n[1] * centre[1] + n[2] * centre[2] > d) {
             for (double& c : n)
                 c = -c;
@@ -271,10 +315,8 @@ bool HullSolid::contains(double L, double a, double b) const
     return !planes_.empty();
 }
 
-double hull_share_inside(const Hull& inner, const Hull& outer, int points, int* insideInner)
+double hull_share_inside(const HullSolid& in, const HullSolid& out, int points, int* insideInner)
 {
-    const HullSolid in(inner);
-    const HullSolid out(outer);
     std::mt19937_64 random(20261209);  // fixed: the same figures on every run
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     int hits = 0, both = 0;
@@ -328,7 +370,10 @@ RoundtripAnalysis compute_roundtrip(krmProfile profile, krmTagSignature tag, krm
     const ContextPtr context(krmCreateContext(nullptr, nullptr));
     if (context)
         krmSetLogErrorHandlerInContext(context.get(), nullptr);
-    ProfilePtr lab(krmCreateLab4Profile(context.get(), nullptr));
+    // The PCS end in the profile's own encoding, as for the gamut: a v4 Lab profile against a v2
+    // table would apply the perceptual black-point scaling one way only.
+    ProfilePtr lab(krmGetProfileVersion(profile) >= 4.0 ? krmCreateLab4Profile(context.get(), nullptr)
+                                                        : krmCreateLab2Profile(context.get(), nullptr));
     if (!lab)
         throw Exception("Could not create the Lab profile");
     ProfilePtr srgb(krmCreate_sRGBProfile(context.get()));
@@ -370,8 +415,18 @@ RoundtripAnalysis compute_roundtrip(krmProfile profile, krmTagSignature tag, krm
         hull.add_lab(int(std::lround(limit_lab(v[0], 0))), int(std::lround(limit_lab(v[1], 1))),
                      int(std::lround(limit_lab(v[2], 2))));
     }
-    hull.compute();
-    analysis.hull = hull.get_render_data();
+    try {
+        hull.compute();
+        analysis.hull = hull.get_render_data();
+    } catch (const HullException& e) {
+        // The device roundtrip needs no hull; only the gamut drawn around it and the PCS grid do.
+        analysis.hullSkipped = c == 1 ? std::string("a gray profile's colours lie on one line, the neutral axis, and "
+                                                    "enclose no volume: there is no gamut hull to sample")
+                                      : std::string("the profile's colours enclose no volume (") + e.what()
+                                            + "): there is no gamut hull to sample";
+        if (!analysis.deviceRoundtrip)
+            throw NoGamutVolume(analysis.hullSkipped);
+    }
 
     std::vector<double> source;
     if (analysis.deviceRoundtrip) {

@@ -89,17 +89,27 @@ private:
 
 // One gamut: the hull of the tag's device grid in L*a*b*.
 struct GamutHull {
-    std::size_t samples = 0;     // device nodes converted
-    int gridPoints = 0;          // per channel
-    std::unique_ptr<Hull> hull;  // computed
+    std::size_t samples = 0;  // device nodes converted
+    int gridPoints = 0;       // per channel
+    // The 3D view's drawing grid: each L*a*b* value limited to L* 0..100, a* and b* −128..127 and
+    // truncated toward zero (NaNs are dropped). Computed.
+    std::unique_ptr<Hull> hull;
+    // The measured gamut, of the real L*a*b* values, neither limited nor truncated: a hull on an
+    // integer grid of step 1/scale L*a*b* units (at most 1/64, so that volumes and extents stay
+    // within a few thousandths of a unit of the exact hull's).
+    std::unique_ptr<Hull> measured;
+    double scale = 1;
+    double volume = 0;                      // cubic L*a*b* units
+    double min[3] = {0, 0, 0};              // L*, a*, b* extents of the sampled points
+    double max[3] = {0, 0, 0};
 };
 
-// Samples the tag's device space and computes the hull; null when the transform cannot be made.
-// Each L*a*b* value is limited to L* 0..100, a* and b* −128..127 and truncated toward zero (NaNs
-// are dropped). Throws HullException when the points do not span a solid.
-std::unique_ptr<GamutHull> compute_gamut_hull(krmProfile profile, krmTagSignature tag);
+// Samples the tag's device space with `gridPoints` per channel (0: device_grid_points) and
+// computes both hulls; null when the transform cannot be made. Throws HullException when the
+// points do not span a solid.
+std::unique_ptr<GamutHull> compute_gamut_hull(krmProfile profile, krmTagSignature tag, int gridPoints = 0);
 // The same through a transform already made.
-std::unique_ptr<GamutHull> compute_gamut_hull(const GamutTransform& transform);
+std::unique_ptr<GamutHull> compute_gamut_hull(const GamutTransform& transform, int gridPoints = 0);
 
 // Volume in cubic L*a*b* units enclosed by a computed hull.
 double hull_volume(const Hull& hull);
@@ -108,7 +118,8 @@ double hull_volume(const Hull& hull);
 class HullSolid
 {
 public:
-    explicit HullSolid(const Hull& hull);
+    // `scale`: the hull's integer units per L*a*b* unit (GamutHull::scale for the measured hull).
+    explicit HullSolid(const Hull& hull, double scale = 1);
     bool contains(double L, double a, double b) const;
     double min[3] = {0, 0, 0};  // bounding box, L*, a*, b*
     double max[3] = {0, 0, 0};
@@ -120,7 +131,7 @@ private:
 // The share (0..1) of `inner`'s volume that lies inside `outer`, estimated from `points`
 // pseudo-random points (fixed seed) uniform in `inner`'s bounding box; `insideInner` receives how
 // many of them fell inside `inner` (the estimate's sample size).
-double hull_share_inside(const Hull& inner, const Hull& outer, int points, int* insideInner = nullptr);
+double hull_share_inside(const HullSolid& inner, const HullSolid& outer, int points, int* insideInner = nullptr);
 
 // ---- roundtrip --------------------------------------------------------------------------------
 
@@ -137,11 +148,22 @@ struct RoundtripAnalysis {
     int gridPoints = 0;  // device grid points per channel
     std::vector<RoundtripResult> results;
     HullRenderData hull;
+    // Why there is no gamut hull and no PCS roundtrip (a gray profile's colours lie on a line);
+    // empty when there is a hull.
+    std::string hullSkipped;
+};
+
+// A PCS roundtrip asked of a profile whose colours enclose no volume: there is no gamut to sample.
+class NoGamutVolume : public Exception
+{
+public:
+    explicit NoGamutVolume(const std::string& reason) : Exception("%s", reason.c_str()) {}
 };
 
 // The roundtrip of an A2Bn or B2An tag with its partner. The matrix-shaper row, for profiles
 // without LUTs, takes the device roundtrip through the matrix-shaper model with `shaperIntent`.
-// Throws Exception (or HullException) with the reason.
+// Throws Exception (NoGamutVolume for a B2A tag of a profile whose colours span no solid, as a
+// gray profile's) or HullException with the reason.
 RoundtripAnalysis compute_roundtrip(krmProfile profile, krmTagSignature tag, krmUInt32Number shaperIntent = 0);
 
 struct RoundtripStatistics {

@@ -3,6 +3,7 @@
 #include "common/analysis/Cam16Model.h"
 
 #include <algorithm>
+#include <charconv>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -196,11 +197,17 @@ std::optional<SeparationRamp> compute_separation_ramp(krmProfile profile, int in
 
 namespace {
 
+// Fixed notation with '.' whatever LC_NUMERIC says, and no sign on a value that rounds to zero.
 std::string fixed(double value, int decimals)
 {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
+    char text[400];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+    if (error != std::errc())
+        return "nan";
+    std::string result(text, end);
+    if (result.size() > 1 && result[0] == '-' && result.find_first_not_of("0.", 1) == std::string::npos)
+        result.erase(0, 1);
+    return result;
 }
 
 }  // namespace

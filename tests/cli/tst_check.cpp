@@ -160,9 +160,10 @@ private slots:
         QCOMPARE(files(flat), QStringList({"a.ICM", "b.icc"}));
         QCOMPARE(files(cli({"check", "--json", "--recursive", dir.path()})), QStringList({"a.ICM", "b.icc", "c.pf"}));
 
+        // A folder without profiles is an error: a mistyped folder must not pass.
         const Run none = cli({"check", dir.filePath("empty")});
-        QCOMPARE(none.status, 0);
-        QVERIFY(none.err.contains("no profiles in folder"));
+        QCOMPARE(none.status, 1);
+        QVERIFY(none.err.contains("no profiles found"));
     }
 
     // --ignore drops exactly the findings of the named rules, from the report, the count and

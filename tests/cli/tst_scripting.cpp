@@ -7,7 +7,10 @@
 
 #include <QImage>
 #include <QJsonArray>
+#include <QRegularExpression>
 #include <QTemporaryDir>
+
+#include <sys/stat.h>
 
 #include <set>
 
@@ -185,6 +188,10 @@ private slots:
     void profileIds();
     void imageProfiles();
     void dumpIsStableAndComplete();
+    void saysWhatIsWrong();
+    void specialOutputFiles();
+    void numbersIgnoreTheLocale();
+    void clutNodesInFull();
 
 private:
     QString tmp(const QString& name) const { return dir_.filePath(name); }
@@ -583,6 +590,157 @@ void TestScripting::dumpIsStableAndComplete()
         failed += t[QStringLiteral("error")].isNull() ? 0 : 1;
     QCOMPARE(failed, 1);
     QCOMPARE(doc[QStringLiteral("error")].toString(), QStringLiteral("1 of %1 tags cannot be read").arg(tags.size()));
+}
+
+
+void TestScripting::saysWhatIsWrong()
+{
+    // Each row: the command, standard input, the status, a text standard error must hold, and
+    // (when the row asks for --json) the document's "error" holds it too.
+    const QString cmyk = kGhostscript + QStringLiteral("default_cmyk.icc");
+    const QString cut = tmp(QStringLiteral("cut100k.icc"));
+    writeFile(cut, fileBytes(cmyk).left(100000));
+    const QString tiny = tmp(QStringLiteral("tiny.icc"));
+    writeFile(tiny, fileBytes(cmyk).left(100));
+    const QString empty = tmp(QStringLiteral("empty-folder"));
+    QVERIFY(QDir().mkpath(empty));
+    const QByteArray srgb = fileBytes(kSrgb);
+    const char* pastEnd = "'B2A0' points past the end of the file (offset 41896, size 145588, file 100000)";
+    const struct {
+        QStringList args;
+        QByteArray input;
+        int status;
+        const char* message;
+    } rows[] = {
+        // A tag cut off by the end of the file is named as such, not as absent.
+        {{"inks", "--json", cut}, {}, 1, pastEnd},
+        {{"roundtrip", "--json", cut}, {}, 1, pastEnd},
+        {{"gamut", "--json", "--tag", "B2A0", cut}, {}, 1, pastEnd},
+        {{"transform", "--json", "--profile", "*lab", "--profile", cut, "--values", "50 0 0"}, {}, 1, pastEnd},
+        {{"gamut", "--json", tiny}, {}, 1, "it is 100 bytes long, shorter than the 128-byte header"},
+        {{"check", "--json", empty}, {}, 1, "no profiles found"},
+        {{"check", "--json", tmp(QStringLiteral("no-such.icc"))}, {}, 1, "cannot open profile"},
+        {{"check", "-"}, srgb, 0, ""},
+        {{"info", "--json", "-", "-"}, srgb, 2, "standard input ('-') can be read only once"},
+        {{"gamut", "--json", "-", "--compare", "-"}, srgb, 2, "standard input ('-') can be read only once"},
+        {{"transform", "--json", "--profile", "-", "--profile", "-"}, srgb, 2, "can be read only once"},
+        {{"gamut", "--compare", "--json", kSrgb}, {}, 2, "option --compare needs a value"},
+        {{"roundtrip", "--worst", "--json", kSrgb}, {}, 2, "option --worst needs a value"},
+        {{"gamut", "--json", "--grid", "1", kSrgb}, {}, 2, "--grid takes a whole number from 2 to 255"},
+        {{"gamut", "--json", "--grid", "60", cmyk}, {}, 2, "at most 2000000"},
+    };
+    for (const auto& row : rows) {
+        const Run r = cli(row.args, row.input);
+        const QString where = row.args.join(QLatin1Char(' '));
+        QVERIFY2(r.status == row.status, qPrintable(where + QStringLiteral(": status %1 ").arg(r.status) + r.err));
+        QVERIFY2(r.err.contains(row.message), qPrintable(where + QStringLiteral(": ") + r.err));
+        if (row.args.contains(QStringLiteral("--json")))
+            QVERIFY2(r.json().value(QStringLiteral("error")).toString().contains(QLatin1String(row.message)),
+                     qPrintable(where));
+    }
+    // check - reads the profile from standard input and reports it as "-".
+    const Run fromStdin = cli({"check", "--json", "-"}, srgb);
+    QCOMPARE(fromStdin.json()[QStringLiteral("files")][0][QStringLiteral("file")].toString(), QStringLiteral("-"));
+    QVERIFY(fromStdin.json()[QStringLiteral("files")][0][QStringLiteral("error")].isNull());
+}
+
+void TestScripting::specialOutputFiles()
+{
+    // What is not a regular file is written into, never replaced.
+    const QStringList convert = {"convert", tmp(QStringLiteral("plain.png")), "--profile", "*srgb", "--format", "png"};
+    const Run full = cli(QStringList(convert) << QStringLiteral("/dev/full"));
+    QCOMPARE(full.status, 1);
+    QVERIFY2(full.err.contains("cannot write '/dev/full'"), full.err.constData());
+    struct stat st;
+    QCOMPARE(::stat("/dev/full", &st), 0);
+    QVERIFY(S_ISCHR(st.st_mode));
+
+    const QString fifo = tmp(QStringLiteral("pipe.png"));
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    QProcess reader;
+    reader.start(QStringLiteral("cat"), {fifo});
+    QVERIFY(reader.waitForStarted());
+    const Run piped = cli(QStringList(convert) << fifo);
+    QCOMPARE(piped.status, 0);
+    QVERIFY(reader.waitForFinished(10000));
+    QCOMPARE(imageKindOf(reader.readAllStandardOutput()), ImageKind::Png);
+    QCOMPARE(::stat(QFile::encodeName(fifo).constData(), &st), 0);
+    QVERIFY(S_ISFIFO(st.st_mode));
+}
+
+void TestScripting::numbersIgnoreTheLocale()
+{
+    // A German locale of our own (this machine may have none installed): decimal commas there
+    // must not reach the tables; nor may "-0.0000".
+    const QString locales = tmp(QStringLiteral("locales"));
+    QDir().mkpath(locales);
+    QProcess make;
+    make.start(QStringLiteral("localedef"), {"-i", "de_DE", "-f", "UTF-8", locales + QStringLiteral("/de_DE.UTF-8")});
+    if (!make.waitForFinished(60000) || make.exitCode() != 0)
+        QSKIP("localedef cannot build de_DE.UTF-8 here");
+    const QString cmyk = kGhostscript + QStringLiteral("default_cmyk.icc");
+    for (const QStringList& args : {QStringList{"dotgain", cmyk}, QStringList{"inks", cmyk}, QStringList{"inks", "--ramp", "C", cmyk},
+                                    QStringList{"roundtrip", "--intent", "1", cmyk}}) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LOCPATH"), locales);
+        env.insert(QStringLiteral("LC_ALL"), QStringLiteral("de_DE.UTF-8"));
+        env.insert(QStringLiteral("LANG"), QStringLiteral("de_DE.UTF-8"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(PRISMET_CLI), args);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        const QByteArray out = p.readAllStandardOutput();
+        QVERIFY2(QRegularExpression(QStringLiteral("\\d\\.\\d")).match(QString::fromUtf8(out)).hasMatch(), qPrintable(args.join(' ')));
+        QVERIFY2(!QRegularExpression(QStringLiteral("\\d,\\d")).match(QString::fromUtf8(out)).hasMatch(), qPrintable(args.join(' ')));
+        QVERIFY2(!out.contains("-0.00\t") && !out.contains("-0.0000"), qPrintable(args.join(' ')));
+    }
+}
+
+void TestScripting::clutNodesInFull()
+{
+    // CLUT nodes are printed from the table itself (kept raw, not as a tree): node n, output o
+    // of this 3³ table holds (3n + o)·100, a 16-bit CLUT and a float one alike.
+    for (const bool floats : {false, true}) {
+        krmProfile profile = krmCreateProfilePlaceholder(nullptr);
+        krmSetProfileClass(profile, krmSig("scnr"));
+        krmSetProfileColorSpace(profile, krmSig("RGB "));
+        krmSetProfilePCS(profile, krmSig("Lab "));
+        krmSetProfileVersion(profile, floats ? 4.3 : 2.4);
+        krmStage* clut = floats ? krmStageAllocCLutFloat(nullptr, 3, 3, 3, nullptr)
+                                : krmStageAllocCLut16bit(nullptr, 3, 3, 3, nullptr);
+        auto* data = static_cast<krmStageCLutData*>(krmStageData(clut));
+        for (krmUInt32Number i = 0; i < data->nEntries; ++i) {
+            if (floats)
+                data->Tab.TFloat[i] = float(i) / 128.0f;
+            else
+                data->Tab.T16[i] = krmUInt16Number(i * 100);
+        }
+        // Float nodes live in a multiProcessElements tag (D2B0), 16-bit ones in a lut16 (A2B0).
+        const QString tag = floats ? QStringLiteral("D2B0") : QStringLiteral("A2B0");
+        krmPipeline* pipeline = krmPipelineAlloc(nullptr, 3, 3);
+        krmPipelineInsertStage(pipeline, krmAT_END, clut);
+        QVERIFY(krmWriteTag(profile, floats ? krmSig("D2B0") : krmSig("A2B0"), pipeline));
+        const QString file = tmp(QStringLiteral("clut.icc"));
+        QVERIFY(krmSaveProfileToFile(profile, QFile::encodeName(file).constData()));
+        krmPipelineFree(pipeline);
+        krmCloseProfile(profile);
+
+        QJsonArray rows;
+        const QJsonObject content = cli({"tag", "--json", "--full", file, tag}).json().value(QStringLiteral("content")).toObject();
+        for (const QJsonValue stage : content.value(QStringLiteral("stages")).toArray())
+            if (stage.toObject().value(QStringLiteral("type")).toString() == QLatin1String("clut"))
+                rows = stage.toObject().value(QStringLiteral("values")).toArray();
+        QCOMPARE(rows.size(), 27);
+        const QString text = QString::fromUtf8(cli({"tag", "--full", file, tag}).out);
+        for (int n = 0; n < 27; ++n) {
+            const double scale = floats ? 1.0 / 128 : 100;
+            QCOMPARE(rows.at(n).toArray(), (QJsonArray{(3 * n) * scale, (3 * n + 1) * scale, (3 * n + 2) * scale}));
+            const auto number = [&](int k) { return QString::number(k * scale, 'g', 8); };
+            QVERIFY2(text.contains(QStringLiteral("- %1 %2 %3\n").arg(number(3 * n), number(3 * n + 1), number(3 * n + 2))),
+                     qPrintable(QString::number(n)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TestScripting)

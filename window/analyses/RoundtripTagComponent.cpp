@@ -96,7 +96,9 @@ void RoundtripTagComponent::compute_roundtrip()
     try {
         analysis_ = ::compute_roundtrip(profile_, sig_);
         computed_ = true;
-        message_->hide();
+        // A gray profile: the device figures stand, with the reason there is no hull drawn.
+        message_->setText(tr("No gamut hull: %1").arg(QString::fromStdString(analysis_.hullSkipped)));
+        message_->setVisible(!analysis_.hullSkipped.empty());
         view_->show();
         update_points();
         view_->auto_fit();
@@ -131,7 +133,7 @@ void RoundtripTagComponent::update_points()
     }
     if (!cloud.positions.empty())
         view_->add_mesh(cloud, MeshPoints, QColor(Qt::white), 0);
-    if (reference_->isChecked())
+    if (reference_->isChecked() && !analysis_.hull.positions.empty())
         view_->add_mesh(analysis_.hull, MeshTranslucent, QColor(Qt::white), 0);
 }
 

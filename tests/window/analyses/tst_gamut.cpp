@@ -294,6 +294,15 @@ void TestGamut::roundtrip_unavailable()
     const RoundtripAnalysis a = compute_roundtrip(srgb.get(), kMatrixShaperTag, 0);
     QCOMPARE(a.results.size(), std::size_t(1728));
     QVERIFY(roundtrip_statistics(a.results, 0).mean < 0.01);
+
+    // A gray profile: the device roundtrip stands; the view says why no hull is drawn.
+    ProfilePtr gray = open("/usr/share/color/icc/ghostscript/default_gray.icc");
+    RoundtripTagComponent grayView(gray.get(), kMatrixShaperTag);
+    grayView.tabSelected();
+    QVERIFY(grayView.isComputed());
+    QCOMPARE(grayView.results().size(), std::size_t(12));
+    QVERIFY(!grayView.messageLabel()->isHidden());
+    QVERIFY(grayView.messageLabel()->text().startsWith("No gamut hull: a gray profile"));
 }
 
 void TestGamut::statistics()
