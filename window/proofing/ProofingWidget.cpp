@@ -3,6 +3,7 @@
 #include "window/widgets/ErrorDialog.h"
 #include "window/widgets/DebugLogPanel.h"
 #include "imaging/ImageDecoder.h"
+#include "window/widgets/AppSettings.h"
 #include "window/widgets/BuiltinProfiles.h"
 #include "window/widgets/DisplayProfile.h"
 #include "window/widgets/ICCProfileSelector.h"
@@ -19,6 +20,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QPixmap>
@@ -141,6 +143,9 @@ void ProofingWidget::build_ui()
     gamutCheck_->setObjectName(QStringLiteral("gamutCheck"));
     for (QCheckBox* box : {softProofing_, blackInk_, mediaColor_, gamutCheck_})
         checks->addWidget(box);
+    gamutThreshold_ = new QLabel(this);
+    gamutThreshold_->setObjectName(QStringLiteral("gamutThreshold"));
+    checks->addWidget(gamutThreshold_);
     checks->addStretch();
     for (QCheckBox* box : {blackInk_, mediaColor_, gamutCheck_})
         box->setEnabled(false);
@@ -187,8 +192,12 @@ void ProofingWidget::build_menu()
                                      &ProofingWidget::zoom_in);
     zoomOutAction_ = menu_->addAction(QIcon::fromTheme(QStringLiteral("zoom-out")), tr("Zoom out"), this,
                                       &ProofingWidget::zoom_out);
-    zoomInAction_->setEnabled(false);
-    zoomOutAction_->setEnabled(false);
+    fitAction_ = menu_->addAction(QIcon::fromTheme(QStringLiteral("zoom-fit-best")), tr("Fit"), view_,
+                                  &ImageViewer::autoFit);
+    actualSizeAction_ = menu_->addAction(QIcon::fromTheme(QStringLiteral("zoom-original")), tr("100 %"), view_,
+                                         &ImageViewer::actualSize);
+    for (QAction* action : {zoomInAction_, zoomOutAction_, fitAction_, actualSizeAction_})
+        action->setEnabled(false);
     view_->setContextMenu(menu_);
 }
 
@@ -224,6 +233,7 @@ void ProofingWidget::connect_signals()
 void ProofingWidget::set_profile(krmProfile profile)
 {
     proofed_ = profile;
+    update_gamut_threshold();
     if (proofed_ && krmGetProfileClass(proofed_) == krmSig("nmcl"))
         uncheck_and_disable_options();
     if (!image_.isNull())
@@ -336,15 +346,15 @@ void ProofingWidget::set_image_profile(krmProfile profile)
 
 void ProofingWidget::show_image(RasterImage image)
 {
-    const bool first = image_.isNull() && !view_->scene();
     image_ = std::move(image);
     view_->setColorTransform(nullptr);
     view_->setImage(&image_);
-    if (first)
-        view_->autoFit();
+    // Every new picture starts whole; the view keeps fitting it as the dock first opens or is
+    // resized, until the user zooms.
+    view_->autoFit();
     update_proof_transform();
-    zoomInAction_->setEnabled(true);
-    zoomOutAction_->setEnabled(true);
+    for (QAction* action : {zoomInAction_, zoomOutAction_, fitAction_, actualSizeAction_})
+        action->setEnabled(true);
 }
 
 void ProofingWidget::paste_image()
@@ -411,8 +421,59 @@ bool ProofingWidget::image_profile_fits() const
     return imageProfile_ && krmGetProfileColorSpace(imageProfile_) == image_.space;
 }
 
+namespace {
+
+QByteArray profile_bytes(krmProfile profile)
+{
+    krmUInt32Number size = 0;
+    if (!profile || !krmSaveProfileToMem(profile, nullptr, &size) || size == 0)
+        return {};
+    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
+    if (!krmSaveProfileToMem(profile, bytes.data(), &size))
+        return {};
+    return bytes;
+}
+
+}  // namespace
+
+bool ProofingWidget::proofing_own_profile() const
+{
+    if (!imageProfile_ || !proofed_)
+        return false;
+    if (imageProfile_ == proofed_)
+        return true;
+    // The same profile read twice; the creation date and the ID a save rewrites do not count.
+    const auto content = [](krmProfile profile) {
+        QByteArray bytes = profile_bytes(profile);
+        if (bytes.size() >= 100) {
+            bytes.replace(24, 12, QByteArray(12, '\0'));
+            bytes.replace(84, 16, QByteArray(16, '\0'));
+        }
+        return bytes;
+    };
+    const QByteArray own = content(imageProfile_);
+    return !own.isEmpty() && own == content(proofed_);
+}
+
+QString ProofingWidget::gamutThresholdText() const
+{
+    if (!proofed_)
+        return {};
+    if (proofing_own_profile())
+        return tr("(the image is in this profile: nothing is out of gamut)");
+    // The engine marks a colour whose roundtrip through the profile moves it by more than this.
+    return tr("(alarm above \u0394E76 %1)").arg(krmIsMatrixShaper(proofed_) ? 1 : 5);
+}
+
+void ProofingWidget::update_gamut_threshold()
+{
+    gamutThreshold_->setText(gamutThresholdText());
+    gamutThreshold_->setEnabled(gamutCheck_->isEnabled());
+}
+
 void ProofingWidget::update_proof_transform()
 {
+    update_gamut_threshold();
     if (image_.isNull())
         return;
     if (!imageProfile_) {
@@ -477,7 +538,9 @@ ProofingWidget::Chain ProofingWidget::display_chain(krmProfile display) const
     const bool bpc = intent_ == 4;
     const krmUInt32Number i = intent_ == 4 ? 1 : krmUInt32Number(intent_);
     chain.flags = krmFlagCopyAlpha | krmFlagNoWhiteOnWhiteFixup;
-    if (g)
+    // Through its own profile an image has no colour outside the gamut: the check would only
+    // mark the roundtrip's own error (a few ΔE in dark saturated inks).
+    if (g && !proofing_own_profile())
         chain.flags |= krmFlagGamutCheck;
     if (bpc)
         chain.flags |= krmFlagBlackPointCompensation;
