@@ -251,6 +251,8 @@ QList<ChannelFormatter> get_channel_formatters(krmProfile profile, krmTagSignatu
     if (space == krmSig("Lab ") && profile) {
         // The encoding is the tag type's, whatever the profile's version: only 'mft2' keeps the
         // legacy 16-bit one (the engine inserts its version-2 conversion for that type alone).
+        // The stored type is known once the tag has been read (it stays cached).
+        krmReadTag(profile, tag);
         const krmTagTypeSignature stored = krmGetTagStoredType(profile, tag);
         if (stored == krmSig("mft2"))
             return lab_legacy_16();
