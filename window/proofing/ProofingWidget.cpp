@@ -29,6 +29,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -423,15 +424,33 @@ bool ProofingWidget::image_profile_fits() const
 
 namespace {
 
-QByteArray profile_bytes(krmProfile profile)
+// What tells two reads of one profile file apart from any other profile: its header and its tag
+// directory (every entry's signature, offset and size).
+QByteArray profile_fingerprint(krmProfile profile)
 {
-    krmUInt32Number size = 0;
-    if (!profile || !krmSaveProfileToMem(profile, nullptr, &size) || size == 0)
-        return {};
-    QByteArray bytes(qsizetype(size), Qt::Uninitialized);
-    if (!krmSaveProfileToMem(profile, bytes.data(), &size))
-        return {};
-    return bytes;
+    QByteArray print;
+    const auto add = [&print](quint64 value) { print.append(reinterpret_cast<const char*>(&value), sizeof value); };
+    for (const quint64 field : {quint64(krmGetProfileClass(profile)), quint64(krmGetProfileColorSpace(profile)),
+                                quint64(krmGetProfilePCS(profile)), quint64(krmGetProfileVersionRaw(profile)),
+                                quint64(krmGetProfileCreator(profile)), quint64(krmGetProfileManufacturer(profile)),
+                                quint64(krmGetProfileModel(profile)), quint64(krmGetProfileAttributes(profile))})
+        add(field);
+    struct tm created = {};
+    if (krmGetProfileCreationDateTime(profile, &created))
+        add(quint64(mktime(&created)));
+    krmUInt8Number id[16] = {};
+    krmGetProfileID(profile, id);
+    print.append(reinterpret_cast<const char*>(id), sizeof id);
+    const krmInt32Number tags = krmGetTagCount(profile);
+    for (krmInt32Number n = 0; n < tags; ++n) {
+        krmUInt32Number offset = 0;
+        krmUInt32Number size = 0;
+        krmGetTagOffsetAndSize(profile, krmUInt32Number(n), &offset, &size);
+        add(krmGetTagSignature(profile, krmUInt32Number(n)));
+        add(offset);
+        add(size);
+    }
+    return print;
 }
 
 }  // namespace
@@ -440,19 +459,7 @@ bool ProofingWidget::proofing_own_profile() const
 {
     if (!imageProfile_ || !proofed_)
         return false;
-    if (imageProfile_ == proofed_)
-        return true;
-    // The same profile read twice; the creation date and the ID a save rewrites do not count.
-    const auto content = [](krmProfile profile) {
-        QByteArray bytes = profile_bytes(profile);
-        if (bytes.size() >= 100) {
-            bytes.replace(24, 12, QByteArray(12, '\0'));
-            bytes.replace(84, 16, QByteArray(16, '\0'));
-        }
-        return bytes;
-    };
-    const QByteArray own = content(imageProfile_);
-    return !own.isEmpty() && own == content(proofed_);
+    return imageProfile_ == proofed_ || profile_fingerprint(imageProfile_) == profile_fingerprint(proofed_);
 }
 
 QString ProofingWidget::gamutThresholdText() const
