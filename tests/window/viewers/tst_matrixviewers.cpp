@@ -9,6 +9,7 @@
 #include "window/viewers/MatrixComponent.h"
 #include "window/viewers/MatrixWidget.h"
 
+#include <QFontMetrics>
 #include <QTest>
 
 #include <cmath>
@@ -96,6 +97,14 @@ void TestMatrixViewers::adaptationMatrixNamesItsIlluminant()
         for (int i = 0; i < 9; ++i)
             QCOMPARE(cell(viewer->matrixWidget(), i / 3, i % 3), QString::number(stored[i], 'f', 5));
         QVERIFY(!viewer->matrixWidget()->model()->hasOffsets());
+        // Every number fits its column: nothing is cut to "-23131.3…".
+        viewer->resize(900, 500);
+        viewer->show();
+        QVERIFY(QTest::qWaitForWindowExposed(viewer));
+        const TableView* table = viewer->matrixWidget()->table();
+        for (int i = 0; i < 9; ++i)
+            QVERIFY(QFontMetrics(table->font()).horizontalAdvance(cell(viewer->matrixWidget(), i / 3, i % 3))
+                    <= table->columnWidth(i % 3));
     }
 
     // A tag too short for nine numbers leaves the page empty rather than reading past it.
