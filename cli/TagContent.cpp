@@ -1,6 +1,7 @@
 #include "cli/TagContent.h"
 
 #include "cli/CliSupport.h"
+#include "common/analysis/CurveFunctions.h"
 #include "common/signatures/Signatures.h"
 
 #include <QDate>
@@ -42,23 +43,6 @@ QString wideText(const krmMLU* mlu, const char language[3], const char country[3
                 c = QChar(ushort(c.unicode() & 0xFF));
     }
     return text;
-}
-
-int parameterCount(int type)
-{
-    switch (std::abs(type)) {
-    case 1: return 1;
-    case 2: return 3;
-    case 3: return 4;
-    case 4: return 5;
-    case 5: return 7;
-    case 6: return 4;
-    case 7: return 5;
-    case 8: return 5;
-    case 108: return 1;
-    case 109: return 1;
-    default: return 10;
-    }
 }
 
 CliValue xyChromaticity(const krmCIEXYZ& xyz)
@@ -326,12 +310,11 @@ CliValue describeCurve(const krmToneCurve* curve, bool withTable)
         const krmCurveSegment* s = krmGetToneCurveSegment(curve, 0);
         v.set(key("kind"), QStringLiteral("parametric"));
         v.set(key("type"), s->Type);
-        // The engine numbers its functions from 1; the ICC tables from 0.
-        if (s->Type >= 1 && s->Type <= 5) {
-            v.set(key("iccFunctionType"), s->Type - 1);
-            v.set(key("iccFunction"), s->Type - 1);
+        if (icc_function_type(s->Type) >= 0) {
+            v.set(key("iccFunctionType"), icc_function_type(s->Type));
+            v.set(key("iccFunction"), icc_function_type(s->Type));
         }
-        v.set(key("parameters"), numberArray(s->Params, std::size_t(parameterCount(s->Type))));
+        v.set(key("parameters"), numberArray(s->Params, std::size_t(parametric_parameter_count(s->Type))));
     } else if (segments == 0) {
         v.set(key("kind"), QStringLiteral("table"));
         v.set(key("entries"), entries);
@@ -356,7 +339,7 @@ CliValue describeCurve(const krmToneCurve* curve, bool withTable)
                                 return CliValue(double(s->SampledPoints[k]));
                             }));
             } else {
-                seg.set(key("parameters"), numberArray(s->Params, std::size_t(parameterCount(s->Type))));
+                seg.set(key("parameters"), numberArray(s->Params, std::size_t(parametric_parameter_count(s->Type))));
             }
             list.append(std::move(seg));
         }

@@ -519,6 +519,12 @@ RoundtripStatistics roundtrip_statistics(const std::vector<RoundtripResult>& res
     return stats;
 }
 
+std::size_t roundtrip_count_at_least(const std::vector<RoundtripResult>& results, double threshold)
+{
+    return std::size_t(std::count_if(results.begin(), results.end(),
+                                     [threshold](const RoundtripResult& r) { return r.de00 >= threshold; }));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Exports
 

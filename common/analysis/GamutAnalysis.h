@@ -174,6 +174,8 @@ struct RoundtripStatistics {
     std::vector<std::size_t> worst;  // indices, largest ΔE00 first
 };
 RoundtripStatistics roundtrip_statistics(const std::vector<RoundtripResult>& results, std::size_t worstCount);
+// How many samples have a ΔE00 at or above `threshold` (those the roundtrip view draws).
+std::size_t roundtrip_count_at_least(const std::vector<RoundtripResult>& results, double threshold);
 
 double delta_e76(const double a[3], const double b[3]);
 

@@ -92,10 +92,16 @@ GCRCurvesTagComponent::GCRCurvesTagComponent(krmProfile profile, krmTagSignature
     bar->setFixedHeight(bar->sizeHint().height());
 
     viewer_ = new GraphicsViewer(this);
+    notice_ = new QLabel(this);
+    notice_->setObjectName(QStringLiteral("separationNotice"));
+    notice_->setAlignment(Qt::AlignCenter);
+    notice_->setWordWrap(true);
+    notice_->hide();
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(bar);
+    layout->addWidget(notice_);
     layout->addWidget(viewer_);
 
     copy_values_ = new QAction(tr("Copy values"), this);
@@ -176,20 +182,28 @@ void GCRCurvesTagComponent::compute_separation()
     const bool drawObtained = stored_bool(kDrawObtainedKey);
     const int curveSet = stored_int(kCurveSetKey, 0, 6);
     const int sampling = curveSet == 0 ? 0 : stored_int(kSamplingKey, 0, 1);
+    // Whatever stops the separation is said where the curves would be.
+    const auto fail = [this](const QString& reason) {
+        notice_->setText(reason);
+        notice_->show();
+        viewer_->hide();
+    };
     const int intent = lut_tag_intent(sig_, true);
     if (intent < 0)
-        return;
+        return fail(tr("No ink separation: only a B2A tag separates colours into inks."));
     const auto ramp = compute_separation_ramp(profile_, intent, InkRamp(curveSet), RampSampling(sampling));
     if (!ramp)
-        return;
+        return fail(tr("No ink separation: the profile cannot convert this ramp of colours to its inks."));
     TagChannels channels;
     try {
         channels = describe_tag_channels(profile_, sig_);
     } catch (const QException&) {
-        return;
+        return fail(tr("No ink separation: the tag's inks cannot be named."));
     }
     if (channels.outputNames.size() != ramp->channels || channels.outputColors.size() != ramp->channels)
-        return;
+        return fail(tr("No ink separation: the tag's inks cannot be named."));
+    notice_->hide();
+    viewer_->show();
 
     std::vector<krmToneCurve*> curves;
     const auto build = [&curves](const std::vector<float>& values) -> krmToneCurve* {
@@ -236,6 +250,8 @@ void GCRCurvesTagComponent::compute_separation()
     auto* scene = new CurveGraphScene(1024, 512, entries, 256,
                                       tr("Ink separation along %1").arg(ramp_names().value(curveSet)), tagName(sig_),
                                       this);
+    // Inks read in percent along the ramp, as "Copy values" and the dot-gain view give them.
+    scene->setAxes(CurveAxes{tr("Ramp position (%)"), tr("Ink (%)"), 100.0});
     viewer_->setScene(scene);
     delete scene_;
     free_curves(curves_);

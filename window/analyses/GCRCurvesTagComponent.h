@@ -11,6 +11,7 @@ class GraphicsViewer;
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QLabel;
 
 // How an output profile's B2A tag separates a ramp of colours into inks: the neutral axis, or
 // paper to the solid of a primary or secondary, sampled in L*C*h or CAM16-UCS, with the total
@@ -30,6 +31,8 @@ public:
     QComboBox* curveCombo() const { return curve_set_; }
     QComboBox* samplingCombo() const { return sampling_; }
     QAction* copyValuesAction() const { return copy_values_; }
+    // Why nothing is drawn, shown in place of the curves; hidden while they are.
+    QLabel* notice() const { return notice_; }
     // The table "Copy values" puts on the clipboard; empty before a successful computation.
     QString valuesText() const { return table_; }
 
@@ -50,6 +53,7 @@ private:
     krmProfile profile_;
     krmTagSignature sig_;
     GraphicsViewer* viewer_ = nullptr;
+    QLabel* notice_ = nullptr;
     CurveGraphScene* scene_ = nullptr;
     std::vector<krmToneCurve*> curves_;  // shown by scene_, which only borrows them
     bool computed_ = false;

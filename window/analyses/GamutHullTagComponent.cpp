@@ -168,20 +168,24 @@ void GamutHullTagComponent::compute_hull()
     WaitCursor wait;
     if (!transform_)
         transform_ = GamutTransform::build(profile_, sig_);
-    if (!transform_)
+    if (!transform_) {
+        view_->set_notice(tr("No gamut to draw: this tag cannot be linked to L*a*b*."));
         return;
+    }
     try {
         gamut_ = compute_gamut_hull(*transform_);
         samples_ = gamut_->samples;
         data_ = gamut_->hull->get_render_data();
         computed_ = true;
         failure_.clear();
+        view_->set_notice(QString());
         compute_comparison();
         update_view();
         view_->auto_fit();
     } catch (const HullException& e) {
         failure_ = QString::fromUtf8(e.what());
-        qWarning("Hull computation failed: %s", e.what());
+        // A one-channel tag reproduces a line of colours, which has no hull: say so in the view.
+        view_->set_notice(tr("No gamut hull to draw: %1.").arg(failure_));
     }
 }
 

@@ -68,12 +68,19 @@ void RoundtripTagComponent::build_ui()
     message_->setWordWrap(true);
     message_->hide();
 
+    statistics_ = new QLabel(this);
+    statistics_->setObjectName(QStringLiteral("roundtripStatistics"));
+    statistics_->setContentsMargins(10, 0, 10, 0);
+    statistics_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statistics_->hide();
+
     popup_ = new RoundtripPointPopup(view_);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addLayout(bar);
     layout->addWidget(message_);
+    layout->addWidget(statistics_);
     layout->addWidget(view_, 1);
 
     connect(threshold_, &QDoubleSpinBox::valueChanged, this, &RoundtripTagComponent::threshold_changed);
@@ -104,11 +111,13 @@ void RoundtripTagComponent::compute_roundtrip()
         view_->auto_fit();
     } catch (const std::exception& e) {
         analysis_ = RoundtripAnalysis();
+        statistics_->hide();
         message_->setText(tr("Roundtrip analysis unavailable: %1").arg(QString::fromUtf8(e.what())));
         message_->show();
         view_->hide();
     } catch (...) {
         analysis_ = RoundtripAnalysis();
+        statistics_->hide();
         message_->setText(tr("Roundtrip analysis unavailable"));
         message_->show();
         view_->hide();
@@ -135,6 +144,22 @@ void RoundtripTagComponent::update_points()
         view_->add_mesh(cloud, MeshPoints, QColor(Qt::white), 0);
     if (reference_->isChecked() && !analysis_.hull.positions.empty())
         view_->add_mesh(analysis_.hull, MeshTranslucent, QColor(Qt::white), 0);
+    update_statistics();
+}
+
+void RoundtripTagComponent::update_statistics()
+{
+    // The figures prismet-cli gamut prints, plus what the threshold leaves drawn.
+    const RoundtripStatistics stats = roundtrip_statistics(analysis_.results, 0);
+    const double threshold = threshold_->value();
+    statistics_->setText(tr("%1 samples: \u0394E00 mean %2, 95th percentile %3, max %4; %5 at or above %6")
+                             .arg(stats.count)
+                             .arg(stats.mean, 0, 'f', 2)
+                             .arg(stats.p95, 0, 'f', 2)
+                             .arg(stats.max, 0, 'f', 2)
+                             .arg(roundtrip_count_at_least(analysis_.results, threshold))
+                             .arg(threshold, 0, 'f', 1));
+    statistics_->setVisible(computed_);
 }
 
 void RoundtripTagComponent::threshold_changed(double value)

@@ -27,6 +27,8 @@ public:
     HullWidget* view() const { return view_; }
     RoundtripPointPopup* popup() const { return popup_; }
     QLabel* messageLabel() const { return message_; }
+    // Mean, 95th percentile and maximum ΔE00 of all samples and the count drawn at the threshold.
+    QLabel* statisticsLabel() const { return statistics_; }
     QDoubleSpinBox* thresholdSpin() const { return threshold_; }
     QCheckBox* referenceCheck() const { return reference_; }
     QSlider* pointSizeSlider() const { return pointSize_; }
@@ -50,6 +52,7 @@ private slots:
 
 private:
     void build_ui();
+    void update_statistics();
 
     krmProfile profile_;
     krmTagSignature sig_;
@@ -58,6 +61,7 @@ private:
     HullWidget* view_ = nullptr;
     RoundtripPointPopup* popup_ = nullptr;
     QLabel* message_ = nullptr;
+    QLabel* statistics_ = nullptr;
     QDoubleSpinBox* threshold_ = nullptr;
     QCheckBox* reference_ = nullptr;
     QSlider* pointSize_ = nullptr;

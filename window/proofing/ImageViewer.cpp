@@ -127,11 +127,13 @@ void ImageViewer::forget_hover()
 
 void ImageViewer::zoomIn()
 {
+    fitting_ = false;
     zoom_view(this, zoom_step(), viewport()->rect().center());
 }
 
 void ImageViewer::zoomOut()
 {
+    fitting_ = false;
     zoom_view(this, 1.0 / zoom_step(), viewport()->rect().center());
 }
 
@@ -139,20 +141,44 @@ void ImageViewer::wheelEvent(QWheelEvent* event)
 {
     event->accept();
     const int delta = event->angleDelta().y();
-    if (delta != 0)
-        zoom_view(this, wheel_zoom_factor(delta), event->position().toPoint());
+    if (delta == 0)
+        return;
+    fitting_ = false;
+    zoom_view(this, wheel_zoom_factor(delta), event->position().toPoint());
+}
+
+void ImageViewer::resizeEvent(QResizeEvent* event)
+{
+    QGraphicsView::resizeEvent(event);
+    // A dock opened after the picture was loaded grows from nearly nothing: fit again.
+    if (fitting_)
+        autoFit();
+}
+
+void ImageViewer::actualSize()
+{
+    if (!scene_)
+        return;
+    fitting_ = false;
+    const QPointF centre = mapToScene(viewport()->rect().center());
+    resetTransform();
+    centerOn(centre);
 }
 
 void ImageViewer::autoFit()
 {
     if (!scene_)
         return;
+    fitting_ = true;
     const QRectF rect = scene_->itemsBoundingRect();
     if (rect.isEmpty())
         return;
     scene_->setSceneRect(rect);
     resetTransform();
     const QSize view = viewport()->size();
+    // A view with no room yet (a hidden dock) would get a zero scale; the resize fits later.
+    if (view.width() < 2 || view.height() < 2)
+        return;
     const double k = std::min(view.height() / rect.height(), view.width() / rect.width());
     scale(k, k);
     centerOn(rect.center());

@@ -29,6 +29,8 @@ public:
     krmTransform colorTransform() const { return transform_; }
     void setContextMenu(QMenu* menu) { menu_ = menu; }
     double currentScale() const;
+    // True from autoFit until the user zooms: the picture then follows the view's size.
+    bool fitting() const { return fitting_; }
 
 signals:
     void fileDropped(const QString& filename);
@@ -37,6 +39,7 @@ signals:
 
 public slots:
     void autoFit();
+    void actualSize();
     void zoomIn();
     void zoomOut();
 
@@ -45,6 +48,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -60,4 +64,5 @@ private:
     QMenu* menu_ = nullptr;
     ViewportRenderer renderer_;
     QImage converted_;
+    bool fitting_ = false;
 };

@@ -6,6 +6,7 @@
 #include "window/widgets/AppSettings.h"
 #include "window/widgets/DebugLogPanel.h"
 #include "imaging/ImageDecoder.h"
+#include "window/widgets/AppSettings.h"
 #include "window/widgets/BuiltinProfiles.h"
 #include "window/widgets/DisplayProfile.h"
 #include "window/widgets/ICCProfileSelector.h"
@@ -23,6 +24,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QPixmap>
@@ -32,6 +34,7 @@
 #include <QVBoxLayout>
 
 #include <cmath>
+#include <ctime>
 
 namespace {
 
@@ -146,6 +149,9 @@ void ProofingWidget::build_ui()
     gamutCheck_->setObjectName(QStringLiteral("gamutCheck"));
     for (QCheckBox* box : {softProofing_, blackInk_, mediaColor_, gamutCheck_})
         checks->addWidget(box);
+    gamutThreshold_ = new QLabel(this);
+    gamutThreshold_->setObjectName(QStringLiteral("gamutThreshold"));
+    checks->addWidget(gamutThreshold_);
     checks->addStretch();
     plotButton_ = new QPushButton(tr("Plot image colours"), this);
     plotButton_->setObjectName(QStringLiteral("plotImageColours"));
@@ -198,8 +204,12 @@ void ProofingWidget::build_menu()
                                      &ProofingWidget::zoom_in);
     zoomOutAction_ = menu_->addAction(QIcon::fromTheme(QStringLiteral("zoom-out")), tr("Zoom out"), this,
                                       &ProofingWidget::zoom_out);
-    zoomInAction_->setEnabled(false);
-    zoomOutAction_->setEnabled(false);
+    fitAction_ = menu_->addAction(QIcon::fromTheme(QStringLiteral("zoom-fit-best")), tr("Fit"), view_,
+                                  &ImageViewer::autoFit);
+    actualSizeAction_ = menu_->addAction(QIcon::fromTheme(QStringLiteral("zoom-original")), tr("100 %"), view_,
+                                         &ImageViewer::actualSize);
+    for (QAction* action : {zoomInAction_, zoomOutAction_, fitAction_, actualSizeAction_})
+        action->setEnabled(false);
     view_->setContextMenu(menu_);
 }
 
@@ -235,6 +245,7 @@ void ProofingWidget::connect_signals()
 void ProofingWidget::set_profile(krmProfile profile)
 {
     proofed_ = profile;
+    update_gamut_threshold();
     if (proofed_ && krmGetProfileClass(proofed_) == krmSig("nmcl"))
         uncheck_and_disable_options();
     if (!image_.isNull())
@@ -350,16 +361,16 @@ void ProofingWidget::set_image_profile(krmProfile profile)
 
 void ProofingWidget::show_image(RasterImage image)
 {
-    const bool first = image_.isNull() && !view_->scene();
     image_ = std::move(image);
     plotButton_->setEnabled(!image_.isNull());
     view_->setColorTransform(nullptr);
     view_->setImage(&image_);
-    if (first)
-        view_->autoFit();
+    // Every new picture starts whole; the view keeps fitting it as the dock first opens or is
+    // resized, until the user zooms.
+    view_->autoFit();
     update_proof_transform();
-    zoomInAction_->setEnabled(true);
-    zoomOutAction_->setEnabled(true);
+    for (QAction* action : {zoomInAction_, zoomOutAction_, fitAction_, actualSizeAction_})
+        action->setEnabled(true);
 }
 
 void ProofingWidget::paste_image()
@@ -426,8 +437,65 @@ bool ProofingWidget::image_profile_fits() const
     return imageProfile_ && krmGetProfileColorSpace(imageProfile_) == image_.space;
 }
 
+namespace {
+
+// What tells two reads of one profile file apart from any other profile: its header and its tag
+// directory (every entry's signature, offset and size).
+QByteArray profile_fingerprint(krmProfile profile)
+{
+    QByteArray print;
+    const auto add = [&print](quint64 value) { print.append(reinterpret_cast<const char*>(&value), sizeof value); };
+    for (const quint64 field : {quint64(krmGetProfileClass(profile)), quint64(krmGetProfileColorSpace(profile)),
+                                quint64(krmGetProfilePCS(profile)), quint64(krmGetProfileVersionRaw(profile)),
+                                quint64(krmGetProfileCreator(profile)), quint64(krmGetProfileManufacturer(profile)),
+                                quint64(krmGetProfileModel(profile)), quint64(krmGetProfileAttributes(profile))})
+        add(field);
+    struct tm created = {};
+    if (krmGetProfileCreationDateTime(profile, &created))
+        add(quint64(mktime(&created)));
+    krmUInt8Number id[16] = {};
+    krmGetProfileID(profile, id);
+    print.append(reinterpret_cast<const char*>(id), sizeof id);
+    const krmInt32Number tags = krmGetTagCount(profile);
+    for (krmInt32Number n = 0; n < tags; ++n) {
+        krmUInt32Number offset = 0;
+        krmUInt32Number size = 0;
+        krmGetTagOffsetAndSize(profile, krmUInt32Number(n), &offset, &size);
+        add(krmGetTagSignature(profile, krmUInt32Number(n)));
+        add(offset);
+        add(size);
+    }
+    return print;
+}
+
+}  // namespace
+
+bool ProofingWidget::proofing_own_profile() const
+{
+    if (!imageProfile_ || !proofed_)
+        return false;
+    return imageProfile_ == proofed_ || profile_fingerprint(imageProfile_) == profile_fingerprint(proofed_);
+}
+
+QString ProofingWidget::gamutThresholdText() const
+{
+    if (!proofed_)
+        return {};
+    if (proofing_own_profile())
+        return tr("(the image is in this profile: nothing is out of gamut)");
+    // The engine marks a colour whose roundtrip through the profile moves it by more than this.
+    return tr("(alarm above \u0394E76 %1)").arg(krmIsMatrixShaper(proofed_) ? 1 : 5);
+}
+
+void ProofingWidget::update_gamut_threshold()
+{
+    gamutThreshold_->setText(gamutThresholdText());
+    gamutThreshold_->setEnabled(gamutCheck_->isEnabled());
+}
+
 void ProofingWidget::update_proof_transform()
 {
+    update_gamut_threshold();
     if (image_.isNull())
         return;
     if (!imageProfile_) {
@@ -492,7 +560,9 @@ ProofingWidget::Chain ProofingWidget::display_chain(krmProfile display) const
     const bool bpc = intent_ == 4;
     const krmUInt32Number i = intent_ == 4 ? 1 : krmUInt32Number(intent_);
     chain.flags = krmFlagCopyAlpha | krmFlagNoWhiteOnWhiteFixup;
-    if (g)
+    // Through its own profile an image has no colour outside the gamut: the check would only
+    // mark the roundtrip's own error (a few ΔE in dark saturated inks).
+    if (g && !proofing_own_profile())
         chain.flags |= krmFlagGamutCheck;
     if (bpc)
         chain.flags |= krmFlagBlackPointCompensation;

@@ -19,6 +19,7 @@ class QComboBox;
 class QPushButton;
 struct ImageColourCloud;
 class QHBoxLayout;
+class QLabel;
 class QMenu;
 
 // The proofing dock: an image shown through the open (proofed) profile on this screen, either
@@ -62,6 +63,8 @@ public:
     HoverInfoPopup* hoverPopup() const { return popup_; }
     ICCProfileSelector* imageProfileSelector() const { return selector_; }
     QMenu* contextMenu() const { return menu_; }
+    // The text beside "Gamut check": the alarm's threshold, or why nothing can be out of gamut.
+    QString gamutThresholdText() const;
 
 signals:
     void image_loaded();
@@ -91,6 +94,9 @@ private:
     void uncheck_and_disable_options();
     krmTransform make_display_transform() const;
     bool image_profile_fits() const;
+    // The image is in the proofed profile itself: every colour is in its gamut.
+    bool proofing_own_profile() const;
+    void update_gamut_threshold();
 
     ImageViewer* view_ = nullptr;
     HoverInfoPopup* popup_ = nullptr;
@@ -98,6 +104,7 @@ private:
     QCheckBox* blackInk_ = nullptr;
     QCheckBox* mediaColor_ = nullptr;
     QCheckBox* gamutCheck_ = nullptr;
+    QLabel* gamutThreshold_ = nullptr;
     QComboBox* intentBox_ = nullptr;
     QPushButton* plotButton_ = nullptr;
     QString imageName_;
@@ -108,6 +115,8 @@ private:
     QAction* pasteAction_ = nullptr;
     QAction* zoomInAction_ = nullptr;
     QAction* zoomOutAction_ = nullptr;
+    QAction* fitAction_ = nullptr;
+    QAction* actualSizeAction_ = nullptr;
 
     krmProfile proofed_ = nullptr;  // borrowed
     krmProfile imageProfile_ = nullptr;  // owned

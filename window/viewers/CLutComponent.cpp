@@ -222,7 +222,7 @@ CLutComponent::CLutComponent(krmProfile profile, krmTagSignature sig, int stageI
     output_names_ = channels.outputNames;
     output_colors_ = channels.outputColors;
     output_formatters_ = channels.outputFormatters;
-    input_formatters_ = get_channel_formatters(profile, spaces.input);
+    input_formatters_ = get_channel_formatters(profile, sig, spaces.input);
     input_lab_ = spaces.input == krmSig("Lab ");
     input_xyz_ = spaces.input == krmSig("XYZ ");
     output_lab_ = spaces.output == krmSig("Lab ");

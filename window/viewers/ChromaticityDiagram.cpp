@@ -124,6 +124,20 @@ QPoint ChromaticityDiagram::to_pixel(double x, double y, int width, int height) 
     return {kLeft + int(std::floor((plotWidth - 1) * x + 0.5)), top + int(std::floor((plotHeight - 1) * (1.0 - y) + 0.5))};
 }
 
+std::optional<QPointF> ChromaticityDiagram::from_pixel(const QPointF& position, int width, int height) const
+{
+    const int top = plot_top();
+    const int plotWidth = width - kLeft;
+    const int plotHeight = height - top - kBottom;
+    if (plotWidth < 2 || plotHeight < 2)
+        return std::nullopt;
+    const double x = (position.x() - kLeft) / (plotWidth - 1);
+    const double y = 1.0 - (position.y() - top) / (plotHeight - 1);
+    if (x < 0.0 || x > 1.0 || y < 0.0 || y > 1.0)
+        return std::nullopt;
+    return QPointF(x, y);
+}
+
 QColor ChromaticityDiagram::screen_color_of(double x, double y) const
 {
     if (!toScreen_)

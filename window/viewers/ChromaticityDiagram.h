@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 
 class QPainter;
 
@@ -63,6 +64,8 @@ public:
     int plot_top() const;
     // The pixel of a chromaticity for a scene of this size.
     QPoint to_pixel(double x, double y, int width, int height) const;
+    // The chromaticity at a scene position, the inverse of to_pixel; nullopt outside the plot.
+    std::optional<QPointF> from_pixel(const QPointF& position, int width, int height) const;
 
     // The CIE 1931 2° observer's spectrum locus, 380 to 700 nm in steps of 5 nm.
     static const std::array<QPointF, 65>& spectral_locus();

@@ -5,7 +5,10 @@
 #include "window/viewers/MatrixWidget.h"
 
 #include <QHBoxLayout>
+#include <QObject>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 QString estimated_illuminant(const double values[9])
 {
@@ -25,7 +28,23 @@ QString estimated_illuminant(const double values[9])
     const krmCIEXYZ xyz = {source[0], source[1], source[2]};
     krmCIExyY xyY;
     krmXYZ2xyY(&xyY, &xyz);
+    // A damaged matrix still inverts, to a "white" no light source has: naming a temperature for
+    // it would mislead. Adaptation keeps Y near 1 and real whites lie near the Planckian locus.
+    const bool plausible = xyz.X > 0 && xyz.Z > 0 && std::fabs(xyz.Y - 1.0) < 0.2 && xyY.x > 0.2 && xyY.x < 0.6
+                           && xyY.y > 0.2 && xyY.y < 0.5;
+    if (!plausible)
+        return {};
     return QObject::tr("estimated illuminant ") + whitePointName(xyY.x, xyY.y, 0.003);
+}
+
+QString adaptation_subtitle(krmTagSignature sig, const double values[9])
+{
+    // 'arts' holds the cone space the adaptation works in, not an adaptation: it has no white.
+    if (sig == krmSig("arts"))
+        return QObject::tr("Cone response matrix");
+    const QString illuminant = estimated_illuminant(values);
+    return illuminant.isEmpty() ? QObject::tr("Not a plausible adaptation: no light source's white maps onto D50")
+                                : illuminant;
 }
 
 ChadTagComponent::ChadTagComponent(krmProfile profile, krmTagSignature sig, QWidget* parent)
@@ -41,7 +60,7 @@ ChadTagComponent::ChadTagComponent(krmProfile profile, krmTagSignature sig, QWid
         return;
     const auto* values = static_cast<const double*>(data);
     const QVector<double> coefficients(values, values + 9);
-    matrix_ = new MatrixWidget(3, 3, coefficients, {}, tagName(sig), estimated_illuminant(values), this);
+    matrix_ = new MatrixWidget(3, 3, coefficients, {}, tagName(sig), adaptation_subtitle(sig, values), this);
     layout->addWidget(matrix_);
 }
 

@@ -6,8 +6,8 @@
 
 class MatrixWidget;
 
-// The chromatic adaptation matrix of 'chad' or 'arts', with the illuminant it adapts from
-// estimated by mapping D50 back through it. Stays empty when the tag cannot be read.
+// The chromatic adaptation matrix of 'chad', with the illuminant it adapts from estimated by
+// mapping D50 back through it, or the cone response matrix of 'arts'. Stays empty when the tag cannot be read.
 class ChadTagComponent : public IProfileComponentView
 {
     Q_OBJECT
@@ -38,5 +38,9 @@ private:
 };
 
 // "estimated illuminant …" for an adaptation matrix whose rows are `values` (nine numbers);
-// empty when the matrix cannot be inverted.
+// empty when the matrix cannot be inverted or brings D50 back to no plausible white.
 QString estimated_illuminant(const double values[9]);
+
+// The subtitle of the matrix page: "Cone response matrix" for 'arts', the estimated illuminant
+// of a 'chad', or a plain statement that the 'chad' adapts no plausible white.
+QString adaptation_subtitle(krmTagSignature sig, const double values[9]);

@@ -92,7 +92,11 @@ void MatrixWidget::update_layout()
     const bool offsets = model_->hasOffsets();
 
     const QFontMetrics metrics(app_font(14, 400));
-    const int a = metrics.horizontalAdvance(QStringLiteral("-0.00000"));
+    // Columns as wide as the widest number: a damaged matrix's -23131.30000 is shown whole.
+    int a = metrics.horizontalAdvance(QStringLiteral("-0.00000"));
+    for (int row = 0; row < rows; ++row)
+        for (int column = 0; column < columns; ++column)
+            a = std::max(a, metrics.horizontalAdvance(model_->index(row, column).data().toString()));
     const int line = metrics.height() + 40;
 
     const double byHeight = double(std::max(height(), 1)) / std::max(rows * line + 82, 1);

@@ -90,6 +90,14 @@ QList<PlottedNamedColor> plotted_named_colors(krmColorSpaceSignature pcs, const 
     return colors;
 }
 
+krmColorSpaceSignature named_color_pcs(krmProfile profile, krmTagSignature sig)
+{
+    const bool colorantTable = sig == krmSig("clrt") || sig == krmSig("clot");
+    if (colorantTable && krmGetProfileClass(profile) == krmSig("link"))
+        return krmSig("Lab ");
+    return krmGetProfilePCS(profile);
+}
+
 const krmNamedColorList* read_named_color_tag(krmProfile profile, krmTagSignature sig)
 {
     return static_cast<const krmNamedColorList*>(read_tag_of_type(profile, sig, {krmSig("ncl2"), krmSig("clrt")}));
@@ -190,8 +198,8 @@ NamedColorComponent::NamedColorComponent(krmProfile profile, krmTagSignature sig
     toScreen_ = lab_to_screen_transform();
     if (!toScreen_)
         throw QException();
-    model_ = new NamedColorTableModel(list, toScreen_.get(), krmGetProfileColorSpace(profile), krmGetProfilePCS(profile),
-                                      this);
+    model_ = new NamedColorTableModel(list, toScreen_.get(), krmGetProfileColorSpace(profile),
+                                      named_color_pcs(profile, sig), this);
     build_ui(sig == krmSig("clrt") || sig == krmSig("clot"));
 }
 

@@ -87,5 +87,9 @@ struct PlottedNamedColor {
 };
 QList<PlottedNamedColor> plotted_named_colors(krmColorSpaceSignature pcs, const krmNamedColorList* list);
 
+// The space the PCS words of tag `sig` are in: L*a*b* for a device link's colorant tables (its
+// PCS field names the output space, while the tables always hold L*a*b*), else the profile's PCS.
+krmColorSpaceSignature named_color_pcs(krmProfile profile, krmTagSignature sig);
+
 // Reads a named-colour list or colorant table stored as one; throws QException otherwise.
 const krmNamedColorList* read_named_color_tag(krmProfile profile, krmTagSignature sig);

@@ -99,7 +99,7 @@ NamedColorGamutComponent::NamedColorGamutComponent(krmProfile profile, krmTagSig
     view_ = new HullWidget(this);
     popup_ = new NamedColorPointPopup(view_);
     popup_->hide();
-    collect_colors(profile, list);
+    collect_colors(profile, sig, list);
 
     QWidget* controls = build_controls();
     load_settings();
@@ -121,15 +121,18 @@ NamedColorGamutComponent::NamedColorGamutComponent(krmProfile profile, krmTagSig
         }
         view_->add_mesh(cloud, MeshPoints, QColor(Qt::white), 0);
         view_->auto_fit();
+    } else {
+        view_->set_notice(tr("No colours to draw: none of the %n colour(s) has an L*a*b* or XYZ value.", nullptr,
+                             int(krmNamedColorCount(list))));
     }
 }
 
-void NamedColorGamutComponent::collect_colors(krmProfile profile, const krmNamedColorList* list)
+void NamedColorGamutComponent::collect_colors(krmProfile profile, krmTagSignature sig, const krmNamedColorList* list)
 {
     const KrmTransformPtr toScreen = lab_to_screen_transform();
     if (!toScreen)
         return;
-    for (const PlottedNamedColor& color : plotted_named_colors(krmGetProfilePCS(profile), list))
+    for (const PlottedNamedColor& color : plotted_named_colors(named_color_pcs(profile, sig), list))
         entries_.push_back(Entry{color.name, color.lab, screen_color(toScreen.get(), color.lab)});
 }
 

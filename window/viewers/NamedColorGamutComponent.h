@@ -72,7 +72,7 @@ private slots:
     void show_point(int id, float l, float a, float b, float vecL, float vecA, float vecB);
 
 private:
-    void collect_colors(krmProfile profile, const krmNamedColorList* list);
+    void collect_colors(krmProfile profile, krmTagSignature sig, const krmNamedColorList* list);
     QWidget* build_controls();
     void load_settings();
     void connect_signals();

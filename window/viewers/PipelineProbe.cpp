@@ -25,11 +25,12 @@ constexpr int kMaxChannels = 16;
 bool is_lab(krmColorSpaceSignature space) { return space == krmSig("Lab "); }
 bool is_xyz(krmColorSpaceSignature space) { return space == krmSig("XYZ "); }
 
-ChannelSet channel_set(krmProfile profile, krmColorSpaceSignature space, int count, bool multiProcess)
+ChannelSet channel_set(krmProfile profile, krmTagSignature sig, krmColorSpaceSignature space, int count,
+                       bool multiProcess)
 {
     ChannelSet set;
     set.names = default_channel_names(space);
-    set.formatters = get_channel_formatters(profile, space);
+    set.formatters = get_channel_formatters(profile, sig, space);
     // Multi-process elements carry real L*a*b* and XYZ numbers, not encodings.
     set.unscaled = multiProcess && (is_lab(space) || is_xyz(space));
     set.decimals = is_xyz(space) ? 3 : 2;
@@ -63,6 +64,31 @@ bool reuses_previous_set(const krmStage* stage)
     return implements != krmSigLab2FloatPCS && implements != krmSigFloatPCS2Lab && implements != krmSigXYZ2FloatPCS
            && implements != krmSigFloatPCS2XYZ;
 }
+
+QString trimmed_number(double value)
+{
+    QString text = QString::number(value, 'f', 2);
+    while (text.contains(QLatin1Char('.')) && (text.endsWith(QLatin1Char('0')) || text.endsWith(QLatin1Char('.'))))
+        text.chop(1);
+    return text == QStringLiteral("-0") ? QStringLiteral("0") : text;
+}
+
+}  // namespace
+
+QString channel_range_text(const ChannelSet& set, int channel, krmColorSpaceSignature space)
+{
+    if (!set.isScaled(channel))
+        return {};
+    // The ends of the encoding, as the field reads them: the 8-bit L*a*b* of 'mft1' ends at
+    // 100 and 127, the legacy 16-bit one at 100.39 and 127.99.
+    const double low = set.display(channel, 0.0);
+    const double high = set.display(channel, 1.0);
+    const bool percent = high == 100.0 && !is_lab(space);
+    return QStringLiteral("%1\u2013%2").arg(trimmed_number(low), trimmed_number(high))
+           + (percent ? QStringLiteral(" %") : QString());
+}
+
+namespace {
 
 QString color_hex(const QList<QColor>& colors, int i)
 {
@@ -130,7 +156,7 @@ void PipelineProbe::describe(krmProfile profile, krmTagSignature sig, const krmP
         spaces = {krmSig("XYZ "), krmSig("XYZ ")};
     const TagChannels channels = describe_tag_channels(profile, sig);
 
-    ChannelSet input = channel_set(profile, spaces.input, int(krmPipelineInputChannels(pipeline)), multiProcess);
+    ChannelSet input = channel_set(profile, sig, spaces.input, int(krmPipelineInputChannels(pipeline)), multiProcess);
     if (!mhc2 && input.names.size() == channels.inputNames.size()) {
         input.names = channels.inputNames;
         input.colors = channels.inputColors;
@@ -164,7 +190,7 @@ void PipelineProbe::describe(krmProfile profile, krmTagSignature sig, const krmP
         stages_.push_back(std::move(single));
 
         const ChannelSet& previous = sets_.last();
-        ChannelSet after = channel_set(profile, current, int(outputs), multiProcess);
+        ChannelSet after = channel_set(profile, sig, current, int(outputs), multiProcess);
         if (reuses_previous_set(stage) && after.names.size() == previous.names.size() && after.names == previous.names)
             after = previous;
         if (is_lab(current)) {
@@ -181,7 +207,7 @@ void PipelineProbe::describe(krmProfile profile, krmTagSignature sig, const krmP
             }
         } else if (is_xyz(current)) {
             if (implements == krmSigXYZ2FloatPCS) {
-                after.formatters = get_channel_formatters(profile, current);
+                after.formatters = get_channel_formatters(profile, sig, current);
                 after.unscaled = false;
             } else if (implements == krmSigFloatPCS2XYZ) {
                 after.unscaled = true;
@@ -191,7 +217,7 @@ void PipelineProbe::describe(krmProfile profile, krmTagSignature sig, const krmP
     }
 
     if (current != spaces.output)
-        sets_.last() = channel_set(profile, spaces.output, int(krmPipelineOutputChannels(pipeline)), multiProcess);
+        sets_.last() = channel_set(profile, sig, spaces.output, int(krmPipelineOutputChannels(pipeline)), multiProcess);
     if (!mhc2 && sets_.last().names.size() == channels.outputNames.size()) {
         sets_.last().names = channels.outputNames;
         sets_.last().colors = channels.outputColors;
@@ -209,7 +235,8 @@ void PipelineProbe::build_panel(QVBoxLayout* layout, krmColorSpaceSignature inpu
     const int n = int(input.names.size());
     for (int i = 0; i < n; ++i) {
         auto* cell = new QHBoxLayout();
-        auto* label = new QLabel(input.names[i], panel_);
+        const QString range = channel_range_text(input, i, inputSpace);
+        auto* label = new QLabel(range.isEmpty() ? input.names[i] : tr("%1 (%2)").arg(input.names[i], range), panel_);
         label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         label->setStyleSheet(QStringLiteral("color: %1;").arg(color_hex(input.colors, i)));
         auto* edit = new PipelineValueEdit(panel_);

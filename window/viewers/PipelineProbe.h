@@ -71,5 +71,9 @@ private:
     QList<QList<float>> values_;
 };
 
+// The range of a probe field with its unit: "0–255" for RGB, "0–100 %" for inks, the two ends
+// of the tag's L*a*b* encoding; empty for real (unscaled) values.
+QString channel_range_text(const ChannelSet& set, int channel, krmColorSpaceSignature space);
+
 // The hover table of one connection: a bold title over the channel names and values.
 QString edge_value_table(const ChannelSet& set, const QString& title, const QList<float>& values);

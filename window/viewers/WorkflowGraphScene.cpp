@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QCursor>
 #include <QFontMetricsF>
+#include <QGraphicsEllipseItem>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsSceneMouseEvent>
 #include <QGraphicsTextItem>
@@ -349,6 +350,14 @@ int WorkflowGraphScene::connection_at(const QPointF& scenePos) const
 
 QPair<QString, QString> WorkflowGraphScene::hoverInfoAt(const QPointF& scenePos) const
 {
+    // The input and output dots sit half over their boxes: the whole dot gives its values.
+    for (const QGraphicsItem* item : items(scenePos)) {
+        if (item->type() != QGraphicsEllipseItem::Type || item->zValue() < 4 || !item->data(0).isValid())
+            continue;
+        const int index = item->data(0).toInt();
+        if (index >= 0 && index < edge_texts_.size() && !edge_texts_[index].isEmpty())
+            return {QString(), edge_texts_[index]};
+    }
     if (const NodeBoxItem* box = box_at(scenePos)) {
         for (const WorkflowNode& node : nodes_) {
             if (node.id == box->nodeId())

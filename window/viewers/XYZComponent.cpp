@@ -12,6 +12,9 @@
 #include <QCheckBox>
 #include <QException>
 #include <QGuiApplication>
+#include <QGraphicsSimpleTextItem>
+#include <QGraphicsSceneHoverEvent>
+#include <QGraphicsRectItem>
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPalette>
@@ -57,10 +60,10 @@ QColor palette_text()
 
 const std::initializer_list<krmTagTypeSignature> kXYZTypes = {krmSig("XYZ "), 0x17A505B8u};
 
-QList<QPointF> named_chromaticities(krmProfile profile, const krmNamedColorList* list)
+QList<QPointF> named_chromaticities(krmProfile profile, krmTagSignature sig, const krmNamedColorList* list)
 {
     QList<QPointF> points;
-    for (const PlottedNamedColor& color : plotted_named_colors(krmGetProfilePCS(profile), list)) {
+    for (const PlottedNamedColor& color : plotted_named_colors(named_color_pcs(profile, sig), list)) {
         krmCIEXYZ xyz{};
         krmLab2XYZ(krmD50_XYZ(), &xyz, &color.lab);
         points << xy_of(xyz);
@@ -96,9 +99,60 @@ std::array<krmCIExyY, 3> true_primaries(krmProfile profile)
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// The whole diagram, taking hover moves for the chromaticity read-out.
+class HoverArea : public QGraphicsRectItem
+{
+public:
+    HoverArea(XYZTagScene* scene, const QRectF& rect) : QGraphicsRectItem(rect), scene_(scene)
+    {
+        setPen(Qt::NoPen);
+        setBrush(Qt::NoBrush);
+        setAcceptHoverEvents(true);
+        setAcceptedMouseButtons(Qt::NoButton);
+    }
+
+protected:
+    void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override { scene_->showReadout(event->scenePos()); }
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent*) override { scene_->showReadout(QPointF(-1, -1)); }
+
+private:
+    XYZTagScene* scene_;
+};
+
+}  // namespace
+
 XYZTagScene::XYZTagScene(QObject* parent) : QGraphicsScene(parent)
 {
     setSceneRect(0, 0, kSceneSize, kSceneSize);
+    addItem(new HoverArea(this, sceneRect()));
+    readout_ = addSimpleText(QString(), scene_font(10, QFont::Bold));
+    readout_->setBrush(palette_text());
+    readout_->setZValue(10);
+    readout_->hide();
+}
+
+QString XYZTagScene::readoutAt(const QPointF& scenePos) const
+{
+    const QRectF rect = sceneRect();
+    const std::optional<QPointF> xy = diagram().from_pixel(scenePos, int(rect.width()), int(rect.height()));
+    if (!xy)
+        return {};
+    return QStringLiteral("x %1   y %2").arg(fixed(xy->x(), 4), fixed(xy->y(), 4));
+}
+
+void XYZTagScene::showReadout(const QPointF& scenePos)
+{
+    const QString text = readoutAt(scenePos);
+    readout_->setVisible(!text.isEmpty());
+    if (text.isEmpty())
+        return;
+    readout_->setText(text);
+    // In the empty upper right of the diagram, clear of the horseshoe.
+    const QRectF rect = sceneRect();
+    const QRectF box = readout_->boundingRect();
+    readout_->setPos(rect.right() - box.width() - 16.0, diagram().plot_top() + 8.0);
 }
 
 void XYZTagScene::setReference(bool shown, const std::array<krmCIExyY, 3>& primaries)
@@ -202,6 +256,8 @@ NamedColorScene::NamedColorScene(const QString& title, const QList<QPointF>& chr
 void NamedColorScene::describe(ChromaticityDiagram& diagram) const
 {
     diagram.title = title_;
+    if (points_.isEmpty())
+        diagram.subtitle = tr("Nothing to draw: no colour of this tag has an L*a*b* or XYZ value.");
     for (const QPointF& xy : points_)
         diagram.points.append(DiagramPoint{xy, QString(), Qt::white, 3.0});
 }
@@ -238,7 +294,7 @@ XYZTagScene* XYZComponent::make_scene(krmProfile profile, krmTagSignature sig)
         return new ChromaticityScene(*static_cast<const krmCIExyYTRIPLE*>(read_tag_of_type(profile, sig, {krmSig("chrm")})));
     if (sig == krmSig("clrt") || sig == krmSig("clot") || sig == krmSig("ncl2")) {
         const auto* list = static_cast<const krmNamedColorList*>(read_tag_of_type(profile, sig, {krmSig("clrt"), krmSig("ncl2")}));
-        return new NamedColorScene(tagName(sig), named_chromaticities(profile, list));
+        return new NamedColorScene(tagName(sig), named_chromaticities(profile, sig, list));
     }
     throw QException();
 }

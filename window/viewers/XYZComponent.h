@@ -13,6 +13,7 @@
 class GraphicsViewer;
 class ICCProfileSelector;
 class QCheckBox;
+class QGraphicsSimpleTextItem;
 class QSettings;
 
 // The chromaticities of a profile's pure red, green and blue, absolute colorimetric and without
@@ -35,6 +36,10 @@ public:
 
     // Everything the next paint draws, without painting it.
     ChromaticityDiagram diagram(krmTransform toScreen = nullptr) const;
+    // "x 0.3127   y 0.3290" for the chromaticity under a scene position; empty off the plot.
+    QString readoutAt(const QPointF& scenePos) const;
+    void showReadout(const QPointF& scenePos);
+    QGraphicsSimpleTextItem* readoutItem() const { return readout_; }
 
 protected:
     // Title, text line, triangles and points of the tag.
@@ -48,6 +53,7 @@ private:
     bool transformTried_ = false;
     QImage base_;
     QString baseKey_;
+    QGraphicsSimpleTextItem* readout_ = nullptr;
 };
 
 // rXYZ, gXYZ, bXYZ: the profile's true gamut triangle with this colorant's vertex marked.

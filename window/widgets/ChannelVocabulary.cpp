@@ -230,13 +230,42 @@ QList<QColor> colorant_colors(krmProfile profile, krmTagSignature tag)
     return colors;
 }
 
+namespace {
+
+// L*a*b* over the full 16-bit range (version 4, and 8-bit tables: 255 · 257 = 65535) and in the
+// version-2 16-bit encoding whose 100 sits at 0xFF00.
+QList<ChannelFormatter> lab_full_range()
+{
+    return {linear(100.0 / 65535.0), linear(255.0 / 65535.0, -128.0), linear(255.0 / 65535.0, -128.0)};
+}
+
+QList<ChannelFormatter> lab_legacy_16()
+{
+    return {linear(100.0 / 65280.0), linear(1.0 / 256.0, -128.0), linear(1.0 / 256.0, -128.0)};
+}
+
+}  // namespace
+
+QList<ChannelFormatter> get_channel_formatters(krmProfile profile, krmTagSignature tag, krmColorSpaceSignature space)
+{
+    if (space == krmSig("Lab ") && profile) {
+        // The encoding is the tag type's, whatever the profile's version: only 'mft2' keeps the
+        // legacy 16-bit one (the engine inserts its version-2 conversion for that type alone).
+        // The stored type is known once the tag has been read (it stays cached).
+        krmReadTag(profile, tag);
+        const krmTagTypeSignature stored = krmGetTagStoredType(profile, tag);
+        if (stored == krmSig("mft2"))
+            return lab_legacy_16();
+        if (stored == krmSig("mft1") || stored == krmSig("mAB ") || stored == krmSig("mBA "))
+            return lab_full_range();
+    }
+    return get_channel_formatters(profile, space);
+}
+
 QList<ChannelFormatter> get_channel_formatters(krmProfile profile, krmColorSpaceSignature space)
 {
-    if (space == krmSig("Lab ")) {
-        if (profile && krmGetProfileVersion(profile) >= 4.0)
-            return {linear(100.0 / 65535.0), linear(255.0 / 65535.0, -128.0), linear(255.0 / 65535.0, -128.0)};
-        return {linear(100.0 / 65280.0), linear(1.0 / 256.0, -128.0), linear(1.0 / 256.0, -128.0)};
-    }
+    if (space == krmSig("Lab "))
+        return profile && krmGetProfileVersion(profile) >= 4.0 ? lab_full_range() : lab_legacy_16();
 
     ChannelFormatter formatter;
     if (space == krmSig("RGB ") || space == krmSig("GRAY"))
@@ -291,6 +320,6 @@ TagChannels describe_tag_channels(krmProfile profile, krmTagSignature tag)
     else
         default_space_channels(spaces.output, channels.outputNames, channels.outputColors);
 
-    channels.outputFormatters = get_channel_formatters(profile, spaces.output);
+    channels.outputFormatters = get_channel_formatters(profile, tag, spaces.output);
     return channels;
 }

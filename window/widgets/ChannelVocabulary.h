@@ -51,6 +51,9 @@ using ChannelFormatter = std::function<double(krmUInt16Number)>;
 // One formatter per channel of `space` (one for GRAY): 0..255 for RGB and grey, percent for inks,
 // L*a*b* by the profile's version, XYZ in 1.15 fixed point, 0..1 for the remaining spaces.
 QList<ChannelFormatter> get_channel_formatters(krmProfile profile, krmColorSpaceSignature space);
+// The same for the values flowing through LUT tag `tag`: L*a*b* in the encoding of the tag's own
+// type ('mft1' 8-bit, 'mft2' legacy 16-bit, 'mAB '/'mBA ' full range), by version for other tags.
+QList<ChannelFormatter> get_channel_formatters(krmProfile profile, krmTagSignature tag, krmColorSpaceSignature space);
 
 // The spaces a LUT-like tag converts from and to.
 struct TagIOSpaces {

@@ -2,8 +2,12 @@
 
 #include "window/widgets/ChannelVocabulary.h"
 
+#include "common/analysis/CurveFunctions.h"
+
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QGraphicsSceneHoverEvent>
+#include <QGraphicsSceneMouseEvent>
 #include <QGraphicsTextItem>
 #include <QPainter>
 #include <QPalette>
@@ -15,7 +19,7 @@
 namespace {
 
 constexpr double kLeft = 40.0;
-constexpr double kGridStep = 32.0;
+constexpr int kDivisions = 10;
 
 // Parametric formulas as shown in legends and stage summaries. The placeholders are filled in
 // order with the first `stored` parameters and, when `threshold` is set, with -b/a, the input
@@ -28,6 +32,7 @@ struct Formula {
 };
 
 const Formula kFormulas[] = {
+    {1, "Y = X<sup>%1</sup>", 1, false},
     {2, "Y = (%2X + %3)<sup>%1</sup> (X \u2265 %4) | Y = 0 (X &lt; %4)", 3, true},
     {3, "Y = (%2X + %3)<sup>%1</sup> + %4 (X \u2265 %5) | Y = %4 (X &lt; %5)", 4, true},
     {4, "Y = (%2X + %3)<sup>%1</sup> (X \u2265 %5) | Y = %4X (X &lt; %5)", 5, false},
@@ -55,6 +60,65 @@ double clamped_value(const krmToneCurve* curve, double x)
     return std::isnan(y) ? 0.0 : std::clamp(y, 0.0, 1.0);
 }
 
+QColor halfway_text_color()
+{
+    // Halfway between text and background: the grid colour itself is too faint to read small
+    // print on either palette.
+    const QPalette palette = QApplication::palette();
+    const QColor text = palette.color(QPalette::Text);
+    const QColor base = palette.color(QPalette::Base);
+    return QColor((text.red() + base.red()) / 2, (text.green() + base.green()) / 2, (text.blue() + base.blue()) / 2);
+}
+
+QString tick_text(double fraction, double scale)
+{
+    return scale == 1.0 ? QString::number(fraction, 'f', 1) : QString::number(std::lround(fraction * scale));
+}
+
+// A legend line that hides or shows its curve when clicked.
+class LegendTextItem : public QGraphicsTextItem
+{
+public:
+    LegendTextItem(CurveGraphScene* scene, int curve) : scene_(scene), curve_(curve)
+    {
+        setAcceptedMouseButtons(Qt::LeftButton);
+        setCursor(Qt::PointingHandCursor);
+        setToolTip(QObject::tr("Click to hide or show this curve"));
+    }
+
+protected:
+    void mousePressEvent(QGraphicsSceneMouseEvent* event) override
+    {
+        event->accept();
+        scene_->setCurveVisible(curve_, !scene_->isCurveVisible(curve_));
+    }
+
+private:
+    CurveGraphScene* scene_;
+    int curve_;
+};
+
+// The plot area, taking hover moves for the read-out.
+class PlotHoverItem : public QGraphicsRectItem
+{
+public:
+    PlotHoverItem(CurveGraphScene* scene, const QRectF& rect) : QGraphicsRectItem(rect), scene_(scene)
+    {
+        setPen(Qt::NoPen);
+        setBrush(Qt::NoBrush);
+        setAcceptHoverEvents(true);
+        setAcceptedMouseButtons(Qt::NoButton);
+        setZValue(10);
+    }
+
+protected:
+    void hoverMoveEvent(QGraphicsSceneHoverEvent* event) override { scene_->showReadout(event->scenePos()); }
+    void hoverLeaveEvent(QGraphicsSceneHoverEvent*) override { scene_->showReadout(QPointF(-1, -1)); }
+
+private:
+    CurveGraphScene* scene_;
+};
+
 }  // namespace
 
 QString curve_description(const krmToneCurve* curve)
@@ -65,7 +129,7 @@ QString curve_description(const krmToneCurve* curve)
         return QObject::tr("Multisegmented");
 
     const int type = krmGetToneCurveParametricType(curve);
-    if (type == 0 || type == 1) {
+    if (type == 0) {
         const double gamma = krmEstimateGamma(curve, 0.2);
         QString suffix;
         if (std::fabs(gamma - 1.0) < 0.001)
@@ -75,7 +139,10 @@ QString curve_description(const krmToneCurve* curve)
         return QObject::tr("Sampled, %1 points").arg(krmGetToneCurveEstimatedTableEntries(curve)) + suffix;
     }
 
+    // Named as prismet-cli tag names it: the engine's type, the ICC function type, the formula.
     QString text = QStringLiteral("[%1]").arg(type);
+    if (icc_function_type(type) >= 0)
+        text += QObject::tr(" ICC function type %1:").arg(icc_function_type(type));
     const krmCurveSegment* segment = krmGetToneCurveSegment(curve, 0);
     for (const Formula& formula : kFormulas) {
         if (formula.type == type && segment)
@@ -123,8 +190,91 @@ CurveGraphScene::CurveGraphScene(int width, int height, const QList<CurveEntry>&
     if (!title_.isEmpty())
         top_ += 2 * QFontMetricsF(scene_font(22, QFont::Bold)).lineSpacing()
                 + QFontMetricsF(scene_font(16, QFont::Bold)).lineSpacing();
+    axes_ = CurveAxes{tr("Input"), tr("Output"), 1.0};
     add_paths();
     add_legend();
+
+    const QRectF plot = plotRect();
+    addItem(new PlotHoverItem(this, plot));
+    cursor_ = addLine(QLineF(), QPen(halfway_text_color(), 1.0, Qt::DashLine));
+    cursor_->setZValue(60);
+    cursor_->hide();
+    readout_ = addSimpleText(QString(), scene_font(9, QFont::Bold));
+    readout_->setBrush(QApplication::palette().color(QPalette::Text));
+    readout_->setZValue(110);
+    readout_->hide();
+}
+
+void CurveGraphScene::setAxes(const CurveAxes& axes)
+{
+    axes_ = axes;
+    update();
+}
+
+QStringList CurveGraphScene::tickLabels() const
+{
+    QStringList labels;
+    for (int i = 0; i <= kDivisions; ++i)
+        labels << tick_text(double(i) / kDivisions, axes_.scale);
+    return labels;
+}
+
+void CurveGraphScene::setCurveVisible(int curve, bool visible)
+{
+    if (curve < 0 || curve >= entries_.size())
+        return;
+    for (int i = 0; i < paths_.size(); ++i)
+        if (pathEntries_[i] == curve)
+            paths_[i]->setVisible(visible);
+    for (int i = 0; i < legend_.size(); ++i)
+        if (legendEntries_[i] == curve)
+            legend_[i]->setOpacity(visible ? 1.0 : 0.35);
+}
+
+bool CurveGraphScene::isCurveVisible(int curve) const
+{
+    for (int i = 0; i < paths_.size(); ++i)
+        if (pathEntries_[i] == curve)
+            return paths_[i]->isVisible();
+    return false;
+}
+
+QString CurveGraphScene::readoutAt(const QPointF& scenePos) const
+{
+    const QRectF plot = plotRect();
+    if (!plot.contains(scenePos) || plot.width() <= 0)
+        return {};
+    const double x = std::clamp((scenePos.x() - plot.left()) / plot.width(), 0.0, 1.0);
+    const int decimals = axes_.scale == 1.0 ? 3 : 1;
+    QStringList parts{QStringLiteral("%1 %2").arg(axes_.xTitle, QString::number(x * axes_.scale, 'f', decimals))};
+    for (int i = 0; i < paths_.size(); ++i) {
+        if (!paths_[i]->isVisible())
+            continue;
+        const CurveEntry& entry = entries_[pathEntries_[i]];
+        const QString name = entry.name.isEmpty() ? tr("Curve %1").arg(i + 1) : entry.name;
+        parts << QStringLiteral("%1 %2").arg(name, QString::number(clamped_value(entry.curve, x) * axes_.scale, 'f',
+                                                                   decimals));
+    }
+    return parts.join(QStringLiteral("   "));
+}
+
+void CurveGraphScene::showReadout(const QPointF& scenePos)
+{
+    const QString text = readoutAt(scenePos);
+    if (text.isEmpty()) {
+        readout_->hide();
+        cursor_->hide();
+        return;
+    }
+    const QRectF plot = plotRect();
+    cursor_->setLine(QLineF(scenePos.x(), plot.top(), scenePos.x(), plot.bottom()));
+    cursor_->show();
+    readout_->setText(text);
+    // Along the bottom of the plot, kept inside it.
+    const QRectF box = readout_->boundingRect();
+    const double x = std::clamp(scenePos.x() + 8.0, plot.left() + 4.0, plot.right() - box.width() - 4.0);
+    readout_->setPos(x, plot.bottom() - box.height() - 4.0);
+    readout_->show();
 }
 
 QRectF CurveGraphScene::plotRect() const
@@ -135,33 +285,44 @@ QRectF CurveGraphScene::plotRect() const
 void CurveGraphScene::add_paths()
 {
     const QRectF plot = plotRect();
-    for (const CurveEntry& entry : entries_) {
+    for (int e = 0; e < entries_.size(); ++e) {
+        const CurveEntry& entry = entries_[e];
         if (!entry.curve)
             continue;
         auto* item = new CurvePathItem(entry.curve, entry.color, entry.penStyle, plot.width(), plot.height(), samples_);
         item->setPos(plot.topLeft());
         addItem(item);
         paths_.append(item);
+        pathEntries_.append(e);
     }
 }
 
 void CurveGraphScene::add_legend()
 {
     double y = top_ + 16.0;
-    for (const CurveEntry& entry : entries_) {
+    for (int e = 0; e < entries_.size(); ++e) {
+        const CurveEntry& entry = entries_[e];
         if (entry.name.isEmpty())
             continue;
         QString label = entry.name.toHtmlEscaped();
         if (entry.describe)
             label += QStringLiteral(": ") + curve_description(entry.curve);
-        auto* text = new QGraphicsTextItem();
+        // Curves that coincide (equal R, G and B) can be told apart by hiding some.
+        QGraphicsTextItem* text = nullptr;
+        if (entry.curve) {
+            text = new LegendTextItem(this, e);
+        } else {
+            text = new QGraphicsTextItem();
+            text->setAcceptedMouseButtons(Qt::NoButton);
+        }
         text->document()->setDocumentMargin(0);
         text->setHtml(QStringLiteral("<span style='color: %1; font-size: 12pt; font-weight: bold;'>%2</span>")
                           .arg(entry.color.name(), label));
         text->setPos(126.0, y);
         text->setZValue(100);
-        text->setAcceptedMouseButtons(Qt::NoButton);
         addItem(text);
+        legend_.append(text);
+        legendEntries_.append(e);
 
         const double h = text->boundingRect().height();
         QPen pen(entry.color, 2.0, entry.penStyle);
@@ -201,39 +362,44 @@ void CurveGraphScene::drawBackground(QPainter* painter, const QRectF& rect)
 
 void CurveGraphScene::draw_grid(QPainter* painter) const
 {
-    const QColor color = grid_color();
-    painter->setPen(QPen(color, 1.0));
-    const double plotWidth = width_ - 41.0;
-    const double plotHeight = height_ - 1.0 - top_;
-    for (double x = 0; x < plotWidth; x += kGridStep)
-        painter->drawLine(QLineF(kLeft + x, top_, kLeft + x, height_ - 1.0));
-    for (double y = 0; y < plotHeight; y += kGridStep)
-        painter->drawLine(QLineF(kLeft, top_ + y, width_ - 1.0, top_ + y));
-    painter->drawLine(QLineF(width_ - 1.0, top_, width_ - 1.0, height_ - 1.0));
-    painter->drawLine(QLineF(kLeft, height_ - 1.0, width_ - 1.0, height_ - 1.0));
+    const QRectF plot = plotRect();
+    painter->setPen(QPen(grid_color(), 1.0));
+    for (int i = 0; i <= kDivisions; ++i) {
+        const double x = plot.left() + plot.width() * i / kDivisions;
+        const double y = plot.top() + plot.height() * i / kDivisions;
+        painter->drawLine(QLineF(x, plot.top(), x, plot.bottom()));
+        painter->drawLine(QLineF(plot.left(), y, plot.right(), y));
+    }
 
-    // The labels sit halfway between text and background: the grid colour itself is too faint
-    // to read small print on either palette.
-    const QPalette palette = QApplication::palette();
-    const QColor text = palette.color(QPalette::Text);
-    const QColor base = palette.color(QPalette::Base);
-    painter->setPen(QColor((text.red() + base.red()) / 2, (text.green() + base.green()) / 2,
-                           (text.blue() + base.blue()) / 2));
+    painter->setPen(halfway_text_color());
     const QFont font = scene_font(7, QFont::Normal);
     painter->setFont(font);
-    const double h = QFontMetricsF(font).height();
-    for (double x = kGridStep; x < plotWidth; x += kGridStep) {
-        painter->save();
-        painter->translate(kLeft + x, top_);
-        painter->rotate(-45);
-        painter->drawText(QPointF(2, -1), QString::number(std::lround(x / plotWidth * 65535.0)));
-        painter->restore();
+    const QFontMetricsF metrics(font);
+    const double h = metrics.height();
+    const QStringList labels = tickLabels();
+    // Input ticks along the top edge (the bottom is the plot's own), output ticks on the left.
+    for (int i = 0; i <= kDivisions; ++i) {
+        const double x = plot.left() + plot.width() * i / kDivisions;
+        const double w = metrics.horizontalAdvance(labels[i]);
+        const double left = std::clamp(x - w / 2, plot.left(), plot.right() - w);
+        painter->drawText(QPointF(left, plot.top() - 3.0 - metrics.descent()), labels[i]);
+        const double y = plot.bottom() - plot.height() * i / kDivisions;
+        const double top = std::clamp(y - h / 2, plot.top(), plot.bottom() - h);
+        painter->drawText(QRectF(0, top, kLeft - 3.0, h), Qt::AlignRight | Qt::AlignVCenter, labels[i]);
     }
-    for (double y = 0; y <= plotHeight; y += kGridStep) {
-        const QRectF box(0, top_ + y - h / 2, 37, h);
-        painter->drawText(box, Qt::AlignRight | Qt::AlignVCenter,
-                          QString::number(std::lround((1.0 - y / plotHeight) * 65535.0)));
-    }
+
+    // Axis titles: the input's above its ticks, the output's turned along the left edge.
+    const QFont titleFont = scene_font(8, QFont::Bold);
+    painter->setFont(titleFont);
+    const QFontMetricsF titleMetrics(titleFont);
+    painter->drawText(QPointF(plot.center().x() - titleMetrics.horizontalAdvance(axes_.xTitle) / 2,
+                              plot.top() - 4.0 - h - titleMetrics.descent()),
+                      axes_.xTitle);
+    painter->save();
+    painter->translate(titleMetrics.ascent(), plot.center().y() + titleMetrics.horizontalAdvance(axes_.yTitle) / 2);
+    painter->rotate(-90);
+    painter->drawText(QPointF(0, 0), axes_.yTitle);
+    painter->restore();
 }
 
 void CurveGraphScene::draw_titles(QPainter* painter) const

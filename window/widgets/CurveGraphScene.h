@@ -5,6 +5,7 @@
 #include <QColor>
 #include <QGraphicsPathItem>
 #include <QGraphicsScene>
+#include <QGraphicsSimpleTextItem>
 #include <QList>
 #include <QString>
 
@@ -18,8 +19,17 @@ struct CurveEntry {
     Qt::PenStyle penStyle = Qt::SolidLine;
 };
 
-// Tone curves on a grid read in 16-bit units (0 at the lower left, 65535 at the top and right),
-// with a title, a subtitle and a legend naming and describing each curve.
+// How the axes read: tick labels are the fraction of the axis times `scale` (1: 0.0 to 1.0,
+// 100: 0 to 100), under the two titles.
+struct CurveAxes {
+    QString xTitle;
+    QString yTitle;
+    double scale = 1.0;
+};
+
+// Tone curves on a grid of tenths (0 at the lower left, 1 at the top and right), with titled
+// axes, a title, a subtitle and a legend naming and describing each curve. Clicking a legend
+// line hides or shows its curve; hovering the plot reads every shown curve at the pointer.
 class CurveGraphScene : public QGraphicsScene
 {
     Q_OBJECT
@@ -49,6 +59,20 @@ public:
     CurveGraphScene(int width, int height, const QList<CurveEntry>& entries, int samples, const QString& title,
                     const QString& subtitle, QObject* parent = nullptr);
 
+    // Axis titles and tick scale; "Input" and "Output" over 0..1 by default.
+    void setAxes(const CurveAxes& axes);
+    const CurveAxes& axes() const { return axes_; }
+    // The tick labels of each axis, left to right and bottom to top.
+    QStringList tickLabels() const;
+
+    void setCurveVisible(int curve, bool visible);
+    bool isCurveVisible(int curve) const;
+    // The read-out for the plot position (scene coordinates): the input and the value of every
+    // shown curve there; empty outside the plot.
+    QString readoutAt(const QPointF& scenePos) const;
+    QGraphicsSimpleTextItem* readoutItem() const { return readout_; }
+    void showReadout(const QPointF& scenePos);
+
     double topMargin() const { return top_; }
     QRectF plotRect() const;
     const QList<CurvePathItem*>& pathItems() const { return paths_; }
@@ -74,8 +98,15 @@ private:
     double top_ = 28.0;
     QList<CurveEntry> entries_;
     QList<CurvePathItem*> paths_;
+    QList<int> pathEntries_;  // the entry of each path
+    QList<QGraphicsTextItem*> legend_;
+    QList<int> legendEntries_;
+    CurveAxes axes_;
+    QGraphicsSimpleTextItem* readout_ = nullptr;
+    QGraphicsLineItem* cursor_ = nullptr;
 };
 
 // The legend text of a curve: "Sampled, N points" with its estimated gamma, "Multisegmented", or
-// the parametric type in brackets followed by its formula with the parameters filled in.
+// the parametric type in brackets, its ICC function type where it has one, and its formula with
+// the parameters filled in.
 QString curve_description(const krmToneCurve* curve);

@@ -113,7 +113,8 @@ void zoom_view(QGraphicsView* view, double factor, const QPoint& viewport_point)
 {
     const QTransform would_be = QTransform(view->transform()).scale(factor, factor);
     const double width = would_be.mapRect(QRectF(0, 0, 1, 1)).width();
-    if (width < kMinScale || width > kMaxScale)
+    // Outside the range (a large picture fitted to a small view) a step back towards it is allowed.
+    if ((width < kMinScale && factor < 1.0) || (width > kMaxScale && factor > 1.0))
         return;
 
     view->setTransformationAnchor(QGraphicsView::NoAnchor);

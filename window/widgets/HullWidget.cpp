@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -92,19 +93,41 @@ bool HullWidget::openGLAvailable()
 
 void HullWidget::build_ui()
 {
-    auto* layout = new QVBoxLayout(this);
+    // The notice shares the canvas's cell and lies above it.
+    auto* layout = new QGridLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    notice_ = new QLabel(this);
+    notice_->setObjectName("hullNotice");
+    notice_->setAlignment(Qt::AlignCenter);
+    notice_->setWordWrap(true);
+    notice_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    notice_->setStyleSheet(QStringLiteral("QLabel { background: palette(window); border: 1px solid palette(mid); "
+                                          "padding: 8px; }"));
+    notice_->hide();
     if (openGLAvailable()) {
         canvas_ = new HullCanvas(this);
         canvas_->setObjectName("hullCanvas");
-        layout->addWidget(canvas_);
-        return;
+        layout->addWidget(canvas_, 0, 0);
+    } else {
+        message_ = new QLabel(tr("The 3D view needs OpenGL, which is not available on this display."), this);
+        message_->setObjectName("hullNoOpenGL");
+        message_->setAlignment(Qt::AlignCenter);
+        message_->setWordWrap(true);
+        layout->addWidget(message_, 0, 0);
     }
-    message_ = new QLabel(tr("The 3D view needs OpenGL, which is not available on this display."), this);
-    message_->setObjectName("hullNoOpenGL");
-    message_->setAlignment(Qt::AlignCenter);
-    message_->setWordWrap(true);
-    layout->addWidget(message_);
+    layout->addWidget(notice_, 0, 0, Qt::AlignCenter);
+}
+
+void HullWidget::set_notice(const QString& text)
+{
+    notice_->setText(text);
+    notice_->setVisible(!text.isEmpty());
+    notice_->raise();
+}
+
+QString HullWidget::notice() const
+{
+    return notice_->text();
 }
 
 void HullWidget::repaint_view()

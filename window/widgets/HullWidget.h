@@ -56,6 +56,9 @@ public:
                   int subdivision = 0);
     // Removes every mesh and the selection; emits gamut_changed.
     void clear_meshes();
+    // A line over the middle of the view saying why nothing is drawn; empty hides it.
+    void set_notice(const QString& text);
+    QString notice() const;
     int meshCount() const { return int(meshes_.size()); }
     MeshMode meshMode(int mesh) const { return meshes_[std::size_t(mesh)].mode; }
     // The data as given (vector ends included, as changed by Shift-clicks).
@@ -178,6 +181,7 @@ private:
 
     HullCanvas* canvas_ = nullptr;
     QLabel* message_ = nullptr;
+    QLabel* notice_ = nullptr;
 
     std::vector<Mesh> meshes_;
     float pitch_ = 13.0f, yaw_ = 21.0f;

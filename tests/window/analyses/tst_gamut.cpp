@@ -181,6 +181,15 @@ void TestGamut::gamutView_styles()
     QCOMPARE(view.view()->gridRes(), 11);
     QCOMPARE(appSettings()->value("grid_res").toInt(), 11);
 
+    // A one-ink profile has a line, not a volume, for a gamut: the view says so instead of
+    // showing empty axes.
+    ProfilePtr grayToK = open("/usr/share/color/icc/ghostscript/gray_to_k.icc");
+    GamutHullTagComponent line(grayToK.get(), krmSig("B2A0"));
+    line.tabSelected();
+    QCOMPARE(line.view()->meshCount(), 0);
+    QCOMPARE(line.view()->notice(), QString("No gamut hull to draw: All points are collinear."));
+    QVERIFY(view.view()->notice().isEmpty());
+
     // A fresh view reads the stored style.
     GamutHullTagComponent again(cmyk.get(), krmSig("A2B0"));
     again.tabSelected();
@@ -243,6 +252,19 @@ void TestGamut::roundtrip_modesAndThreshold()
     QCOMPARE(device.view()->meshCount(), 0);
     QCOMPARE(appSettings()->value("roundtrip_threshold").toDouble(), 100.0);
     QCOMPARE(appSettings()->value("roundtrip_reference").toBool(), false);
+
+    // The statistics line: the command line's mean, 95th percentile and max, and the count drawn.
+    device.thresholdSpin()->setValue(1.5);
+    const RoundtripStatistics stats = roundtrip_statistics(device.results(), 0);
+    const std::size_t drawn = device.view()->meshSource(0).vertexCount();
+    QVERIFY(drawn > 0 && drawn < stats.count);
+    QCOMPARE(device.statisticsLabel()->text(),
+             QString("%1 samples: \u0394E00 mean %2, 95th percentile %3, max %4; %5 at or above 1.5")
+                 .arg(stats.count)
+                 .arg(stats.mean, 0, 'f', 2)
+                 .arg(stats.p95, 0, 'f', 2)
+                 .arg(stats.max, 0, 'f', 2)
+                 .arg(drawn));
 
     // The vectors run from the source to the returned colour, in view order (b*, L*, a*).
     device.thresholdSpin()->setValue(0);
@@ -319,6 +341,8 @@ void TestGamut::statistics()
     QCOMPARE(results[s.worst[0]].de00, 19.0);
     QCOMPARE(results[s.worst[2]].de00, 17.0);
     QCOMPARE(roundtrip_statistics({}, 5).count, std::size_t(0));
+    QCOMPARE(roundtrip_count_at_least(results, 15.0), std::size_t(5));  // 15..19
+    QCOMPARE(roundtrip_count_at_least(results, 19.5), std::size_t(0));
 
     const double a[3] = {50, 0, 0}, b[3] = {53, 4, 0};
     QCOMPARE(delta_e76(a, b), 5.0);

@@ -133,6 +133,11 @@ void TestInkViews::separationCurvesAreTheSharedRamp()
 
     view.copyValuesAction()->trigger();
     QCOMPARE(QApplication::clipboard()->text(), view.valuesText());
+
+    // Inks read in percent of the ramp, in round tens, under titled axes.
+    QCOMPARE(view.scene()->tickLabels(), QStringList({"0", "10", "20", "30", "40", "50", "60", "70", "80", "90", "100"}));
+    QCOMPARE(view.scene()->axes().xTitle, QStringLiteral("Ramp position (%)"));
+    QCOMPARE(view.scene()->axes().yTitle, QStringLiteral("Ink (%)"));
 }
 
 void TestInkViews::separationControlsAndSettings()
@@ -187,6 +192,10 @@ void TestInkViews::separationControlsAndSettings()
     wrong.tabSelected();
     QVERIFY(!wrong.scene());
     QVERIFY(!wrong.copyValuesAction()->isEnabled());
+    // ... and the view says why rather than staying blank.
+    QVERIFY(!wrong.notice()->isHidden());
+    QVERIFY(wrong.notice()->text().contains(QStringLiteral("B2A")));
+    QVERIFY(view.notice()->isHidden());
 }
 
 void TestInkViews::dotGainOfCmyk()

@@ -15,6 +15,7 @@
 
 #include <krm.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QBuffer>
 #include <QCheckBox>
@@ -22,6 +23,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -331,6 +334,18 @@ void TestProofingWidget::chainsAndOptionRules()
     chain = w->display_chain(display.get());
     QVERIFY(chain.proof && (chain.flags & krmFlagGamutCheck) && !(chain.flags & krmFlagSoftProofing));
     QVERIFY(!ink->isEnabled());
+    // The alarm's threshold stands beside the box: the engine's ΔE76 5 for a LUT profile.
+    QCOMPARE(w->gamutThresholdText(), QStringLiteral("(alarm above \u0394E76 5)"));
+    QCOMPARE(w->findChild<QLabel*>(QStringLiteral("gamutThreshold"))->text(), w->gamutThresholdText());
+    // A CMYK picture proofed through the very profile it is in has nothing out of gamut: no
+    // alarm for the roundtrip's own error.
+    QByteArray own;
+    QString error;
+    QVERIFY(writeTiff(ramps(krmSig("CMYK"), 8), fileBytes(kGhostscript + QStringLiteral("ps_cmyk.icc")), own, error));
+    QVERIFY(w->load_image_file(write(QStringLiteral("own.tif"), own)));
+    chain = w->display_chain(display.get());
+    QVERIFY(chain.proof && !(chain.flags & krmFlagGamutCheck));
+    QVERIFY(w->gamutThresholdText().contains(QStringLiteral("nothing is out of gamut")));
 
     // An L*a*b* proof is its own way back: three profiles.
     Profile lab(open_profile_by_name(QStringLiteral("*lab")));
@@ -414,15 +429,41 @@ void TestProofingWidget::messagesAndZoomAcrossLoads()
     QVERIFY(messageOf([&] { w->load_image_file(cut); }).startsWith(QStringLiteral("Cannot load ")));
     QVERIFY(w->image().isNull());
 
-    QVERIFY(w->load_image_file(write(QStringLiteral("zoom.png"), png)));
+    // Loaded while the dock is still tiny, the picture is fitted again once the view gets its size.
     ImageViewer* view = w->imageViewer();
+    const auto fitScale = [view](double width, double height) {
+        return std::min(view->viewport()->width() / width, view->viewport()->height() / height);
+    };
+    w->resize(140, 130);
+    QApplication::processEvents();
+    QVERIFY(w->load_image_file(write(QStringLiteral("zoom.png"), png)));
+    w->resize(900, 700);
+    QApplication::processEvents();
+    QVERIFY(std::abs(view->currentScale() - fitScale(300, 200)) < 1e-6);
+    // Zooming works from a scale below the zoom range (a large picture fitted to a small view).
+    view->resetTransform();
+    view->scale(0.05, 0.05);
+    w->zoom_in();
+    QVERIFY(std::abs(view->currentScale() - 0.055) < 1e-9);
+    // Once zoomed, resizing keeps the zoom; "100 %" and "Fit" are in the menu and work.
     view->resetTransform();
     w->zoom_in();
     w->zoom_in();
-    const double scale = view->currentScale();
-    QVERIFY(std::abs(scale - 1.21) < 1e-9);
+    QVERIFY(std::abs(view->currentScale() - 1.21) < 1e-9);
+    w->resize(800, 650);
+    QApplication::processEvents();
+    QVERIFY(std::abs(view->currentScale() - 1.21) < 1e-9);
+    QStringList menu;
+    for (QAction* action : w->contextMenu()->actions()) {
+        menu << action->text();
+        if (action->text() == QStringLiteral("100 %"))
+            action->trigger();
+    }
+    QVERIFY(menu.contains(QStringLiteral("Fit")) && menu.contains(QStringLiteral("100 %")));
+    QCOMPARE(view->currentScale(), 1.0);
+    // Every new picture is fitted.
     QVERIFY(w->load_image_file(write(QStringLiteral("zoom2.png"), pngOf(ramps(krmSig("GRAY"), 16, 90, 60), QByteArray()))));
-    QCOMPARE(view->currentScale(), scale);
+    QVERIFY(std::abs(view->currentScale() - fitScale(90, 60)) < 1e-6);
     // A cut file after a good one leaves the good one shown.
     QVERIFY(!messageOf([&] { w->load_image_file(cut); }).isEmpty());
     QCOMPARE(w->image().width, 90);

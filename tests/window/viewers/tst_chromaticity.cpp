@@ -107,6 +107,20 @@ void TestChromaticity::locusAndMapping()
     diagram.title = QStringLiteral("T");
     diagram.subtitle = QStringLiteral("S");
     QVERIFY(diagram.plot_top() > 10 + 20);
+
+    // The hover read-out inverts the mapping to the pixel (within half a pixel, 0.0007), titles
+    // or not, and says nothing off the plot.
+    for (const QPointF& xy : {QPointF(0.3127, 0.3290), QPointF(0.64, 0.33), QPointF(0.15, 0.06)}) {
+        const std::optional<QPointF> back = diagram.from_pixel(diagram.to_pixel(xy.x(), xy.y(), 800, 800), 800, 800);
+        QVERIFY(back && std::abs(back->x() - xy.x()) < 7e-4 && std::abs(back->y() - xy.y()) < 7e-4);
+    }
+    QVERIFY(!diagram.from_pixel(QPointF(20, 400), 800, 800));
+    const ProfilePtr srgb = openFile("/usr/share/color/icc/colord/sRGB.icc");
+    XYZComponent white(srgb.get(), krmSig("wtpt"));
+    const ChromaticityDiagram shown = white.scene()->diagram();
+    const QPoint d50 = shown.to_pixel(0.3457, 0.3585, 800, 800);
+    QVERIFY2(white.scene()->readoutAt(d50).startsWith(QStringLiteral("x 0.34")), qPrintable(white.scene()->readoutAt(d50)));
+    QVERIFY(white.scene()->readoutAt(QPointF(5, 5)).isEmpty());
 }
 
 void TestChromaticity::truePrimariesOfKnownSpaces()

@@ -191,6 +191,24 @@ void TestCLut::labCellAndTooltip()
              QStringLiteral("L*: 50.260\na*: 0.000\nb*: 0.000"));
     QCOMPARE(viewer.model()->headerData(1, Qt::Vertical).toString(), QStringLiteral("1"));
     QVERIFY(!viewer.model()->index(1, 1).data(Qt::DecorationRole).isValid());
+
+    // An 8-bit table in a version 2 profile reads L*a*b* in its own encoding: the middle node of
+    // default_cmyk's B2A0 is L* 50, not the 50.2 of the 16-bit legacy scale.
+    const ProfilePtr cmyk = openFile(QStringLiteral("/usr/share/color/icc/ghostscript/default_cmyk.icc"));
+    int stage = 0;
+    {
+        std::unique_ptr<krmPipeline, void (*)(krmPipeline*)> pipeline(tag_pipeline(cmyk.get(), krmSig("B2A0")), krmPipelineFree);
+        for (krmStage* s = krmPipelineFirstStage(pipeline.get()); krmStageType(s) != krmSigCLutElemType; s = krmStageNext(s))
+            ++stage;
+    }
+    CLutComponent separation(cmyk.get(), krmSig("B2A0"), stage);
+    QCOMPARE(krmGetTagStoredType(cmyk.get(), krmSig("B2A0")), krmSig("mft1"));
+    separation.tabSelected();
+    QCOMPARE(separation.slider(0)->maximum() % 2, 0);
+    separation.slider(0)->setValue(separation.slider(0)->maximum() / 2);
+    QCOMPARE(separation.valueLabel(0)->text(), QStringLiteral("50.0"));
+    separation.slider(1)->setValue(separation.slider(1)->maximum());
+    QCOMPARE(separation.valueLabel(1)->text(), QStringLiteral("127.0"));
 }
 
 void TestCLut::threeDControlsAndNodeInfo()

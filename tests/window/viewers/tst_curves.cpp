@@ -16,6 +16,7 @@
 #include <QClipboard>
 #include <QException>
 #include <QGraphicsTextItem>
+#include <QGraphicsView>
 #include <QMenu>
 #include <QTest>
 
@@ -89,15 +90,19 @@ private slots:
     void corpusPathsFollowTheEngine();
     void stagesAreNamedByPosition();
     void legendCopyAndPalette();
+    void readoutAndToggles();
     void unshowableTagsThrow();
 };
 
 void TestCurves::descriptions()
 {
+    // A pure gamma is ICC function type 0 with its one parameter, as prismet-cli tag names it
+    // (AdobeRGB1998's rTRC is a 'para' of type 0 with gamma 2.19921875), never a "Sampled" table.
     const CurvePtr gamma22(krmBuildGamma(nullptr, 2.2));
-    QVERIFY(curve_description(gamma22.get()).startsWith(QStringLiteral("Sampled, ")));
-    QVERIFY(curve_description(gamma22.get()).endsWith(QStringLiteral(" points, \u03b3=2.20")));
-    QVERIFY(curve_description(CurvePtr(krmBuildGamma(nullptr, 1.0)).get()).endsWith(QStringLiteral(", Identity")));
+    QCOMPARE(curve_description(gamma22.get()), QStringLiteral("[1] ICC function type 0: Y = X<sup>2.2</sup>"));
+    const ProfilePtr adobe(krmOpenProfileFromFile("/usr/share/color/icc/colord/AdobeRGB1998.icc", "r"));
+    QCOMPARE(curve_description(static_cast<const krmToneCurve*>(krmReadTag(adobe.get(), krmSig("rTRC")))),
+             QStringLiteral("[1] ICC function type 0: Y = X<sup>2.199</sup>"));
 
     // A sampled S-curve has no single gamma: no suffix at all.
     const krmUInt16Number s[5] = {0, 2000, 32768, 63535, 65535};
@@ -106,10 +111,10 @@ void TestCurves::descriptions()
 
     // Four significant digits without trailing zeros: 2.4 and 1/12.92 = 0.0774.
     QCOMPARE(curve_description(parametric(4, {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045}).get()),
-             QStringLiteral("[4] Y = (0.9479X + 0.05213)<sup>2.4</sup> (X \u2265 0.04045) | Y = 0.0774X (X &lt; 0.04045)"));
+             QStringLiteral("[4] ICC function type 3: Y = (0.9479X + 0.05213)<sup>2.4</sup> (X \u2265 0.04045) | Y = 0.0774X (X &lt; 0.04045)"));
     // Type 2 repeats its threshold -b/a.
     QCOMPARE(curve_description(parametric(2, {2.0, 2.0, -1.0}).get()),
-             QStringLiteral("Y = (2X + -1)<sup>2</sup> (X \u2265 0.5) | Y = 0 (X &lt; 0.5)").prepend("[2] "));
+             QStringLiteral("Y = (2X + -1)<sup>2</sup> (X \u2265 0.5) | Y = 0 (X &lt; 0.5)").prepend("[2] ICC function type 1: "));
     QCOMPARE(curve_description(parametric(-4, {2.4, 1 / 1.055, 0.055 / 1.055, 1 / 12.92, 0.04045}).get()),
              QStringLiteral("[-4]"));
 
@@ -123,7 +128,7 @@ void TestCurves::descriptions()
     const ProfilePtr srgb(krmOpenProfileFromFile("/usr/share/color/icc/colord/sRGB.icc", "r"));
     const auto* trc = static_cast<const krmToneCurve*>(krmReadTag(srgb.get(), krmSig("rTRC")));
     QCOMPARE(curve_description(trc),
-             QStringLiteral("[4] Y = (0.9479X + 0.05214)<sup>2.4</sup> (X \u2265 0.04045) | Y = 0.07739X (X &lt; 0.04045)"));
+             QStringLiteral("[4] ICC function type 3: Y = (0.9479X + 0.05214)<sup>2.4</sup> (X \u2265 0.04045) | Y = 0.07739X (X &lt; 0.04045)"));
 }
 
 void TestCurves::corpusPathsFollowTheEngine()
@@ -228,7 +233,7 @@ void TestCurves::legendCopyAndPalette()
     CurvesComponent bright(srgb.get(), krmSig("rTRC"), -1);
     QApplication::setPalette(original);
 
-    QVERIFY(legendTexts(dark.scene()).first().startsWith(QStringLiteral("R: [4] Y = (0.9479X")));
+    QVERIFY(legendTexts(dark.scene()).first().startsWith(QStringLiteral("R: [4] ICC function type 3: Y = (0.9479X")));
     QVERIFY(dark.scene()->pathItems()[0]->color().lightness() > bright.scene()->pathItems()[0]->color().lightness());
     QCOMPARE(dark.scene()->sceneRect(), QRectF(0, 0, 1024, 512));
     QVERIFY(dark.scene()->topMargin() > 28);  // the title makes room for itself
@@ -245,6 +250,48 @@ void TestCurves::legendCopyAndPalette()
     const QStringList middle = lines[129].split('\t');
     QCOMPARE(middle[0].toDouble(), std::round(128 / 255.0 * 1e6) / 1e6);
     QVERIFY(std::fabs(middle[1].toDouble() - krmEvalToneCurveFloat(trc, 128 / 255.0f)) < 1e-6);
+
+    // Axes read 0 to 1 in tenths, as "Copy values" does, under their titles.
+    QCOMPARE(dark.scene()->tickLabels().first(), QStringLiteral("0.0"));
+    QCOMPARE(dark.scene()->tickLabels()[5], QStringLiteral("0.5"));
+    QCOMPARE(dark.scene()->tickLabels().last(), QStringLiteral("1.0"));
+    QCOMPARE(dark.scene()->axes().xTitle, QStringLiteral("Input"));
+    QCOMPARE(dark.scene()->axes().yTitle, QStringLiteral("Output"));
+}
+
+void TestCurves::readoutAndToggles()
+{
+    // sRGB's three coinciding curves: the read-out gives each at the pointer, and a click on a
+    // legend line hides its curve (and drops it from the read-out).
+    const ProfilePtr srgb(krmOpenProfileFromFile("/usr/share/color/icc/colord/sRGB.icc", "r"));
+    const auto* trc = static_cast<const krmToneCurve*>(krmReadTag(srgb.get(), krmSig("rTRC")));
+    CurveGraphScene scene(1024, 512,
+                          {CurveEntry{trc, "R", QColor(Qt::red)}, CurveEntry{trc, "G", QColor(Qt::green)},
+                           CurveEntry{trc, "B", QColor(Qt::blue)}},
+                          256, QString(), QString());
+    const QRectF plot = scene.plotRect();
+    const QPointF half(plot.left() + plot.width() / 2, plot.center().y());
+    const QString value = QString::number(krmEvalToneCurveFloat(trc, 0.5f), 'f', 3);
+    QCOMPARE(scene.readoutAt(half), QStringLiteral("Input 0.500   R %1   G %1   B %1").arg(value));
+    QVERIFY(scene.readoutAt(QPointF(plot.left() - 5, plot.top() + 5)).isEmpty());
+    scene.showReadout(half);
+    QVERIFY(scene.readoutItem()->isVisible());
+
+    QGraphicsView view(&scene);
+    view.resize(1100, 600);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QGraphicsItem* legendG = nullptr;
+    for (QGraphicsItem* item : scene.items())
+        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && text->toPlainText() == QStringLiteral("G"))
+            legendG = text;
+    QVERIFY(legendG);
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.mapFromScene(legendG->sceneBoundingRect().center()));
+    QVERIFY(!scene.isCurveVisible(1) && !scene.pathItems()[1]->isVisible());
+    QVERIFY(scene.isCurveVisible(0) && scene.isCurveVisible(2));
+    QCOMPARE(scene.readoutAt(half), QStringLiteral("Input 0.500   R %1   B %1").arg(value));
+    QTest::mouseClick(view.viewport(), Qt::LeftButton, {}, view.mapFromScene(legendG->sceneBoundingRect().center()));
+    QVERIFY(scene.isCurveVisible(1));
 }
 
 void TestCurves::unshowableTagsThrow()

@@ -9,6 +9,7 @@
 #include "window/viewers/MatrixComponent.h"
 #include "window/viewers/MatrixWidget.h"
 
+#include <QFontMetrics>
 #include <QTest>
 
 #include <cmath>
@@ -65,27 +66,45 @@ void TestMatrixViewers::adaptationMatrixNamesItsIlluminant()
     for (int i = 0; i < 9; ++i)
         values[i] = bradford.v[i / 3].n[i % 3];
     const double singular[9] = {1, 2, 3, 2, 4, 6, 0, 0, 1};
+    // A damaged 'chad' inverts to a "white" of negative X: no illuminant, no temperature.
+    const double damaged[9] = {-23131.3, 0.0234, -0.0503, 0.0296, 0.9905, -0.0171, -0.0092, 0.0151, 0.7521};
+    // Bradford's cone response matrix, as 'arts' stores it: not an adaptation at all.
+    const double cones[9] = {0.8951, 0.2664, -0.1614, -0.7502, 1.7135, 0.0367, 0.0389, -0.0685, 1.0296};
+    const QString noWhite = QStringLiteral("Not a plausible adaptation: no light source's white maps onto D50");
 
     struct Case {
+        krmTagSignature sig;
         const double* values;
         QString subtitle;
     };
-    const Case cases[] = {{values, QStringLiteral("estimated illuminant ") + whitePointName(0.3127, 0.3290, 0.003)},
-                          {singular, QString()}};
+    const Case cases[] = {
+        {krmSig("chad"), values, QStringLiteral("estimated illuminant ") + whitePointName(0.3127, 0.3290, 0.003)},
+        {krmSig("chad"), singular, noWhite},
+        {krmSig("chad"), damaged, noWhite},
+        {krmSig("arts"), cones, QStringLiteral("Cone response matrix")},
+    };
     QVERIFY(cases[0].subtitle.contains(QStringLiteral("D65")));
     for (const Case& c : cases) {
-        const ProfilePtr profile = openFromBytes(buildProfile({{krmSig("chad"), sf32Type(c.values)}}));
-        const auto tabs = dispatchTagViewers(profile.get(), krmSig("chad"), nullptr);
+        const ProfilePtr profile = openFromBytes(buildProfile({{c.sig, sf32Type(c.values)}}));
+        const auto tabs = dispatchTagViewers(profile.get(), c.sig, nullptr);
         QCOMPARE(tabs.size(), 1);
         std::unique_ptr<QWidget> owner(tabs[0].widget);
         auto* viewer = qobject_cast<ChadTagComponent*>(tabs[0].widget);
         QVERIFY(viewer && viewer->matrixWidget());
         QCOMPARE(viewer->matrixWidget()->subtitle(), c.subtitle);
-        QCOMPARE(viewer->matrixWidget()->title(), tagName(krmSig("chad")));
-        const auto* stored = static_cast<const double*>(krmReadTag(profile.get(), krmSig("chad")));
+        QCOMPARE(viewer->matrixWidget()->title(), tagName(c.sig));
+        const auto* stored = static_cast<const double*>(krmReadTag(profile.get(), c.sig));
         for (int i = 0; i < 9; ++i)
             QCOMPARE(cell(viewer->matrixWidget(), i / 3, i % 3), QString::number(stored[i], 'f', 5));
         QVERIFY(!viewer->matrixWidget()->model()->hasOffsets());
+        // Every number fits its column: nothing is cut to "-23131.3…".
+        viewer->resize(900, 500);
+        viewer->show();
+        QVERIFY(QTest::qWaitForWindowExposed(viewer));
+        const TableView* table = viewer->matrixWidget()->table();
+        for (int i = 0; i < 9; ++i)
+            QVERIFY(QFontMetrics(table->font()).horizontalAdvance(cell(viewer->matrixWidget(), i / 3, i % 3))
+                    <= table->columnWidth(i % 3));
     }
 
     // A tag too short for nine numbers leaves the page empty rather than reading past it.
@@ -104,6 +123,8 @@ void TestMatrixViewers::corpusAdaptationMatrices()
             continue;
         ChadTagComponent viewer(profile.get(), krmSig("chad"));
         QVERIFY2(viewer.matrixWidget(), qPrintable(path));
+        // Every real adaptation passes the plausibility test that damaged ones fail.
+        QVERIFY2(viewer.matrixWidget()->subtitle().startsWith(QStringLiteral("estimated illuminant ")), qPrintable(path));
         const auto* stored = static_cast<const double*>(krmReadTag(profile.get(), krmSig("chad")));
         for (int i = 0; i < 9; ++i)
             QCOMPARE(cell(viewer.matrixWidget(), i / 3, i % 3), QString::number(stored[i], 'f', 5));

@@ -38,13 +38,14 @@ struct Color {
 
 // A named-colour profile of CMYK devices with an 'ncl2' (or a 'clrt') written by the engine.
 ProfilePtr namedProfile(const QList<Color>& colors, krmTagSignature tag = krmSig("ncl2"), const char* prefix = "Pre",
-                        const char* suffix = "")
+                        const char* suffix = "", krmProfileClassSignature deviceClass = krmSig("nmcl"),
+                        krmColorSpaceSignature space = krmSig("CMYK"), krmColorSpaceSignature pcs = krmSig("Lab "))
 {
     ProfilePtr profile(krmCreateProfilePlaceholder(nullptr));
     krmSetProfileVersion(profile.get(), 2.1);
-    krmSetProfileClass(profile.get(), krmSig("nmcl"));
-    krmSetProfileColorSpace(profile.get(), krmSig("CMYK"));
-    krmSetProfilePCS(profile.get(), krmSig("Lab "));
+    krmSetProfileClass(profile.get(), deviceClass);
+    krmSetProfileColorSpace(profile.get(), space);
+    krmSetProfilePCS(profile.get(), pcs);
     const bool colorant = tag != krmSig("ncl2");
     krmNamedColorList* list = krmAllocNamedColorList(nullptr, krmUInt32Number(colors.size()), colorant ? 0 : 4,
                                                      colorant ? "" : prefix, colorant ? "" : suffix);
@@ -79,6 +80,7 @@ private slots:
     void displayNames();
     void tableModel();
     void colorantTableHasNoDeviceColumn();
+    void deviceLinkColorantsAreLab();
     void corpusListsMatchTheEngine();
     void cloudAndPopup();
     void gridSettings();
@@ -165,6 +167,31 @@ void TestNamedColor::colorantTableHasNoDeviceColumn()
     QCOMPARE(chromaticity->scene()->diagram().points.size(), 3);
     for (const ViewerTab& tab : tabs)
         delete tab.widget;
+}
+
+void TestNamedColor::deviceLinkColorantsAreLab()
+{
+    // An RGB to CMYK device link: its PCS field says CMYK, yet both colorant tables hold L*a*b*.
+    // Cyan L* 63.61 a* -41.39 b* -48.34 must not read as the inks "63.4, 33.8, 31.1, 0.0".
+    const QList<Color> colors = {{"Cyan", {41525, 22172, 20393}, {}}, {"Paper", {0xFF00, 0x8000, 0x8000}, {}}};
+    for (krmTagSignature tag : {krmSig("clrt"), krmSig("clot")}) {
+        const ProfilePtr link = namedProfile(colors, tag, "", "", krmSig("link"), krmSig("RGB "), krmSig("CMYK"));
+        QVERIFY(link);
+        NamedColorComponent table(link.get(), tag);
+        QCOMPARE(table.model()->headerData(1, Qt::Horizontal).toString(),
+                 QStringLiteral("PCS - ") + colorSpaceName(krmSig("Lab ")));
+        QCOMPARE(table.model()->index(0, 1).data().toString(), QStringLiteral("63.61, -41.39, -48.34"));
+        QVERIFY(table.model()->index(0, 3).data(Qt::BackgroundRole).isValid());
+        NamedColorGamutComponent gamut(link.get(), tag);
+        QCOMPARE(int(gamut.entries().size()), 2);
+        QVERIFY(gamut.view()->notice().isEmpty());
+        XYZComponent chromaticity(link.get(), tag);
+        QCOMPARE(chromaticity.scene()->diagram().points.size(), 2);
+    }
+    // A list with no colour to plot says so in each view instead of staying blank.
+    const ProfilePtr empty = namedProfile({{"Nothing", {0, 0, 0}, {}}}, krmSig("clrt"));
+    QVERIFY(!NamedColorGamutComponent(empty.get(), krmSig("clrt")).view()->notice().isEmpty());
+    QVERIFY(!XYZComponent(empty.get(), krmSig("clrt")).scene()->diagram().subtitle.isEmpty());
 }
 
 void TestNamedColor::corpusListsMatchTheEngine()

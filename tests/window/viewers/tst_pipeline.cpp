@@ -15,7 +15,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QException>
+#include <QGraphicsEllipseItem>
 #include <QGroupBox>
+#include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
 #include <QTest>
@@ -97,12 +99,11 @@ void TestPipeline::stageSummaries()
     const StagePtr matrix(krmStageAllocMatrix(nullptr, 2, 3, m, nullptr));
     QCOMPARE(stage_summary(matrix.get()), QStringLiteral("<center><b>Matrix</b></center><center><i>3 \u2192 2</i></center>"));
 
+    // Identity curves are gamma 1 functions, named as prismet-cli names them.
     const StagePtr curves(krmStageAllocIdentityCurves(nullptr, 2));
     QCOMPARE(stage_summary(curves.get()), QStringLiteral("<center><b>Tone curves</b></center><center><i>2 \u2192 2</i></center>"
-                                                         "<br>Sampled, 2 points, Identity<br>Sampled, 2 points, Identity")
-                                              .replace(QStringLiteral("2 points"), QStringLiteral("%1 points").arg(
-                                                  krmGetToneCurveEstimatedTableEntries(static_cast<krmStageCurvesData*>(
-                                                      krmStageData(curves.get()))->TheCurves[0]))));
+                                                         "<br>[1] ICC function type 0: Y = X<sup>1</sup>"
+                                                         "<br>[1] ICC function type 0: Y = X<sup>1</sup>"));
 }
 
 void TestPipeline::layoutSnakesInRowsOfFour()
@@ -175,6 +176,16 @@ void TestPipeline::hoverAndClick()
     // The view hands it to its popup (which an offscreen platform may hide again at once).
     QCOMPARE(view.viewer()->hoverPopup()->shownTitle(), QString());
     QVERIFY(view.viewer()->hoverPopup()->shownText().startsWith(QStringLiteral("<b>After stage 2</b><table>")));
+
+    // The whole final dot gives the final output, also its half lying over the last box.
+    const QGraphicsItem* finalDot = nullptr;
+    for (const QGraphicsItem* item : view.scene()->items())
+        if (item->type() == QGraphicsEllipseItem::Type && item->zValue() >= 4 && item->data(0).toInt() == 3)
+            finalDot = item;
+    QVERIFY(finalDot);
+    const QPointF centre = finalDot->sceneBoundingRect().center();
+    for (const QPointF offset : {QPointF(0, 0), QPointF(-6, 0), QPointF(6, 0), QPointF(0, -6), QPointF(0, 6)})
+        QVERIFY(view.scene()->hoverInfoAt(centre + offset).second.startsWith(QStringLiteral("<b>Final output</b>")));
 
     // A box shows its label and summary; the background hides the popup.
     QTest::mouseMove(view.viewer()->viewport(), view.viewer()->mapFromScene(boxRect(*view.scene(), 1).center()));
@@ -252,10 +263,33 @@ void TestPipeline::probeEditsAndCopy()
     QCOMPARE(probe->panel()->title(), QStringLiteral("Pipeline evaluation"));
     QCOMPARE(probe->edits().size(), 3);
 
-    // Version 2 L*a*b* input: everything starts at 0, and L* 100 is the code 65280.
+    // An 8-bit 'mft1' table in a version 2 profile: L*a*b* in the 8-bit encoding (L* 100 is
+    // 255, a* is the byte minus 128), not the 16-bit legacy one. Everything starts at 0.
+    QCOMPARE(krmGetTagStoredType(cmyk.get(), krmSig("B2A0")), krmSig("mft1"));
     for (const PipelineValueEdit* edit : probe->edits())
         QCOMPARE(edit->value(), 0.0);
-    QCOMPARE(probe->channelSets().first().normalise(0, 100.0), 65280.0 / 65535.0);
+    QCOMPARE(probe->channelSets().first().normalise(0, 100.0), 1.0);
+    QCOMPARE(probe->channelSets().first().normalise(1, 127.0), 1.0);
+    // Each field names its range in that encoding.
+    QStringList labels;
+    for (const PipelineValueEdit* edit : probe->edits())
+        for (const QLabel* label : probe->panel()->findChildren<QLabel*>())
+            if (label->buddy() == edit)
+                labels << label->text();
+    QCOMPARE(labels, QStringList({QStringLiteral("L* (0\u2013100)"), QStringLiteral("a* (-128\u2013127)"),
+                                  QStringLiteral("b* (-128\u2013127)")}));
+    // L* 50, a* 10, b* -20 separates to C 59.93 M 61.08 Y 20.61 K 1.98 by the table's own encoding.
+    const double lab[3] = {50.0, 10.0, -20.0};
+    const double separated[4] = {59.93, 61.08, 20.61, 1.98};
+    for (int i = 0; i < 3; ++i)
+        probe->edits()[i]->setValue(lab[i]);
+    const int last = int(probe->channelSets().size()) - 1;
+    for (int i = 0; i < 4; ++i) {
+        const double shown = probe->channelSets().last().display(i, probe->values(last)[i]);
+        QVERIFY2(std::fabs(shown - separated[i]) < 0.03, qPrintable(QString::number(shown)));
+    }
+    for (PipelineValueEdit* edit : probe->edits())
+        edit->setValue(0.0);
     QCOMPARE(probe->edits()[0]->sizeHint(), probe->edits()[0]->minimumSizeHint());
 
     view.show();
@@ -269,7 +303,7 @@ void TestPipeline::probeEditsAndCopy()
     QTest::keyClicks(first, QStringLiteral("50"));
     QCOMPARE(probe->values(0)[0], 0.0f);
     QTest::keyClick(first, Qt::Key_Return);
-    QCOMPARE(probe->values(0)[0], float(50.0 * 65280.0 / 6553500.0));
+    QCOMPARE(probe->values(0)[0], 0.5f);
     QTRY_VERIFY(probe->edits()[1]->hasFocus());
     QTest::keyClick(probe->edits()[1], Qt::Key_Return);
     QTRY_VERIFY(probe->edits()[2]->hasFocus());
