@@ -277,7 +277,7 @@ int runGamut(const QStringList& args, CliIO& io)
         GamutFigures otherFigures;
         if (!sample_gamut(*other, QString(), 0, intent, gridPoints, otherFigures, error))
             return output.finish(output.fail(QStringLiteral("%1: %2").arg(otherName, error)));
-        const GamutOverlap overlap = gamut_overlap(*figures.gamut->hull, *otherFigures.gamut->hull);
+        const GamutOverlap overlap = gamut_overlap(*figures.gamut, *otherFigures.gamut);
         const double otherInside = overlap.otherInsideProfile.share, profileInside = overlap.profileInsideOther.share;
         const int otherPoints = overlap.otherInsideProfile.points, profilePoints = overlap.profileInsideOther.points;
         CliValue compare = CliValue::object();

@@ -13,17 +13,18 @@ krmTagSignature gamut_tag_for_intent(krmProfile profile, krmUInt32Number intent)
 
 namespace {
 
-OverlapShare share_of(const Hull& inner, const Hull& outer, int points)
+OverlapShare share_of(const GamutHull& inner, const GamutHull& outer, int points)
 {
     OverlapShare s;
-    s.share = hull_share_inside(inner, outer, points, &s.points);
+    const HullSolid innerSolid(*inner.measured, inner.scale), outerSolid(*outer.measured, outer.scale);
+    s.share = hull_share_inside(innerSolid, outerSolid, points, &s.points);
     s.standardError = s.points > 0 ? std::sqrt(s.share * (1 - s.share) / s.points) : 0.0;
     return s;
 }
 
 } // namespace
 
-GamutOverlap gamut_overlap(const Hull& profile, const Hull& other, int points)
+GamutOverlap gamut_overlap(const GamutHull& profile, const GamutHull& other, int points)
 {
     GamutOverlap o;
     o.otherInsideProfile = share_of(other, profile, points);

@@ -24,4 +24,5 @@ struct GamutOverlap {
     OverlapShare otherInsideProfile;  // "B inside A"
 };
 
-GamutOverlap gamut_overlap(const Hull& profile, const Hull& other, int points = kOverlapPoints);
+// Estimated on the measured hulls, of the L*a*b* values as computed.
+GamutOverlap gamut_overlap(const GamutHull& profile, const GamutHull& other, int points = kOverlapPoints);

@@ -293,7 +293,7 @@ void GamutHullTagComponent::compute_comparison()
         if (!hull) {
             failure_ = tr("%1 has no gamut to compare").arg(name);
         } else {
-            const GamutOverlap overlap = gamut_overlap(*gamut_->hull, *hull->hull);
+            const GamutOverlap overlap = gamut_overlap(*gamut_, *hull);
             profileInside_ = overlap.profileInsideOther.share;
             profileInsideError_ = overlap.profileInsideOther.standardError;
             otherInside_ = overlap.otherInsideProfile.share;
