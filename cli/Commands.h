@@ -26,3 +26,4 @@ int runGamut(const QStringList& args, CliIO& io);
 int runRoundtrip(const QStringList& args, CliIO& io);
 int runInks(const QStringList& args, CliIO& io);
 int runDotGain(const QStringList& args, CliIO& io);
+int runVerify(const QStringList& args, CliIO& io);
