@@ -1,5 +1,6 @@
 #include "window/proofing/ImageViewer.h"
 
+#include "window/widgets/AppSettings.h"
 #include "window/widgets/DebugLogPanel.h"
 #include "imaging/RasterImage.h"
 #include "window/proofing/ImageItem.h"

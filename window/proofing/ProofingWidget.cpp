@@ -1,6 +1,7 @@
 #include "window/proofing/ProofingWidget.h"
 
 #include "window/widgets/ErrorDialog.h"
+#include "window/widgets/AppSettings.h"
 #include "window/widgets/DebugLogPanel.h"
 #include "imaging/ImageDecoder.h"
 #include "window/widgets/BuiltinProfiles.h"
