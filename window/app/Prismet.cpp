@@ -10,6 +10,7 @@
 #include "window/widgets/SystemColorDirectory.h"
 #include "window/audit/ProfileChecks.h"
 #include "window/audit/ProfileIssuesDialog.h"
+#include "window/analyses/VerificationDialog.h"
 #include "window/widgets/EngineMessageCapture.h"
 #include "window/overview/HeaderTableView.h"
 #include "window/overview/TagsTableView.h"
@@ -80,6 +81,12 @@ Prismet::Prismet(QWidget* parent)
     startupLog("User interface setup OK");
 
     connect(ui_->actionCheck_conformance, &QAction::triggered, this, &Prismet::check_profile);
+    // File ▸ Verify against measurements…, beside the conformance check; needs an open profile.
+    auto* verify = new QAction(tr("Verify against measurements\u2026"), this);
+    verify->setObjectName("actionVerify_measurements");
+    ui_->menu_File->insertAction(ui_->actionCheck_conformance, verify);
+    connect(ui_->menu_File, &QMenu::aboutToShow, verify, [this, verify] { verify->setEnabled(profile_ != nullptr); });
+    connect(verify, &QAction::triggered, this, [this] { VerificationDialog::run(profile_, profilePath_, this); });
     connect(ui_->headerTabView, &HeaderTableView::checkProfileRequested, this, &Prismet::check_profile);
 
     startupLog("Start Qt connections");
