@@ -71,6 +71,7 @@ void VerificationDialog::build_ui()
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setStretchLastSection(false);
 
     view_ = new HullWidget(this);
     auto* left = new QWidget(this);
@@ -83,6 +84,7 @@ void VerificationDialog::build_ui()
     splitter->addWidget(view_);
     splitter->setStretchFactor(0, 3);
     splitter->setStretchFactor(1, 2);
+    splitter->setSizes({660, 440});
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     QPushButton* copy = buttons->addButton(tr("Copy report"), QDialogButtonBox::ActionRole);
