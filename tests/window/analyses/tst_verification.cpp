@@ -7,8 +7,11 @@
 #include "window/widgets/HullWidget.h"
 #include "window/widgets/TableView.h"
 #include "tests/window/app/AppTestSupport.h"
+#include "window/app/Prismet.h"
 
+#include <QAction>
 #include <QClipboard>
+#include <QMenu>
 #include <QGuiApplication>
 #include <QSortFilterProxyModel>
 #include <QTemporaryDir>
@@ -59,6 +62,7 @@ class TestVerification : public QObject
 private slots:
     void initTestCase() { apptest::isolateSettings(); }
     void dialogShowsThePlantedError();
+    void fileMenuEntry();
 };
 
 void TestVerification::dialogShowsThePlantedError()
@@ -123,6 +127,25 @@ void TestVerification::dialogShowsThePlantedError()
     QCOMPARE(dialog.model()->rowCount(), 0);
     QCOMPARE(dialog.view()->meshCount(), 0);
     krmCloseProfile(profile);
+}
+
+void TestVerification::fileMenuEntry()
+{
+    // File ▸ "Verify against measurements…" just above the conformance check, usable with a profile.
+    Prismet window;
+    auto* menu = window.findChild<QMenu*>("menu_File");
+    QVERIFY(menu);
+    const QList<QAction*> actions = menu->actions();
+    const qsizetype at = actions.indexOf(window.findChild<QAction*>("actionVerify_measurements"));
+    QVERIFY(at >= 0);
+    QCOMPARE(actions[at]->text(), QStringLiteral("Verify against measurements\u2026"));
+    QCOMPARE(actions.value(at + 1), window.findChild<QAction*>("actionCheck_conformance"));
+    emit menu->aboutToShow();
+    QVERIFY(!actions[at]->isEnabled());
+    window.open_filename(kSrgb);
+    QVERIFY(window.profile());
+    emit menu->aboutToShow();
+    QVERIFY(actions[at]->isEnabled());
 }
 
 QTEST_MAIN(TestVerification)
