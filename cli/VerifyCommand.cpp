@@ -177,7 +177,7 @@ int runVerify(const QStringList& args, CliIO& io)
         exceededValue.append(line);
     output.set(QStringLiteral("exceeded"), std::move(exceededValue));
     if (!output.json()) {
-        io.out += QStringLiteral("Profile:     %1\nMeasurements: %2\n").arg(name, measurementsPath).toUtf8();
+        io.out += QStringLiteral("Profile:      %1\nMeasurements: %2\n").arg(name, measurementsPath).toUtf8();
         io.out += QByteArray::fromStdString(verification_text(set, report));
     }
     for (const QString& line : exceeded)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -144,8 +145,13 @@ void write_glb(std::ostream& out, const std::vector<ExportMesh>& meshes)
         const HullRenderData& d = *m.data;
         const int position = b.vec3(d.positions, true);
         std::string attributes = "{\"POSITION\":" + std::to_string(position);
-        if (has_colours(d))
-            attributes += ",\"COLOR_0\":" + std::to_string(b.vec3(d.colors, false));
+        if (has_colours(d)) {
+            // glTF colours are linear factors within 0..1.
+            std::vector<float> colours(d.colors);
+            for (float& c : colours)
+                c = std::isfinite(c) ? std::clamp(c, 0.0f, 1.0f) : 0.0f;
+            attributes += ",\"COLOR_0\":" + std::to_string(b.vec3(colours, false));
+        }
         attributes += "}";
         std::vector<std::string> primitives;
         if (m.points) {

@@ -494,19 +494,19 @@ std::string verification_text(const MeasurementSet& set, const VerificationRepor
 {
     std::string text;
     char line[512];
-    std::snprintf(line, sizeof line, "Patches:     %zu (%s in %s -> %s as %s)\n", set.patches.size(),
+    std::snprintf(line, sizeof line, "Patches:      %zu (%s in %s -> %s as %s)\n", set.patches.size(),
                   join(set.deviceFields, " ").c_str(), set.deviceUnits.c_str(), join(set.measuredFields, " ").c_str(),
                   set.measuredUnits.c_str());
     text += line;
-    std::snprintf(line, sizeof line, "Prediction:  %s, intent %u, %s colorimetric (%s)\n", report.tag.c_str(),
+    std::snprintf(line, sizeof line, "Prediction:   %s, intent %u, %s colorimetric (%s)\n", report.tag.c_str(),
                   report.intent, report.relative ? "media-relative" : "absolute", report.colorimetryReason.c_str());
     text += line;
     const auto stats = [&](const char* name, const ErrorStatistics& s) {
         std::snprintf(line, sizeof line, "%s mean %.4f, 95th percentile %.4f, max %.4f\n", name, s.mean, s.p95, s.max);
         text += line;
     };
-    stats("\u0394E00:      ", report.de00);
-    stats("\u0394E76:      ", report.de76);
+    stats("\u0394E00:        ", report.de00);
+    stats("\u0394E76:        ", report.de76);
     text += "Regions (\u0394E00):\n";
     for (const RegionSummary& r : report.regions) {
         if (r.de00.count == 0)

@@ -204,7 +204,7 @@ QString VerificationDialog::reportText() const
 {
     if (!valid_)
         return error_;
-    return QStringLiteral("Profile:     %1\nMeasurements: %2\n").arg(profileName_, path_)
+    return QStringLiteral("Profile:      %1\nMeasurements: %2\n").arg(profileName_, path_)
            + QString::fromStdString(verification_text(set_, report_));
 }
 
