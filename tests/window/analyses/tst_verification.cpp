@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QClipboard>
+#include <QFileDialog>
 #include <QMenu>
 #include <QGuiApplication>
 #include <QSortFilterProxyModel>
@@ -115,6 +116,28 @@ void TestVerification::dialogShowsThePlantedError()
     QVERIFY(report.contains(QStringLiteral("Worst patches")));
     QVERIFY(report.contains(QStringLiteral("  P%1 ").arg(kMoved + 1)));
     QVERIFY(report.contains(QStringLiteral("absolute colorimetric (default)")));
+
+    // The view's glTF export: a name without extension gets .glb; the cloud is one mesh whose
+    // vectors are a LINES primitive.
+    {
+        apptest::ModalWatcher watcher;
+        const QString chosen = dir.filePath("errors");
+        watcher.setAnswer([chosen](QDialog* d) {
+            if (auto* files = qobject_cast<QFileDialog*>(d)) {
+                files->selectFile(chosen);
+                QMetaObject::invokeMethod(files, "done", Q_ARG(int, QDialog::Accepted));
+            } else {
+                d->reject();
+            }
+        });
+        QMetaObject::invokeMethod(dialog.view(), "on_export_glb");
+        QFile glb(chosen + ".glb");
+        QVERIFY(glb.open(QIODevice::ReadOnly));
+        const QByteArray bytes = glb.readAll();
+        QCOMPARE(bytes.left(4), QByteArray("glTF"));
+        QCOMPARE(bytes.count("\"primitives\""), 1);
+        QVERIFY(bytes.contains("\"mode\":1"));
+    }
 
     // A file of another space: refused with the reason, nothing left shown.
     QFile cmyk(dir.filePath("cmyk.txt"));
