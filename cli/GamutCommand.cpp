@@ -244,10 +244,12 @@ int check_coverage(EngineSession& session, CommandOutput& output, const std::vec
         std::unique_ptr<LoadedProfile> other = loadProfile(session, gate.other);
         GamutFigures otherFigures;
         QString error;
-        if (!other || !sample_gamut(other->profile, QString(), 0, intent, otherFigures, error)) {
-            output.fail(other ? QStringLiteral("%1: %2").arg(gate.other, error) : session.takeMessages());
+        if (!other) {
+            output.setError(session.takeMessages());  // already on standard error
             return kExitUnreadable;
         }
+        if (!sample_gamut(other->profile, QString(), 0, intent, otherFigures, error))
+            return output.fail(QStringLiteral("%1: %2").arg(gate.other, error));
         int points = 0;
         const double share = 100.0 * hull_share_inside(*otherFigures.gamut->hull, *figures.gamut->hull,
                                                        kComparePoints, &points);
