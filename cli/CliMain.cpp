@@ -11,6 +11,7 @@ const char kUsage[] =
     "  info PROFILE...       header fields and tag directory of each profile\n"
     "  tag PROFILE SIG       the decoded content of one tag (--raw: its bytes)\n"
     "  dump PROFILE          the header, the directory and every tag decoded, for diffs\n"
+    "  diff A B              what differs between two profiles: header, tags, colours\n"
     "  transform --profile A [--profile B ...]\n"
     "                        converts colour values read from standard input or --values\n"
     "  convert IN OUT --profile DST\n"
@@ -30,8 +31,8 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 success, 1 a profile, tag or image cannot be read or converted, or the\n"
     "output cannot be written, 2 bad usage, 3 check found a finding at or above its\n"
-    "--min-severity, or a threshold of verify, roundtrip --fail-above or gamut\n"
-    "--min-coverage was not met.\n";
+    "--min-severity, diff found a difference, or a threshold of verify, roundtrip\n"
+    "--fail-above or gamut --min-coverage was not met.\n";
 
 const char kTryHelp[] = "Try 'prismet-cli --help'.\n";
 
@@ -66,6 +67,8 @@ int runCli(const QStringList& args, CliIO& io)
         return runConvert(rest, io);
     if (command == QLatin1String("dump"))
         return runDump(rest, io);
+    if (command == QLatin1String("diff"))
+        return runDiff(rest, io);
     if (command == QLatin1String("check"))
         return runCheck(rest, io);
     if (command == QLatin1String("gamut"))

@@ -27,3 +27,10 @@ int runRoundtrip(const QStringList& args, CliIO& io);
 int runInks(const QStringList& args, CliIO& io);
 int runDotGain(const QStringList& args, CliIO& io);
 int runVerify(const QStringList& args, CliIO& io);
+int runDiff(const QStringList& args, CliIO& io);
+
+// gamut --image: the image's colours against `hull` and their roundtrip through `profile`, as
+// the JSON value and the text lines; false with the reason.
+class Hull;
+bool imageGamut(EngineSession& session, krmProfile profile, const Hull& hull, const QString& path, CliValue& value,
+                QByteArray& text, QString& error);

@@ -34,7 +34,10 @@ const char kConvertHelp[] =
     "  -o, --output OUT    the output image; - writes it to standard output (PNG unless --format)\n"
     "  --format F          png, jpeg, bmp or tiff instead of OUT's extension\n"
     "  --no-optimize       use the linked pipeline as it is, without optimisation\n"
-    "  --help              this text\n";
+    "  --help              this text\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli convert photo.jpg proof.tif --profile cmyk.icc --bpc\n";
 
 ImageKind kindFromExtension(const QString& path)
 {

@@ -20,7 +20,11 @@ const char kDumpHelp[] =
     "  --help   this text\n"
     "\n"
     "Exit status 1 when the profile cannot be read or any of its tags cannot be decoded (the\n"
-    "others are still printed).\n";
+    "others are still printed).\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli dump old.icc > old.txt\n"
+    "  prismet-cli dump new.icc | diff old.txt -\n";
 
 } // namespace
 

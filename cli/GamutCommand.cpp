@@ -3,6 +3,7 @@
 #include "common/analysis/GamutAnalysis.h"
 #include "common/analysis/MeshExport.h"
 #include "common/analysis/Verification.h"
+#include "common/analysis/GamutComparison.h"
 #include "cli/Commands.h"
 
 #include <QFile>
@@ -12,8 +13,8 @@
 namespace {
 
 const char kGamutHelp[] =
-    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--compare OTHER] [--export FILE]\n"
-    "                         [--min-coverage OTHER=PERCENT ...] [--json] PROFILE\n"
+    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--compare OTHER] [--image IMG]\n"
+    "                         [--export FILE] [--min-coverage OTHER=PERCENT ...] [--json] PROFILE\n"
     "\n"
     "The gamut of a profile as the Gamut view shows it: the device space sampled on a regular\n"
     "grid (12 points per channel up to three channels, 5 up to six, 4 beyond, fewer while the\n"
@@ -29,6 +30,10 @@ const char kGamutHelp[] =
     "  --compare OTHER  also the share of OTHER's hull volume inside PROFILE's and the\n"
     "                   reverse, estimated from 200000 seeded pseudo-random points uniform in\n"
     "                   each hull's bounding box; OTHER's tag follows --intent\n"
+    "  --image IMG      the share of IMG's pixels (its own profile, else sRGB, relative\n"
+    "                   colorimetric to L*a*b*; at most 100000 evenly spaced) outside the hull,\n"
+    "                   and the CIEDE2000 error of their roundtrip through PROFILE (relative\n"
+    "                   colorimetric); the hull takes A2B1 unless --intent or --tag says\n"
     "  --export FILE    writes the hull (and OTHER's with --compare) by FILE's extension:\n"
     "                   .glb (glTF 2.0 binary), .ply, .wrl (VRML 2.0), .txt or .cgats (L*a*b*\n"
     "                   of the hull's vertices)\n"
@@ -36,7 +41,10 @@ const char kGamutHelp[] =
     "                   exit 3 unless at least PERCENT % of OTHER's hull volume lies inside\n"
     "                   PROFILE's (estimated as for --compare); may be repeated\n"
     "  --json           one JSON document (layout in cli/README.md)\n"
-    "  --help           this text\n";
+    "  --help           this text\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli gamut --compare *srgb AdobeRGB1998.icc\n";
 
 const char kRoundtripHelp[] =
     "Usage: prismet-cli roundtrip [--intent N] [--worst K] [--fail-above mean=X,p95=Y,max=Z]\n"
@@ -55,9 +63,10 @@ const char kRoundtripHelp[] =
     "  --fail-above mean=X,p95=Y,max=Z\n"
     "               exit 3 when a roundtrip's CIEDE2000 figure exceeds its threshold\n"
     "  --json       one JSON document (layout in cli/README.md)\n"
-    "  --help       this text\n";
-
-constexpr int kComparePoints = 200000;
+    "  --help       this text\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli roundtrip --intent 1 --worst 3 cmyk.icc\n";
 
 QString tag_name(krmTagSignature sig)
 {
@@ -252,7 +261,7 @@ int check_coverage(EngineSession& session, CommandOutput& output, const std::vec
             return output.fail(QStringLiteral("%1: %2").arg(gate.other, error));
         int points = 0;
         const double share = 100.0 * hull_share_inside(*otherFigures.gamut->hull, *figures.gamut->hull,
-                                                       kComparePoints, &points);
+                                                       kOverlapPoints, &points);
         const bool met = share >= gate.percent;
         CliValue v = CliValue::object();
         v.set(QStringLiteral("other"), gate.other);
@@ -299,11 +308,11 @@ CliValue roundtrip_gate(CliIO& io, const ErrorThresholds& thresholds, const Roun
 
 int runGamut(const QStringList& args, CliIO& io)
 {
-    CommandOutput output(io, "gamut", {"gamut", "compare", "coverage"});
+    CommandOutput output(io, "gamut", {"gamut", "compare", "image", "coverage"});
     output.setJson(wantsJson(args));
     CliArgs options({QStringLiteral("json"), QStringLiteral("help")},
-                    {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare"), QStringLiteral("export"),
-                     QStringLiteral("min-coverage")});
+                    {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare"), QStringLiteral("image"),
+                     QStringLiteral("export"), QStringLiteral("min-coverage")});
     if (!options.parse(args))
         return output.usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
@@ -319,6 +328,9 @@ int runGamut(const QStringList& args, CliIO& io)
     QString error;
     if (!parse_intent_option(options, intentGiven, intent, error))
         return output.usage(error);
+    const QString imagePath = options.value(QStringLiteral("image"));
+    if (!intentGiven && !imagePath.isEmpty())
+        intent = 1;  // the image is judged relative colorimetric
     const QString tagOption = options.value(QStringLiteral("tag"));
     krmTagSignature tag = 0;
     if (!tagOption.isEmpty() && (!parseSignature(tagOption, tag) || !is_gamut_tag(tag)))
@@ -355,16 +367,14 @@ int runGamut(const QStringList& args, CliIO& io)
         }
         if (!sample_gamut(other->profile, QString(), 0, intent, otherFigures, error))
             return output.finish(output.fail(QStringLiteral("%1: %2").arg(otherName, error)));
-        int otherPoints = 0, profilePoints = 0;
-        const double otherInside = hull_share_inside(*otherFigures.gamut->hull, *figures.gamut->hull, kComparePoints,
-                                                     &otherPoints);
-        const double profileInside = hull_share_inside(*figures.gamut->hull, *otherFigures.gamut->hull,
-                                                       kComparePoints, &profilePoints);
+        const GamutOverlap overlap = gamut_overlap(*figures.gamut->hull, *otherFigures.gamut->hull);
+        const double otherInside = overlap.otherInsideProfile.share, profileInside = overlap.profileInsideOther.share;
+        const int otherPoints = overlap.otherInsideProfile.points, profilePoints = overlap.profileInsideOther.points;
         CliValue compare = CliValue::object();
         compare.set(QStringLiteral("other"), gamut_value(otherName, otherFigures));
         compare.set(QStringLiteral("other_inside_profile"), share_value(otherInside, otherPoints));
         compare.set(QStringLiteral("profile_inside_other"), share_value(profileInside, profilePoints));
-        compare.set(QStringLiteral("points_per_direction"), kComparePoints);
+        compare.set(QStringLiteral("points_per_direction"), kOverlapPoints);
         if (!json) {
             QByteArray text = QStringLiteral("\nCompared with: %1\n").arg(otherName).toUtf8() + gamut_text(otherFigures);
             const auto line = [](const QString& what, double share, int inside) {
@@ -381,6 +391,15 @@ int runGamut(const QStringList& args, CliIO& io)
             io.out += text;
         }
         output.set(QStringLiteral("compare"), std::move(compare));
+    }
+    if (!imagePath.isEmpty()) {
+        CliValue image;
+        QByteArray text;
+        if (!imageGamut(session, loaded->profile, *figures.gamut->hull, imagePath, image, text, error))
+            return output.finish(output.fail(error));
+        output.set(QStringLiteral("image"), std::move(image));
+        if (!json)
+            io.out += text;
     }
     if (options.isSet(QStringLiteral("export"))
         && !export_gamut(exportPath, figures, &otherFigures, error))

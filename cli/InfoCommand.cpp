@@ -24,7 +24,10 @@ const char kInfoHelp[] =
     "  --help   this text\n"
     "\n"
     "Profiles that cannot be read are reported on standard error (and, with --json, as an\n"
-    "entry with \"error\"); the others are still printed. Exit status 1 when any failed.\n";
+    "entry with \"error\"); the others are still printed. Exit status 1 when any failed.\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli info /usr/share/color/icc/colord/sRGB.icc\n";
 
 // ICC.1:2010 7.2, profile header layout.
 enum class FieldKind { Size, Signature, Version, Date, Flags, Attributes, Intent, Illuminant, ProfileId };

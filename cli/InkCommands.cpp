@@ -25,7 +25,10 @@ const char kInksHelp[] =
     "  --help       this text\n"
     "\n"
     "Exit status 1 when the profile cannot be read, is not an output profile with four or more\n"
-    "inks, has no B2A tag for the intent or cannot separate the ramp.\n";
+    "inks, has no B2A tag for the intent or cannot separate the ramp.\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli inks --ramp C cmyk.icc\n";
 
 const char kDotGainHelp[] =
     "Usage: prismet-cli dotgain [--intent N] [--json] PROFILE\n"
@@ -44,7 +47,10 @@ const char kDotGainHelp[] =
     "\n"
     "An ink whose solid does not differ from the paper is left out with a warning. Exit status 1\n"
     "when the profile cannot be read, is not an output profile with four or more inks, has no A2B\n"
-    "tag for the intent or no ink can be measured.\n";
+    "tag for the intent or no ink can be measured.\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli dotgain /usr/share/color/icc/ghostscript/default_cmyk.icc\n";
 
 // Options shared by both commands; the profile, its tag and the intent once they are checked.
 struct InkSetup {

@@ -28,7 +28,10 @@ const char kTagHelp[] =
     "\n"
     "A tag of a type the engine does not know is shown as its first 256 bytes and its size\n"
     "(\"decoded\": false) and the status is 0; a tag the engine cannot decode (corrupt data),\n"
-    "one --strict refuses, and one whose data lies past the end of the file give status 1.\n";
+    "one --strict refuses, and one whose data lies past the end of the file give status 1.\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli tag /usr/share/color/icc/colord/sRGB.icc rTRC\n";
 
 const char* const kTagKeys[] = {"signature", "name", "type", "offset", "size", "linkedTo", "sharesDataWith",
                                 "decoded", "content", "hex", "hexTruncated"};

@@ -39,7 +39,10 @@ const char kTransformHelp[] =
     "A named-colour profile takes the colour's index (0, 1, ...).\n"
     "\n"
     "Chains follow the engine's rules: e.g. L*a*b* -> CMYK -> L*a*b* is\n"
-    "  --profile *lab --profile cmyk.icc --profile cmyk.icc --profile *lab\n";
+    "  --profile *lab --profile cmyk.icc --profile cmyk.icc --profile *lab\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli transform --profile *srgb --profile *lab --values '1 0 0;0 0 1'\n";
 
 struct ParsedColor {
     std::vector<double> values;

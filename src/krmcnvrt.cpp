@@ -336,13 +336,20 @@ krmPipeline* krmDefaultICCintents(krmContext ContextID, krmUInt32Number nProfile
         }
 
         if (!ColorSpaceIsCompatible(ColorSpaceIn, CurrentColorSpace)) {
-            krmSignalError(ContextID, krmErrColorSpaceCheck, "ColorSpace mismatch");
+            krmSignalError(ContextID, krmErrColorSpaceCheck, "ColorSpace mismatch: profile %u of the chain takes '%c%c%c%c' but receives '%c%c%c%c'",
+                           (unsigned)i + 1, (char)(ColorSpaceIn >> 24), (char)(ColorSpaceIn >> 16), (char)(ColorSpaceIn >> 8),
+                           (char)ColorSpaceIn, (char)(CurrentColorSpace >> 24), (char)(CurrentColorSpace >> 16),
+                           (char)(CurrentColorSpace >> 8), (char)CurrentColorSpace);
             goto Error;
         }
 
         if (lIsDeviceLink || (ClassSig == krmSig("nmcl") && nProfiles == 1)) {
             Lut = krmReadDevicelinkLUT(hProfile, Intent);
-            if (Lut == nullptr) goto Error;
+            if (Lut == nullptr) {
+                krmSignalError(ContextID, krmErrNotSuitable, "Profile %u of the chain has no readable device link table for intent %u",
+                               (unsigned)i + 1, (unsigned)Intent);
+                goto Error;
+            }
 
             if (ClassSig == krmSig("abst") && i > 0) {
                 if (!ComputeConversion(i, hProfiles, Intent, BPC[i], AdaptationStates[i], &m, &off)) goto Error;
@@ -353,10 +360,20 @@ krmPipeline* krmDefaultICCintents(krmContext ContextID, krmUInt32Number nProfile
             if (!AddConversion(Result, CurrentColorSpace, ColorSpaceIn, &m, &off)) goto Error;
         } else if (lIsInput) {
             Lut = krmReadInputLUT(hProfile, Intent);
-            if (Lut == nullptr) goto Error;
+            if (Lut == nullptr) {
+                krmSignalError(ContextID, krmErrNotSuitable,
+                               "Profile %u of the chain has no readable device-to-PCS table for intent %u", (unsigned)i + 1,
+                               (unsigned)Intent);
+                goto Error;
+            }
         } else {
             Lut = krmReadOutputLUT(hProfile, Intent);
-            if (Lut == nullptr) goto Error;
+            if (Lut == nullptr) {
+                krmSignalError(ContextID, krmErrNotSuitable,
+                               "Profile %u of the chain has no readable PCS-to-device table for intent %u", (unsigned)i + 1,
+                               (unsigned)Intent);
+                goto Error;
+            }
             if (!ComputeConversion(i, hProfiles, Intent, BPC[i], AdaptationStates[i], &m, &off)) goto Error;
             if (!AddConversion(Result, CurrentColorSpace, ColorSpaceIn, &m, &off)) goto Error;
         }

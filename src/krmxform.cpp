@@ -554,7 +554,9 @@ krmTransform krmCreateExtendedTransform(krmContext ContextID, krmUInt32Number nP
 
     krmPipeline* lut = krmLinkProfiles(ContextID, nProfiles, Intents, hProfiles, BPC, AdaptationStates, dwFlags);
     if (!lut) {
-        krmSignalError(ContextID, krmErrNotSuitable, "Couldn't link the profiles");
+        // What failed was said where it failed; this names the request.
+        krmSignalError(ContextID, krmErrNotSuitable, "Couldn't link the %u profiles for intent %u",
+                       (unsigned)nProfiles, (unsigned)Intents[0]);
         return nullptr;
     }
     if (krmInt32Number(krmPipelineInputChannels(lut)) != krmChannelsOfColorSpace(entry) ||

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Prismet needs, skipping the package manager when all are present.
-# Usage: tools/deps.sh run|test          install what is missing
-#        tools/deps.sh --list run|test   print the packages that would be wanted, one a line
+# Usage: tools/deps.sh run|test|package          install what is missing
+#        tools/deps.sh --list run|test|package   print the packages that would be wanted, one a line
 # PRISMET_SANITIZE=1 adds the sanitizer and fuzzing compilers to either list.
 # tools/depguard.sh reads these lists: a package the build uses must be here or be pulled in by one.
 set -euo pipefail
@@ -10,7 +10,11 @@ set -euo pipefail
 # the image readers use libtiff, libjpeg-turbo and zlib directly.
 run_packages=(cmake ninja-build g++ qt6-base-dev libqt6opengl6-dev libgl-dev libx11-dev libtiff-dev libjpeg62-turbo-dev zlib1g-dev)
 # Tests, benchmarks, the virtual display and the system profiles the tests read.
-test_packages=(libgtest-dev libbenchmark-dev xvfb xauth libgl1-mesa-dri colord-data libgs-common ccache)
+test_packages=(libgtest-dev libbenchmark-dev xvfb xauth libgl1-mesa-dri colord-data libgs-common ccache
+  desktop-file-utils appstream man-db groff-base)
+# tools/package.sh: CPack's Debian generator finds the programs with file and their libraries'
+# packages with dpkg-shlibdeps.
+package_packages=(dpkg-dev file)
 # clang and its runtimes (libFuzzer, sanitizers) for fuzz/build.sh.
 sanitize_packages=(clang libclang-rt-14-dev)
 
@@ -21,9 +25,10 @@ if [ "${1:-}" = "--list" ]; then
 fi
 
 wanted=("${run_packages[@]}")
-if [ "${1:-run}" = "test" ]; then
-  wanted+=("${test_packages[@]}")
-fi
+case "${1:-run}" in
+  test) wanted+=("${test_packages[@]}") ;;
+  package) wanted+=("${package_packages[@]}") ;;
+esac
 if [ "${PRISMET_SANITIZE:-0}" = "1" ]; then
   wanted+=("${sanitize_packages[@]}")
 fi

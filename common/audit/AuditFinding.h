@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 enum AuditSeverity : int {
     AuditInformation = 0,
@@ -19,6 +20,7 @@ struct AuditFinding {
     QString title;
     QString message;  // may be empty
     QString related;  // related tag or profile section, may be empty
+    QString code;     // stable identifier of the rule, listed in cli/README.md
 
     bool operator==(const AuditFinding&) const = default;
 };
@@ -28,6 +30,16 @@ QString auditSeverityName(int severity);
 
 // Highest severity first; findings of equal severity keep their order.
 QList<AuditFinding> sortedBySeverity(QList<AuditFinding> findings);
+
+// Every rule's code, in the order cli/README.md lists them.
+const QStringList& auditRuleCodes();
+
+// Counts per severity, indexed by AuditSeverity.
+struct AuditCounts {
+    int count[4] = {0, 0, 0, 0};
+    int total() const { return count[0] + count[1] + count[2] + count[3]; }
+};
+AuditCounts countBySeverity(const QList<AuditFinding>& findings);
 
 // The plain-text report: "Profile check", the path, then each finding as "[Severity] Title",
 // its related section and its message, separated by empty lines.

@@ -1,9 +1,11 @@
 #include "common/audit/AuditRunner.h"
 
 #include "common/audit/AuditTestBase.h"
+#include "common/signatures/Signatures.h"
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
 #include <memory>
@@ -49,8 +51,35 @@ void auditErrorHandler(krmContext context, krmUInt32Number code, const char* tex
     if (!test)
         return;
     const int severity = code == krmErrFile ? AuditFatal : code == krmErrUnknownExtension ? AuditWarning : AuditError;
-    test->addFinding(severity, tr("Issue found"), QString::fromUtf8(text ? text : ""), test->testName());
+    const char* rule = code == krmErrFile ? "ENGINE-FILE" : code == krmErrUnknownExtension ? "ENGINE-UNSUPPORTED" : "ENGINE-ERROR";
+    QString message = QString::fromUtf8(text ? text : "");
+    QString related = test->testName();
+    // Said while a tag was read: name the tag and where its data starts.
+    if (test->currentTag() != 0) {
+        related = signatureText(test->currentTag());
+        message += tr(" (data at byte %1)").arg(test->currentOffset());
+    }
+    test->addFinding(rule, severity, tr("Issue found"), message, related);
 }
+
+namespace {
+
+// Every test opens the file anew, so what the engine says while opening it comes once per test:
+// keep the first. A finding counts as repeated when all but the reporting test agree.
+void appendNew(QList<AuditFinding>& all, const QList<AuditFinding>& more)
+{
+    for (const AuditFinding& f : more) {
+        const bool repeated = std::any_of(all.begin(), all.end(), [&](const AuditFinding& seen) {
+            return seen.code == f.code && seen.severity == f.severity && seen.title == f.title &&
+                   seen.message == f.message &&
+                   (seen.related == f.related || f.code.startsWith(QLatin1String("ENGINE-")));
+        });
+        if (!repeated)
+            all.append(f);
+    }
+}
+
+} // namespace
 
 AuditRun runAuditTests(const QByteArray& path, AuditProgress* progress)
 {
@@ -71,20 +100,23 @@ AuditRun runAuditTests(const QByteArray& path, AuditProgress* progress)
             }
         }
         test->clearFindings();
+        test->setCurrentTag(0, 0);
         try {
             if (runOneTest(test, path))
                 run.opened = true;
         } catch (const std::exception& e) {
-            test->addFinding(AuditFatal, tr("Test could not complete"), QString::fromLocal8Bit(e.what()),
-                             test->testName());
+            test->addFinding("TEST-INCOMPLETE", AuditFatal, tr("Test could not complete"),
+                             QString::fromLocal8Bit(e.what()), test->testName());
         } catch (...) {
-            test->addFinding(AuditFatal, tr("Test could not complete"), QString(), test->testName());
+            test->addFinding("TEST-INCOMPLETE", AuditFatal, tr("Test could not complete"), QString(), test->testName());
         }
-        run.findings += test->findings();
+        test->setCurrentTag(0, 0);
+        appendNew(run.findings, test->findings());
     }
     if (run.cancelled)
         run.findings.append(AuditFinding{0, AuditInformation, tr("Profile check cancelled"),
-                                         tr("The report is incomplete. Only completed checks are included."), QString()});
+                                         tr("The report is incomplete. Only completed checks are included."), QString(),
+                                         QStringLiteral("CHECK-CANCELLED")});
     else if (progress && n > 0)
         progress->set_progress(tr("Profile check complete"), 100);
     return run;

@@ -25,9 +25,16 @@ std::vector<AuditTestBase*>& ordered()
 
 } // namespace
 
-void AuditTestBase::addFinding(int severity, const QString& title, const QString& message, const QString& related)
+void AuditTestBase::addFinding(const char* code, int severity, const QString& title, const QString& message,
+                               const QString& related)
 {
-    findings_.append(AuditFinding{qaNumber(), severity, title, message, related});
+    findings_.append(AuditFinding{qaNumber(), severity, title, message, related, QString::fromLatin1(code)});
+}
+
+void AuditTestBase::setCurrentTag(krmTagSignature signature, krmUInt32Number offset)
+{
+    currentTag_ = signature;
+    currentOffset_ = offset;
 }
 
 AuditTestRegistration::AuditTestRegistration(AuditTestBase* test, int position)

@@ -21,12 +21,22 @@ public:
     virtual void runTest(krmProfile profile) = 0;
     virtual void clearFindings() { findings_.clear(); }
 
-    void addFinding(int severity, const QString& title, const QString& message, const QString& related);
+    // `code` is the rule's stable identifier (cli/README.md lists them).
+    void addFinding(const char* code, int severity, const QString& title, const QString& message,
+                    const QString& related);
     const QList<AuditFinding>& findings() const { return findings_; }
     qsizetype findingCount() const { return findings_.size(); }
 
+    // The tag being read while the engine may complain: its messages then name the tag and where
+    // its data starts. An empty signature (0) means none.
+    void setCurrentTag(krmTagSignature signature, krmUInt32Number offset);
+    krmTagSignature currentTag() const { return currentTag_; }
+    krmUInt32Number currentOffset() const { return currentOffset_; }
+
 private:
     QList<AuditFinding> findings_;
+    krmTagSignature currentTag_ = 0;
+    krmUInt32Number currentOffset_ = 0;
 };
 
 // The registered tests in running order.

@@ -2,6 +2,7 @@
 // define.
 
 #include "common/audit/AuditTestBase.h"
+#include "common/audit/RawProfile.h"
 #include "common/signatures/Signatures.h"
 
 #include <QCoreApplication>
@@ -46,8 +47,10 @@ public:
 
     void runTest(krmProfile profile) override
     {
+        raw_ = RawProfile::read(profile);
         requireClassTags(profile);
         checkApplicability(profile);
+        raw_ = RawProfile();  // the file's bytes are not kept between runs
     }
 
 private:
@@ -55,7 +58,33 @@ private:
     {
         if (krmIsTag(profile, sig))
             return;
-        addFinding(AuditError, tr("Required tag is missing"),
+        // In the directory but dropped by the engine: the integrity test says why (cut off).
+        if (raw_.find(sig))
+            return;
+        // A system uses the intent-0 table in place of a missing intent-specific one, and does
+        // without a gamut tag: the profile still works, so the gap is information.
+        krmTagSignature standIn = 0;
+        if (sig == krmSig("A2B1") || sig == krmSig("A2B2"))
+            standIn = krmSig("A2B0");
+        else if (sig == krmSig("B2A1") || sig == krmSig("B2A2"))
+            standIn = krmSig("B2A0");
+        if (standIn && krmIsTag(profile, standIn)) {
+            addFinding("TAG-MISSING-INTENT", AuditInformation, tr("Required tag is missing"),
+                       tr("The profile does not contain the required %1 tag; colour management systems use %2 in its "
+                          "place.")
+                           .arg(tagName(sig), tagName(standIn)),
+                       signatureText(sig));
+            return;
+        }
+        if (sig == kGamut) {
+            addFinding("TAG-MISSING-GAMUT", AuditInformation, tr("Required tag is missing"),
+                       tr("The profile does not contain the required %1 tag; gamut warnings for this profile cannot "
+                          "use it.")
+                           .arg(tagName(sig)),
+                       signatureText(sig));
+            return;
+        }
+        addFinding("TAG-MISSING", AuditError, tr("Required tag is missing"),
                    tr("The profile does not contain the required %1 tag.").arg(tagName(sig)), signatureText(sig));
     }
 
@@ -138,12 +167,14 @@ private:
             const bool examined = contains(kLuts, sig) || contains(kMatrixShaper, sig) || sig == kGray || sig == kGamut;
             if (!examined || isApplicable(c, gray, sig))
                 continue;
-            addFinding(AuditWarning, tr("Public tag is not applicable"),
+            addFinding("TAG-NOT-APPLICABLE", AuditWarning, tr("Public tag is not applicable"),
                        tr("The profile contains the public %1 tag, whose use is not defined for this profile class.")
-                           .arg(tagName(sig)),
+                               .arg(tagName(sig)) + raw_.dataPlace(sig),
                        signatureText(sig));
         }
     }
+
+    RawProfile raw_;
 };
 
 required_tags_test g_requiredTagsTest;

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <QtEndian>
 #include <QtTest>
 
@@ -86,6 +87,8 @@ private slots:
         QTest::newRow("bad level") << QStringList{"check", "--min-severity", "fatal", kColord} << 2;
         QTest::newRow("level without value") << QStringList{"check", kColord, "--min-severity"} << 2;
         QTest::newRow("unknown option") << QStringList{"check", "--deep", kColord} << 2;
+        QTest::newRow("unknown code to ignore") << QStringList{"check", "--ignore", "HDR-NOPE", kColord} << 2;
+        QTest::newRow("junit without file") << QStringList{"check", kColord, "--junit"} << 2;
         QTest::newRow("help") << QStringList{"check", "--help"} << 0;
     }
 
@@ -131,8 +134,9 @@ private slots:
         const Run text = cli({"check", clean, warning});
         QCOMPARE(QString::fromUtf8(text.out),
                  QStringLiteral("Profile check\n%1\nNo issues reported.\n\nProfile check\n%2\n\n"
-                                "[Warning] Invalid header rendering intent\nRelated tag or section: Rendering intent\n"
-                                "The profile header contains an invalid rendering intent value.\n")
+                                "[Warning] Invalid header rendering intent (HDR-INTENT)\nRelated tag or section: Rendering intent\n"
+                                "The profile header contains an invalid rendering intent value.\n\n"
+                                "Checked 2 profile(s): 0 fatal, 0 error(s), 1 warning(s), 0 information.\n")
                      .arg(clean, warning));
     }
 
@@ -161,6 +165,79 @@ private slots:
         QVERIFY(none.err.contains("no profiles in folder"));
     }
 
+    // --ignore drops exactly the findings of the named rules, from the report, the count and
+    // the exit status.
+    void ignore_removesExactlyTheNamedFindings()
+    {
+        QTemporaryDir dir;
+        QByteArray bytes = srgbBytes(4);            // HDR-INTENT, a warning
+        qToBigEndian(krmSig("zq9x"), bytes.data() + 4);   // HDR-CMM-UNLISTED, information
+        qToBigEndian(quint32(0x10000), bytes.data() + 44);  // HDR-FLAGS, a warning
+        const QString file = writeFile(dir.filePath("three.icc"), bytes);
+        auto codesOf = [](const Run& r) {
+            QStringList list;
+            for (const QJsonValue& f : jsonFiles(r)[0].toObject()["findings"].toArray())
+                list << f.toObject()["code"].toString();
+            std::sort(list.begin(), list.end());
+            return list;
+        };
+        const Run all = cli({"check", "--json", file});
+        QCOMPARE(codesOf(all), QStringList({"HDR-CMM-UNLISTED", "HDR-FLAGS", "HDR-INTENT"}));
+        const Run some = cli({"check", "--json", "--ignore", "hdr-intent,HDR-CMM-UNLISTED", file});
+        QCOMPARE(codesOf(some), QStringList({"HDR-FLAGS"}));
+        QCOMPARE(jsonDocument(some.out)["summary"].toObject()["warning"].toInt(), 1);
+        QCOMPARE(jsonDocument(some.out)["summary"].toObject()["information"].toInt(), 0);
+        // Repeated options add up; with both warnings gone the warning level passes.
+        QCOMPARE(cli({"check", "--min-severity", "warning", "--ignore", "HDR-INTENT", file}).status, 3);
+        QCOMPARE(cli({"check", "--min-severity", "warning", "--ignore", "HDR-INTENT", "--ignore", "HDR-FLAGS", file}).status, 0);
+    }
+
+    // The JUnit report: one test case per profile, one failure per finding at or above the
+    // level, read back with an XML parser.
+    void junit_onePerProfileAndFailingFinding()
+    {
+        QTemporaryDir dir;
+        const QString clean = writeFile(dir.filePath("clean.icc"), srgbBytes());
+        QByteArray twoWarnings = srgbBytes(4);
+        qToBigEndian(quint32(0x10000), twoWarnings.data() + 44);
+        qToBigEndian(krmSig("zq9x"), twoWarnings.data() + 4);  // information: below the level
+        const QString warned = writeFile(dir.filePath("warned.icc"), twoWarnings);
+        const QString report = dir.filePath("report.xml");
+        QCOMPARE(cli({"check", "--min-severity", "warning", "--junit", report, clean, warned}).status, 3);
+
+        QFile file(report);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QXmlStreamReader xml(&file);
+        QMap<QString, QStringList> failures;  // test case name -> failure types
+        QString suiteTests, suiteFailures, current;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            const auto a = xml.attributes();
+            if (xml.name() == QLatin1String("testsuite")) {
+                suiteTests = a.value("tests").toString();
+                suiteFailures = a.value("failures").toString();
+            } else if (xml.name() == QLatin1String("testcase")) {
+                current = a.value("name").toString();
+                failures[current];
+            } else if (xml.name() == QLatin1String("failure")) {
+                failures[current] << a.value("type").toString();
+            }
+        }
+        QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+        QCOMPARE(suiteTests, QStringLiteral("2"));
+        QCOMPARE(suiteFailures, QStringLiteral("2"));
+        QCOMPARE(failures.keys(), QStringList({clean, warned}));
+        QCOMPARE(failures[clean], QStringList());
+        QCOMPARE(failures[warned], QStringList({"HDR-FLAGS", "HDR-INTENT"}));
+
+        // At the error level the warnings are no failures; an unwritable report is exit 1.
+        QCOMPARE(cli({"check", "--junit", report, warned}).status, 0);
+        QVERIFY(file.seek(0));
+        QVERIFY(!file.readAll().contains("<failure"));
+        QCOMPARE(cli({"check", "--junit", dir.filePath("no/such/folder/r.xml"), clean}).status, 1);
+    }
+
     // The built program over colord's folder: one record per profile, in the documented layout.
     void json_colordFolder()
     {
@@ -169,10 +246,11 @@ private slots:
         QVERIFY(p.waitForFinished(120000));
         QCOMPARE(p.exitCode(), 3);  // Crayons.icc and x11-colors.icc have errors
         const QJsonObject doc = jsonDocument(p.readAllStandardOutput());
-        QCOMPARE(doc.keys(), QStringList({"command", "error", "files", "format", "minSeverity"}));
+        QCOMPARE(doc.keys(), QStringList({"command", "error", "files", "format", "minSeverity", "summary"}));
         QCOMPARE(doc["format"].toInt(), 1);
         QCOMPARE(doc["minSeverity"].toString(), QStringLiteral("error"));
         const QJsonArray files = doc["files"].toArray();
+        int bySeverity[4] = {0, 0, 0, 0};
         const QStringList profiles = QDir(kColord).entryList({"*.icc", "*.icm", "*.pf"}, QDir::Files, QDir::Name);
         QCOMPARE(files.size(), profiles.size());
         for (const QJsonValue& v : files) {
@@ -181,11 +259,22 @@ private slots:
             QVERIFY(file["error"].isNull());
             for (const QJsonValue& f : file["findings"].toArray()) {
                 const QJsonObject finding = f.toObject();
-                QCOMPARE(finding.keys(), QStringList({"message", "qa", "related", "severity", "title"}));
-                QVERIFY(QStringList({"Information", "Warning", "Error", "Fatal"}).contains(finding["severity"].toString()));
-                QVERIFY(QList<int>({100, 101, 110, 120}).contains(finding["qa"].toInt()));
+                QCOMPARE(finding.keys(), QStringList({"code", "message", "qa", "related", "severity", "title"}));
+                const int severity =
+                    QStringList({"Information", "Warning", "Error", "Fatal"}).indexOf(finding["severity"].toString());
+                QVERIFY(severity >= 0);
+                ++bySeverity[severity];
+                QVERIFY(QList<int>({100, 101, 110, 120, 130}).contains(finding["qa"].toInt()));
+                QVERIFY(auditRuleCodes().contains(finding["code"].toString()));
             }
         }
+
+        const QJsonObject summary = doc["summary"].toObject();
+        QCOMPARE(summary["profiles"].toInt(), int(profiles.size()));
+        QCOMPARE(summary["information"].toInt(), bySeverity[0]);
+        QCOMPARE(summary["warning"].toInt(), bySeverity[1]);
+        QCOMPARE(summary["error"].toInt(), bySeverity[2]);
+        QCOMPARE(summary["fatal"].toInt(), bySeverity[3]);
 
         // Findings found but the report lost on a full disk: the write error decides.
         QProcess full;

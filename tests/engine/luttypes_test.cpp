@@ -554,6 +554,60 @@ TEST_F(LutTypesTest, AtoBAndBtoAFullShapesRoundTrip)
     krmFreeToneCurve(para);
 }
 
+// Every ICC parametric function type (engine types 1 to 5, with 1, 3, 4, 5 and 7 parameters)
+// inside 'mAB ' and 'mBA ': written, read back, the same type and parameters, the same values.
+// A writer or reader that stores one parameter too few for a type fails here.
+TEST_F(LutTypesTest, EveryParametricTypeRoundTripsInsideAtoBAndBtoA)
+{
+    struct Case {
+        int type;
+        std::vector<krmFloat64Number> params;  // exact in s15Fixed16
+    };
+    const std::vector<Case> cases = {
+        {1, {2.25}},
+        {2, {2.25, 1.125, -0.125}},
+        {3, {2.25, 1.0, -0.0625, 0.03125}},
+        {4, {2.375, 0.9375, 0.0625, 0.078125, 0.03125}},
+        {5, {2.25, 0.9375, 0.0625, 0.0625, 0.0390625, 0.015625, 0.03125}},
+    };
+    for (const Case& c : cases) {
+        // Each channel its own gamma, so a channel mix-up shows too.
+        krmToneCurve* curves[3];
+        for (int ch = 0; ch < 3; ch++) {
+            std::vector<krmFloat64Number> p = c.params;
+            p[0] += 0.25 * ch;
+            curves[ch] = krmBuildParametricToneCurve(ctx, c.type, p.data());
+            ASSERT_NE(curves[ch], nullptr) << c.type;
+        }
+        for (const char* tagType : {"mAB ", "mBA "}) {
+            SCOPED_TRACE(testing::Message() << "type " << c.type << " in " << tagType);
+            krmPipeline* lut = krmPipelineAlloc(ctx, 3, 3);
+            krmPipelineInsertStage(lut, krmAT_END, krmStageAllocToneCurves(ctx, 3, curves));
+            const std::vector<uint8_t> bytes = encode(ctx, krmSig(tagType[1] == 'A' ? "mAB " : "mBA "), lut);
+            ASSERT_FALSE(bytes.empty());
+            krmPipeline* back = decode(ctx, bytes);
+            ASSERT_NE(back, nullptr);
+            ASSERT_EQ(stageTypes(back), std::vector<std::string>{"cvst"});
+            const auto* data = (const krmStageCurvesData*)krmStageData(krmPipelineFirstStage(back));
+            for (int ch = 0; ch < 3; ch++) {
+                const krmToneCurve* t = data->TheCurves[ch];
+                EXPECT_EQ(krmGetToneCurveParametricType(t), c.type) << ch;
+                const krmCurveSegment* seg = krmGetToneCurveSegment(t, 0);
+                ASSERT_NE(seg, nullptr);
+                for (size_t k = 0; k < c.params.size(); k++)
+                    EXPECT_EQ(seg->Params[k], c.params[k] + (k == 0 ? 0.25 * ch : 0.0)) << ch << " parameter " << k;
+                for (int i = 0; i <= 64; i++) {
+                    const float x = float(i) / 64.0f;
+                    EXPECT_NEAR(krmEvalToneCurveFloat(t, x), krmEvalToneCurveFloat(curves[ch], x), 1e-6) << ch << " at " << x;
+                }
+            }
+            krmPipelineFree(back);
+            krmPipelineFree(lut);
+        }
+        for (krmToneCurve* t : curves) krmFreeToneCurve(t);
+    }
+}
+
 TEST_F(LutTypesTest, AtoBReaderMessages)
 {
     // A curve element of an unknown type.

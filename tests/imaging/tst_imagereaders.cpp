@@ -6,6 +6,9 @@
 
 #include <tiffio.h>
 
+#include <cstdio>  // before jpeglib.h, which uses FILE
+#include <jpeglib.h>
+
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
@@ -16,6 +19,7 @@ Q_DECLARE_METATYPE(RasterImage)
 
 #include <cstring>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -52,6 +56,45 @@ RasterImage pattern(krmColorSpaceSignature space, int depth, bool alpha, int wid
                 }
             }
     return r;
+}
+
+// 8-bit CMYK as Adobe's writers store it with YCCK coding (APP14 transform 2): libjpeg turns
+// the inverted inks into Y, Cb, Cr plus K itself.
+QByteArray writeYcckJpeg(const RasterImage& r)
+{
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = JDIMENSION(r.width);
+    info.image_height = JDIMENSION(r.height);
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    jpeg_set_colorspace(&info, JCS_YCCK);
+    // No chroma subsampling: the test pattern's steps would blur across it.
+    for (int c = 0; c < 4; ++c)
+        info.comp_info[c].h_samp_factor = info.comp_info[c].v_samp_factor = 1;
+    jpeg_set_quality(&info, 100, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(size_t(r.width) * 4);
+    while (info.next_scanline < info.image_height) {
+        const uchar* from = r.scanLine(int(info.next_scanline));
+        for (size_t i = 0; i < row.size(); ++i)
+            row[i] = uchar(255 - from[i]);
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&info, rows, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    QByteArray out(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    std::free(buffer);
+    // The marker must say YCCK, or the case would test plain CMYK again.
+    const qsizetype adobe = out.indexOf("Adobe");
+    return adobe > 0 && adobe + 11 < out.size() && out[adobe + 11] == 2 ? out : QByteArray();
 }
 
 QImage toQImage(const RasterImage& r)
@@ -170,6 +213,7 @@ private slots:
     void pngWithoutProfileAndCompressedBombs();
     void tiffWriterRoundTrips();
     void damagedFilesNeverCrash();
+    void progressRisesAndStopStops();
 };
 
 void TestImageReaders::decodesOwnChannelsAndDepth_data()
@@ -219,6 +263,8 @@ void TestImageReaders::decodesOwnChannelsAndDepth_data()
         // JPEG is lossy: within a few steps of what was written.
         {"jpeg cmyk adobe", krmSig("CMYK"), 8, false,
          [](const RasterImage& r) { return r.icc.isEmpty() ? writeCmykJpeg(r, 100) : embedProfileJpeg(writeCmykJpeg(r, 100), r.icc); }, 40},
+        {"jpeg ycck adobe", krmSig("CMYK"), 8, false,
+         [](const RasterImage& r) { return r.icc.isEmpty() ? writeYcckJpeg(r) : embedProfileJpeg(writeYcckJpeg(r), r.icc); }, 40},
         {"jpeg cmyk plain", krmSig("CMYK"), 8, false,
          [](const RasterImage& r) { return r.icc.isEmpty() ? writeCmykJpeg(r, 100, false) : embedProfileJpeg(writeCmykJpeg(r, 100, false), r.icc); }, 40},
     };
@@ -355,3 +401,50 @@ void TestImageReaders::damagedFilesNeverCrash()
 
 QTEST_GUILESS_MAIN(TestImageReaders)
 #include "tst_imagereaders.moc"
+
+// The proofing view decodes on a thread and shows the decoder's progress with a Cancel button:
+// progress rises to the end of the file, and a stop ends the decoding with no image.
+void TestImageReaders::progressRisesAndStopStops()
+{
+    const RasterImage big = pattern(krmSig("RGB "), 8, false, 640, 480);
+    QByteArray tiff;
+    QString error;
+    QVERIFY(writeTiff(big, QByteArray(), tiff, error));
+    struct Case {
+        const char* name;
+        QByteArray file;
+        bool reportsAsItReads;
+    } const cases[] = {
+        {"png", qtEncoded(toQImage(big), "png"), true},
+        {"jpeg", qtEncoded(toQImage(big), "jpeg"), true},
+        {"tiff", tiff, false},
+    };
+    for (const Case& c : cases) {
+        QList<int> seen;
+        const DecodeResult whole = decodeImage(c.file, kDefaultMaxImageBytes, [&](int percent) {
+            seen.append(percent);
+            return true;
+        });
+        QVERIFY2(!whole.image.isNull() && !whole.cancelled, c.name);
+        QVERIFY2(!seen.isEmpty() && seen.first() == 0, c.name);
+        QVERIFY2(std::is_sorted(seen.begin(), seen.end()), c.name);
+        if (c.reportsAsItReads)
+            QVERIFY2(seen.size() > 3 && seen.last() >= 50 && seen.last() <= 100, c.name);
+
+        // Stopped at the first report past the start, or before the start where the decoder
+        // cannot be stopped midway.
+        int calls = 0;
+        int stopAt = 0;
+        const DecodeResult stopped = decodeImage(c.file, kDefaultMaxImageBytes, [&](int percent) {
+            ++calls;
+            if (!stopAt && (percent > 0 || !c.reportsAsItReads))
+                stopAt = calls;
+            return !stopAt;
+        });
+        QVERIFY2(stopped.cancelled && stopped.image.isNull(), c.name);
+        // The decoder gives up at the first refused read, not at the end of the file.
+        QVERIFY2(stopAt > 0 && calls <= stopAt + 2, c.name);
+        if (c.reportsAsItReads)
+            QVERIFY2(calls < seen.size(), c.name);
+    }
+}

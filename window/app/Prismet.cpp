@@ -10,6 +10,10 @@
 #include "window/widgets/SystemColorDirectory.h"
 #include "window/audit/ProfileChecks.h"
 #include "window/audit/ProfileIssuesDialog.h"
+#include "window/analyses/ProfileDiffDialog.h"
+#include "window/analyses/GamutHullTagComponent.h"
+#include "common/analysis/ImageGamut.h"
+#include "window/overview/TagsListValueModel.h"
 #include "window/analyses/VerificationDialog.h"
 #include "window/widgets/EngineMessageCapture.h"
 #include "window/overview/HeaderTableView.h"
@@ -81,6 +85,10 @@ Prismet::Prismet(QWidget* parent)
     startupLog("User interface setup OK");
 
     connect(ui_->actionCheck_conformance, &QAction::triggered, this, &Prismet::check_profile);
+    compareAction_ = new QAction(tr("Compare with profile\u2026"), this);
+    compareAction_->setObjectName(QStringLiteral("actionCompare_with_profile"));
+    ui_->menu_File->insertAction(ui_->actionCheck_conformance, compareAction_);
+    connect(compareAction_, &QAction::triggered, this, &Prismet::compare_with_profile);
     // File ▸ Verify against measurements…, beside the conformance check; needs an open profile.
     auto* verify = new QAction(tr("Verify against measurements\u2026"), this);
     verify->setObjectName("actionVerify_measurements");
@@ -227,6 +235,7 @@ void Prismet::create_proofing()
     ui_->verticalLayout_4->addWidget(proofing_);
 
     connect(proofing_, &ProofingWidget::image_loaded, this, [this] { show_preview_dock(true); });
+    connect(proofing_, &ProofingWidget::plot_image_colours, this, &Prismet::plot_image_colours);
     connect(ui_->action_show_preview, &QAction::triggered, this,
             [this] { show_preview_dock(ui_->imageProof->isHidden()); });
     connect(ui_->imageProof, &QDockWidget::visibilityChanged, ui_->action_show_preview, &QAction::setChecked,
@@ -467,6 +476,8 @@ void Prismet::updateActions()
 {
     ui_->action_Copy->setEnabled(copy_target() != nullptr);
     ui_->actionCheck_conformance->setEnabled(profile_ != nullptr);
+    if (compareAction_)
+        compareAction_->setEnabled(profile_ != nullptr && !profilePath_.isEmpty());
     ui_->action_load_preview_image->setEnabled(proofing_ != nullptr);
 }
 
@@ -537,6 +548,97 @@ void Prismet::check_profile()
     ProfileIssuesDialog dialog(profilePath_, this);
     dialog.setFindings(findings);
     dialog.exec();
+}
+
+void Prismet::compare_with_profile()
+{
+    if (!profile_ || profilePath_.isEmpty())
+        return;
+    const QString path = QFileDialog::getOpenFileName(this, tr("Compare with profile"),
+                                                      QFileInfo(profilePath_).absolutePath(),
+                                                      tr("ICC profiles (*.icc *.icm *.pf);;All files (*.*)"));
+    if (!path.isEmpty())
+        compare_with_file(path);
+}
+
+void Prismet::compare_with_file(const QString& path)
+{
+    if (!profile_ || profilePath_.isEmpty())
+        return;
+    // Both files are read anew: the diff compares what is stored, not the open profile's state.
+    const auto read = [](const QString& file, std::vector<std::uint8_t>& bytes) {
+        QFile f(file);
+        if (!f.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray data = f.readAll();
+        bytes.assign(data.begin(), data.end());
+        return true;
+    };
+    std::vector<std::uint8_t> a, b;
+    if (!read(profilePath_, a) || !read(path, b)) {
+        show_error(tr("Cannot read the profile file."), read(profilePath_, a) ? path : profilePath_);
+        return;
+    }
+    ProfileDiff diff;
+    try {
+        diff = diff_profiles(a, b, {});
+    } catch (const std::exception& e) {
+        show_error(QString::fromUtf8(e.what()), path);
+        return;
+    }
+    ProfileDiffDialog dialog(diff, profilePath_, QFileInfo(path).absoluteFilePath(), this);
+    connect(&dialog, &ProfileDiffDialog::tagActivated, this, [this](krmTagSignature sig) { select_tag(sig); });
+    dialog.exec();
+}
+
+bool Prismet::select_tag(krmTagSignature signature)
+{
+    TagsListValueModel* model = ui_->tagsListTabView->tagsModel();
+    if (!model)
+        return false;
+    for (int row = 0; row < model->rowCount(); ++row)
+        if (model->signatureAt(row) == signature) {
+            ui_->tagsListTabView->setCurrentIndex(model->index(row, 0));
+            return true;
+        }
+    return false;
+}
+
+void Prismet::plot_image_colours()
+{
+    if (!profile_)
+        return;
+    std::shared_ptr<const ImageColourCloud> cloud = proofing_->image_colour_cloud();
+    if (!cloud) {
+        show_information(tr("Plot image colours"), tr("The image's colours cannot be converted with its profile."));
+        return;
+    }
+    GamutHullTagComponent::set_image_cloud(std::move(cloud));
+    if (show_gamut_view())
+        return;
+    for (krmTagSignature tag : {krmTagSignature(krmSig("A2B1")), krmTagSignature(krmSig("A2B0")),
+                                krmTagSignature(krmSig("D2B0")), kMatrixShaperTag})
+        if ((tag == kMatrixShaperTag ? krmIsMatrixShaper(profile_) : krmIsTag(profile_, tag)) && select_tag(tag) &&
+            show_gamut_view())
+            return;
+    show_information(tr("Plot image colours"), tr("The profile has no gamut to plot the image's colours against."));
+}
+
+QWidget* Prismet::show_gamut_view()
+{
+    for (const ViewerTab& tab : viewers_)
+        if (auto* gamut = qobject_cast<GamutHullTagComponent*>(tab.widget)) {
+            if (ui_->tagTabbedViewer->currentWidget() != gamut)
+                ui_->tagTabbedViewer->setCurrentWidget(gamut);
+            else
+                gamut->tabSelected();
+            if (gamut->isComputed()) {
+                gamut->update_view();
+                gamut->view()->auto_fit();  // the image's colours may lie far outside the gamut
+            }
+            return gamut;
+        }
+    return nullptr;
 }
 
 void Prismet::show_error(const QString& message, const QString& path)

@@ -57,6 +57,17 @@ public slots:
     void user_manual();
     void check_profile();
     void open_recent_file();
+    // File ▸ "Compare with profile…": a file dialog, then compare_with_file.
+    void compare_with_profile();
+    // The diff of the open profile against `path` in a dialog; its tag links select the tag here.
+    void compare_with_file(const QString& path);
+    // Makes the tags table's row of `signature` current (its viewers open); false when absent.
+    bool select_tag(krmTagSignature signature);
+    // The proofing dock's "Plot image colours": the image's colours to the Gamut view, opened
+    // on the profile's device-to-PCS tag (A2B1, A2B0, D2B0 or the matrix-shaper) when none is shown.
+    void plot_image_colours();
+    // The Gamut view among the current viewer tabs, made current; null when there is none.
+    QWidget* show_gamut_view();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -91,5 +102,6 @@ private:
     QString openingPath_;
     krmProfile profile_ = nullptr;
     ProofingWidget* proofing_ = nullptr;
+    QAction* compareAction_ = nullptr;
     bool layoutReset_ = false;
 };

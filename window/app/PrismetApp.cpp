@@ -123,6 +123,8 @@ void PrismetApp::set_identity()
     setApplicationVersion(QString::fromLatin1(kVersion));
     setOrganizationDomain(QStringLiteral("corvane.com"));
     setApplicationName(QString::fromLatin1(ApplicationName));
+    // Lets Wayland compositors and task bars match the window with the installed menu entry.
+    setDesktopFileName(QStringLiteral("com.corvane.Prismet"));
     setQuitOnLastWindowClosed(true);
 
     registerPrismetResources();

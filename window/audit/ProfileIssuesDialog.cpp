@@ -80,7 +80,7 @@ void ProfileIssuesDialog::build_ui()
     filterRow->addWidget(summaryLabel_, 1);
     allButton_ = filterButton(QStringLiteral("allButton"), tr("All (%1)").arg(0), QString(), this);
     warningButton_ = filterButton(QStringLiteral("warningButton"), tr("Warning (%1)").arg(0),
-                                  tr("Show warnings, errors and fatal findings"), this);
+                                  tr("Show warnings only"), this);
     errorButton_ = filterButton(QStringLiteral("errorButton"), tr("Error (%1)").arg(0),
                                 tr("Show errors and fatal findings"), this);
     filters_ = new QButtonGroup(this);
@@ -142,8 +142,10 @@ void ProfileIssuesDialog::refresh()
     for (const AuditFinding& f : findings_)
         ++count[size_t(qBound(0, f.severity, 3))];
     QList<AuditFinding> visible;
+    // Each filter lists what its button counts: "Warning (n)" the warnings the summary counts,
+    // "Error (n)" the errors and fatal findings.
     for (const AuditFinding& f : findings_)
-        if (f.severity >= filterLevel_)
+        if (filterLevel_ == 0 || (filterLevel_ == 1 ? f.severity == AuditWarning : f.severity >= AuditError))
             visible << f;
 
     QStringList parts;
@@ -159,7 +161,7 @@ void ProfileIssuesDialog::refresh()
 
     const qsizetype total = findings_.size();
     allButton_->setText(tr("All (%1)").arg(total));
-    warningButton_->setText(tr("Warning (%1)").arg(total - count[AuditInformation]));
+    warningButton_->setText(tr("Warning (%1)").arg(count[AuditWarning]));
     errorButton_->setText(tr("Error (%1)").arg(count[AuditError] + count[AuditFatal]));
     countLabel_->setText(tr("%1 of %2 findings").arg(visible.size()).arg(total));
     copyButton_->setEnabled(checked_);

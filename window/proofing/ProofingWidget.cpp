@@ -1,5 +1,7 @@
 #include "window/proofing/ProofingWidget.h"
+#include "common/analysis/ImageGamut.h"
 
+#include "window/widgets/AppSettings.h"
 #include "window/widgets/ErrorDialog.h"
 #include "window/widgets/AppSettings.h"
 #include "window/widgets/DebugLogPanel.h"
@@ -7,6 +9,7 @@
 #include "window/widgets/BuiltinProfiles.h"
 #include "window/widgets/DisplayProfile.h"
 #include "window/widgets/ICCProfileSelector.h"
+#include "window/proofing/ImageLoading.h"
 #include "window/proofing/ImageViewer.h"
 #include "window/widgets/HoverInfoPopup.h"
 
@@ -23,6 +26,7 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QPixmap>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QVBoxLayout>
@@ -143,6 +147,12 @@ void ProofingWidget::build_ui()
     for (QCheckBox* box : {softProofing_, blackInk_, mediaColor_, gamutCheck_})
         checks->addWidget(box);
     checks->addStretch();
+    plotButton_ = new QPushButton(tr("Plot image colours"), this);
+    plotButton_->setObjectName(QStringLiteral("plotImageColours"));
+    plotButton_->setToolTip(tr("Shows the image's colours in the open profile's Gamut view"));
+    plotButton_->setEnabled(false);
+    connect(plotButton_, &QPushButton::clicked, this, &ProofingWidget::plot_image_colours);
+    checks->addWidget(plotButton_);
     for (QCheckBox* box : {blackInk_, mediaColor_, gamutCheck_})
         box->setEnabled(false);
     options->addLayout(checks);
@@ -273,11 +283,14 @@ bool ProofingWidget::load_image_file(const QString& path)
         show_error(tr("Cannot read from %1").arg(shown));
         return false;
     }
-    DecodeResult decoded = decodeImage(bytes);
+    DecodeResult decoded = decodeWithGauge(bytes, info.fileName(), this);
+    if (decoded.cancelled)
+        return false;
     if (decoded.image.isNull()) {
         show_error(tr("Cannot load %1: %2").arg(shown, decoded.error));
         return false;
     }
+    imageName_ = info.fileName();
 
     // The embedded profile, when the engine reads it and it is for the image's pixels; a profile
     // the engine refuses counts as none (the engine said why).
@@ -339,6 +352,7 @@ void ProofingWidget::show_image(RasterImage image)
 {
     const bool first = image_.isNull() && !view_->scene();
     image_ = std::move(image);
+    plotButton_->setEnabled(!image_.isNull());
     view_->setColorTransform(nullptr);
     view_->setImage(&image_);
     if (first)
@@ -577,4 +591,27 @@ void ProofingWidget::show_error(const QString& message)
 {
     ErrorDialog dialog(tr("Proofing"), message, QString(), QStringLiteral("#C0392B"), false, true, this);
     dialog.exec();
+}
+
+std::shared_ptr<const ImageColourCloud> ProofingWidget::image_colour_cloud() const
+{
+    if (image_.isNull() || !imageProfile_ || krmGetProfileColorSpace(imageProfile_) != image_.space)
+        return nullptr;
+    ImagePixels pixels;
+    pixels.data = reinterpret_cast<const std::uint8_t*>(image_.pixels.constData());
+    pixels.width = image_.width;
+    pixels.height = image_.height;
+    pixels.bytesPerLine = std::size_t(image_.bytesPerLine);
+    pixels.bytesPerPixel = std::size_t(image_.bytesPerPixel());
+    pixels.format = image_.engineFormat();
+    pixels.profile = imageProfile_;
+    auto cloud = std::make_shared<ImageColourCloud>();
+    cloud->name = (imageName_.isEmpty() ? tr("pasted image") : imageName_).toStdString();
+    cloud->pixels = std::size_t(image_.width) * std::size_t(image_.height);
+    try {
+        cloud->lab = image_lab_samples(pixels);
+    } catch (const std::exception&) {
+        return nullptr;
+    }
+    return cloud;
 }

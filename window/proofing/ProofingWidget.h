@@ -6,6 +6,8 @@
 
 #include <QWidget>
 
+#include <memory>
+
 #include <vector>
 
 class HoverInfoPopup;
@@ -14,6 +16,8 @@ class ImageViewer;
 class QAction;
 class QCheckBox;
 class QComboBox;
+class QPushButton;
+struct ImageColourCloud;
 class QHBoxLayout;
 class QMenu;
 
@@ -31,6 +35,10 @@ public:
 
     // The main window's profile, borrowed; null when none is open.
     void set_profile(krmProfile profile);
+    // The loaded image's colours through its profile (relative colorimetric) to L*a*b*, at most
+    // 100000 evenly spaced samples; null without an image or when they cannot be converted.
+    std::shared_ptr<const ImageColourCloud> image_colour_cloud() const;
+    QPushButton* plotButton() const { return plotButton_; }
     // Loads one image file; false (after a message) when it is not an image this view reads.
     bool load_image_file(const QString& path);
     void show_error(const QString& message);
@@ -57,6 +65,8 @@ public:
 
 signals:
     void image_loaded();
+    // "Plot image colours" was pressed.
+    void plot_image_colours();
 
 public slots:
     void load_image();
@@ -89,6 +99,8 @@ private:
     QCheckBox* mediaColor_ = nullptr;
     QCheckBox* gamutCheck_ = nullptr;
     QComboBox* intentBox_ = nullptr;
+    QPushButton* plotButton_ = nullptr;
+    QString imageName_;
     ICCProfileSelector* selector_ = nullptr;
     QHBoxLayout* choices_ = nullptr;
     QMenu* menu_ = nullptr;

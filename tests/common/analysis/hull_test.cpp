@@ -222,9 +222,6 @@ TEST(Hull, SmallSolids)
     EXPECT_EQ(hull.triangles().size(), 12u * 3);
     EXPECT_EQ(hull.test_lab(10, 10, 10), HullInside);
     EXPECT_EQ(hull.test_lab(0, 20, 0), HullOnSurface);
-    EXPECT_EQ(hull.test_lab(10, 10, 20), HullOnSurface);  // centre of a face
-    EXPECT_EQ(hull.test_lab(21, 10, 10), HullOutside);
-    EXPECT_EQ(hull.test_lab(-1, -1, -1), HullOutside);
 
     // Computing again rebuilds the same hull; duplicates and repeated points change nothing.
     const auto vertices = hull.vertices();
@@ -242,6 +239,56 @@ TEST(Hull, SmallSolids)
     again.compute();
     EXPECT_EQ(again.vertices(), vertices);
     EXPECT_EQ(again.triangles().size(), triangles.size());
+}
+
+// Point location against solids whose faces are known: for every face, points spread over it
+// lie on the surface, one unit inwards inside, one unit outwards outside (and outside across that
+// face only, so a test that skips any one face calls them inside).
+TEST(Hull, PointsAcrossEveryFaceOfCubeAndTetrahedron)
+{
+    struct Face {
+        HullPoint normal;  // outward, integer
+        std::vector<HullPoint> onFace;
+    };
+    struct Solid {
+        const char* name;
+        std::vector<HullPoint> corners;
+        std::vector<Face> faces;
+    };
+    const std::vector<Solid> solids = {
+        {"cube 0..30", CubeCorners(0, 30),
+         {{{-1, 0, 0}, {{0, 15, 15}, {0, 3, 27}, {0, 27, 3}, {0, 2, 2}}},
+          {{1, 0, 0}, {{30, 15, 15}, {30, 3, 27}, {30, 27, 3}, {30, 28, 28}}},
+          {{0, -1, 0}, {{15, 0, 15}, {3, 0, 27}, {27, 0, 3}, {2, 0, 2}}},
+          {{0, 1, 0}, {{15, 30, 15}, {3, 30, 27}, {27, 30, 3}, {28, 30, 28}}},
+          {{0, 0, -1}, {{15, 15, 0}, {3, 27, 0}, {27, 3, 0}, {2, 2, 0}}},
+          {{0, 0, 1}, {{15, 15, 30}, {3, 27, 30}, {27, 3, 30}, {28, 28, 30}}}}},
+        // The slanted face x + y + z = 30: a unit step along (1, 1, 1) moves the sum by 3.
+        {"tetrahedron", {{0, 0, 0}, {30, 0, 0}, {0, 30, 0}, {0, 0, 30}},
+         {{{-1, 0, 0}, {{0, 10, 10}, {0, 3, 24}, {0, 24, 3}, {0, 2, 2}}},
+          {{0, -1, 0}, {{10, 0, 10}, {3, 0, 24}, {24, 0, 3}, {2, 0, 2}}},
+          {{0, 0, -1}, {{10, 10, 0}, {3, 24, 0}, {24, 3, 0}, {2, 2, 0}}},
+          {{1, 1, 1}, {{10, 10, 10}, {3, 3, 24}, {24, 3, 3}, {3, 24, 3}}}}},
+    };
+    for (const Solid& solid : solids) {
+        SCOPED_TRACE(solid.name);
+        Hull hull;
+        Feed(hull, solid.corners);
+        hull.compute();
+        for (const Face& face : solid.faces) {
+            for (const HullPoint& p : face.onFace) {
+                SCOPED_TRACE(testing::Message() << "face (" << face.normal.x << "," << face.normal.y << "," << face.normal.z
+                                                << ") at " << p.x << "," << p.y << "," << p.z);
+                const HullPoint in{p.x - face.normal.x, p.y - face.normal.y, p.z - face.normal.z};
+                const HullPoint out{p.x + face.normal.x, p.y + face.normal.y, p.z + face.normal.z};
+                const HullPoint far{p.x + 100 * face.normal.x, p.y + 100 * face.normal.y, p.z + 100 * face.normal.z};
+                EXPECT_EQ(hull.test_point(p), HullOnSurface);
+                EXPECT_EQ(hull.test_point(in), HullInside);
+                EXPECT_EQ(hull.test_point(out), HullOutside);
+                EXPECT_EQ(hull.test_point(far), HullOutside);
+            }
+        }
+    }
 }
 
 TEST(Hull, DegenerateCloudsAndUsageErrors)

@@ -51,12 +51,13 @@ inline void writeText(krmProfile profile, krmTagSignature sig, const char* text)
 
 // Identity curves, a 2-point CLUT from `in` to `out` channels (mid grey everywhere) and identity
 // curves: a layout both the version 2 and the version 4 LUT types can store.
-inline void writeLut(krmProfile profile, krmTagSignature sig, krmUInt32Number in, krmUInt32Number out)
+inline void writeLut(krmProfile profile, krmTagSignature sig, krmUInt32Number in, krmUInt32Number out,
+                     krmUInt16Number fill = 0x8000)
 {
     krmUInt32Number nodes = 1;
     for (krmUInt32Number i = 0; i < in; ++i)
         nodes *= 2;
-    const std::vector<krmUInt16Number> table(nodes * out, 0x8000);
+    const std::vector<krmUInt16Number> table(nodes * out, fill);
     krmPipeline* lut = krmPipelineAlloc(nullptr, in, out);
     krmPipelineInsertStage(lut, krmAT_END, krmStageAllocIdentityCurves(nullptr, in));
     krmPipelineInsertStage(lut, krmAT_END, krmStageAllocCLut16bit(nullptr, 2, in, out, table.data()));
@@ -69,6 +70,7 @@ struct LutSpec {
     krmTagSignature sig;
     krmUInt32Number in;
     krmUInt32Number out;
+    krmUInt16Number fill = 0x8000;  // every CLUT node's value
 };
 
 // A LUT-based profile: header fields, then 'desc', 'cprt' and 'wtpt' unless left out, then the
@@ -87,7 +89,7 @@ inline krmProfile lutProfile(krmProfileClassSignature deviceClass, krmColorSpace
         krmWriteTag(p, krmSig("wtpt"), krmD50_XYZ());
     }
     for (const LutSpec& l : luts)
-        writeLut(p, l.sig, l.in, l.out);
+        writeLut(p, l.sig, l.in, l.out, l.fill);
     return p;
 }
 
@@ -126,6 +128,15 @@ inline QStringList titles(const QList<AuditFinding>& findings, int qa = 0)
     for (const AuditFinding& f : findings)
         if (qa == 0 || f.qaNumber == qa)
             list << QStringLiteral("%1 [%2]").arg(f.title, f.related);
+    return list;
+}
+
+// "<code> <Severity> [<related>]" of every finding, in the order found.
+inline QStringList codes(const QList<AuditFinding>& findings)
+{
+    QStringList list;
+    for (const AuditFinding& f : findings)
+        list << QStringLiteral("%1 %2 [%3]").arg(f.code, auditSeverityName(f.severity), f.related);
     return list;
 }
 

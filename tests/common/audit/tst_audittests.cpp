@@ -9,18 +9,14 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <functional>
+#include <vector>
 
 using namespace audittest;
 
 namespace {
 
 const QString kCorpus = QStringLiteral("/usr/share/color/icc/");
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 // The engine's sRGB (version 4 display matrix-shaper) with an extra tag written by `extra`.
 QByteArray srgbBytes(void (*extra)(krmProfile) = nullptr)
@@ -33,6 +29,226 @@ QByteArray srgbBytes(void (*extra)(krmProfile) = nullptr)
     return bytes;
 }
 
+// The bytes of `p`, which is closed.
+QByteArray bytesOf(krmProfile p)
+{
+    const QByteArray bytes = saveToBytes(p);
+    krmCloseProfile(p);
+    return bytes;
+}
+
+QByteArray patched(QByteArray bytes, int offset, quint32 value)
+{
+    patch32(bytes, offset, value);
+    return bytes;
+}
+
+// A CMYK printer of `version` with intent-0 tables; `more` adds tags before it is written.
+QByteArray cmykPrinter(double version, std::initializer_list<LutSpec> luts, void (*more)(krmProfile) = nullptr)
+{
+    krmProfile p = lutProfile(krmSig("prtr"), krmSig("CMYK"), version, luts);
+    if (more)
+        more(p);
+    return bytesOf(p);
+}
+
+void writeMatrix(krmProfile p, const krmMAT3& m)
+{
+    krmFloat64Number values[9];
+    for (int i = 0; i < 9; ++i)
+        values[i] = m.v[i / 3].n[i % 3];
+    krmWriteTag(p, krmSig("chad"), values);
+}
+
+// The D65 to D50 Bradford matrix written as 'chad' and `white` as 'wtpt', on the engine's sRGB
+// marked version 2.
+QByteArray srgbWithAdaptation(double scale, const krmCIEXYZ& white, double version)
+{
+    krmProfile p = krmCreate_sRGBProfile(nullptr);
+    krmSetProfileVersion(p, version);
+    krmCIEXYZ d65 = {0.95047, 1.0, 1.08883};
+    krmMAT3 m;
+    krmAdaptationMatrix(&m, nullptr, &d65, krmD50_XYZ());
+    for (auto& row : m.v)
+        for (double& x : row.n)
+            x *= scale;
+    writeMatrix(p, m);
+    krmWriteTag(p, krmSig("wtpt"), &white);
+    return bytesOf(p);
+}
+
+// A signature the CMM list has and the manufacturer list lacks.
+quint32 cmmOnlySignature()
+{
+    for (const SignatureEntry& e : cmmDictionary())
+        if (!isRegisteredManufacturer(e.signature))
+            return e.signature;
+    return 0;
+}
+
+struct RuleRow {
+    const char* name;
+    std::function<QByteArray()> make;
+    QStringList expected;  // codes(): "<code> <Severity> [<related>]"
+};
+
+const krmCIEXYZ kD65 = {0.95047, 1.0, 1.08883};
+
+const std::vector<RuleRow>& ruleRows()
+{
+    static const std::vector<RuleRow> rows = {
+        {"clean v4 sRGB", [] { return srgbBytes(); }, {}},
+        // Header.
+        {"unlisted CMM", [] { return patched(srgbBytes(), 4, krmSig("zq9x")); }, {"HDR-CMM-UNLISTED Information [zq9x]"}},
+        {"unlisted manufacturer", [] { return patched(srgbBytes(), 48, krmSig("zq9x")); },
+         {"HDR-MANUFACTURER-UNLISTED Information [zq9x]"}},
+        {"creator from the CMM list", [] { return patched(srgbBytes(), 80, cmmOnlySignature()); }, {}},
+        {"unlisted creator", [] { return patched(srgbBytes(), 80, krmSig("zq9x")); }, {"HDR-CREATOR-UNLISTED Information [zq9x]"}},
+        {"flags 3", [] { return patched(srgbBytes(), 44, 3); }, {}},
+        {"flags bit 16", [] { return patched(srgbBytes(), 44, 0x00010000); }, {"HDR-FLAGS Warning [Header flags]"}},
+        {"attribute bit 32", [] { return patched(srgbBytes(), 56, 1); }, {}},
+        {"attribute bit 4", [] { return patched(srgbBytes(), 60, 0x10); }, {"HDR-ATTRIBUTES Warning [Device attributes]"}},
+        {"intent 3", [] { return patched(srgbBytes(), 64, 3); }, {}},
+        {"intent 4", [] { return patched(srgbBytes(), 64, 4); }, {"HDR-INTENT Warning [Rendering intent]"}},
+        {"illuminant Z one unit off", [] { return patched(srgbBytes(), 76, 0x0000D32E); },
+         {"HDR-ILLUMINANT Warning [PCS illuminant]"}},
+        {"last reserved byte", [] { return patched(srgbBytes(), 124, 1); }, {"HDR-RESERVED Warning [Reserved header]"}},
+        {"profile ID of the bytes",
+         [] {
+             QByteArray b = srgbBytes();
+             b.replace(84, 16, computeProfileId(b));
+             return b;
+         },
+         {}},
+        {"profile ID, then a byte changed",
+         [] {
+             QByteArray b = srgbBytes();
+             b.replace(84, 16, computeProfileId(b));
+             b[b.size() - 1] = char(b[b.size() - 1] ^ 1);
+             return b;
+         },
+         {"HDR-ID-MISMATCH Error [Profile ID]"}},
+        // Required and applicable tags.
+        {"CMYK printer with the intent-0 tables only",
+         [] { return cmykPrinter(2.4, {{krmSig("A2B0"), 4, 3}, {krmSig("B2A0"), 3, 4}}); },
+         {"TAG-MISSING-INTENT Information [A2B1]", "TAG-MISSING-INTENT Information [A2B2]",
+          "TAG-MISSING-INTENT Information [B2A1]", "TAG-MISSING-INTENT Information [B2A2]",
+          "TAG-MISSING-GAMUT Information [gamt]"}},
+        {"CMYK printer without A2B0",
+         [] { return cmykPrinter(2.4, {{krmSig("A2B1"), 4, 3}, {krmSig("B2A0"), 3, 4}}); },
+         {"TAG-MISSING Error [A2B0]", "TAG-MISSING Error [A2B2]", "TAG-MISSING-INTENT Information [B2A1]",
+          "TAG-MISSING-INTENT Information [B2A2]", "TAG-MISSING-GAMUT Information [gamt]"}},
+        {"sRGB with a gray curve",
+         [] {
+             return srgbBytes([](krmProfile p) {
+                 krmToneCurve* gamma = krmBuildGamma(nullptr, 2.2);
+                 krmWriteTag(p, krmSig("kTRC"), gamma);
+                 krmFreeToneCurve(gamma);
+             });
+         },
+         {"TAG-NOT-APPLICABLE Warning [kTRC]"}},
+        // The version edges: intent links are a version 4 rule, from 4.0 on.
+        {"A2B0 linked to A2B1, version 2.4",
+         [] { return cmykPrinter(2.4, {{krmSig("A2B1"), 4, 3}, {krmSig("B2A0"), 3, 4}},
+                                 [](krmProfile p) { krmLinkTag(p, krmSig("A2B0"), krmSig("A2B1")); }); },
+         {"TAG-MISSING-INTENT Information [A2B2]", "TAG-MISSING-INTENT Information [B2A1]",
+          "TAG-MISSING-INTENT Information [B2A2]", "TAG-MISSING-GAMUT Information [gamt]"}},
+        {"A2B0 linked to A2B1, version 4.0",
+         [] { return cmykPrinter(4.0, {{krmSig("A2B1"), 4, 3}, {krmSig("B2A0"), 3, 4}},
+                                 [](krmProfile p) { krmLinkTag(p, krmSig("A2B0"), krmSig("A2B1")); }); },
+         {"LUT-LINK Error [A2B0]", "TAG-MISSING-INTENT Information [A2B2]", "TAG-MISSING-INTENT Information [B2A1]",
+          "TAG-MISSING-INTENT Information [B2A2]", "TAG-MISSING-GAMUT Information [gamt]"}},
+        {"A2B0 linked to A2B1, version 4.4",
+         [] { return cmykPrinter(4.4, {{krmSig("A2B1"), 4, 3}, {krmSig("B2A0"), 3, 4}},
+                                 [](krmProfile p) { krmLinkTag(p, krmSig("A2B0"), krmSig("A2B1")); }); },
+         {"LUT-LINK Error [A2B0]", "TAG-MISSING-INTENT Information [A2B2]", "TAG-MISSING-INTENT Information [B2A1]",
+          "TAG-MISSING-INTENT Information [B2A2]", "TAG-MISSING-GAMUT Information [gamt]"}},
+        {"CMYK B2A0 with three outputs",
+         [] { return cmykPrinter(2.4, {{krmSig("A2B0"), 4, 3}, {krmSig("B2A0"), 3, 3}}); },
+         {"LUT-CHANNELS Error [B2A0]", "TAG-MISSING-INTENT Information [A2B1]", "TAG-MISSING-INTENT Information [A2B2]",
+          "TAG-MISSING-INTENT Information [B2A1]", "TAG-MISSING-INTENT Information [B2A2]",
+          "TAG-MISSING-GAMUT Information [gamt]"}},
+        // A perceptual table reaching L* 0 ignores the version 4 reference medium black; the
+        // saturation round trip is the same one unless the profile has saturation tables.
+        {"perceptual black at L* 0, version 4.0",
+         [] { return cmykPrinter(4.0, {{krmSig("A2B0"), 4, 3, 0}, {krmSig("B2A0"), 3, 4}}); },
+         {"BLACK-POINT Warning [Perceptual V4 PCS]", "TAG-MISSING-INTENT Information [A2B1]",
+          "TAG-MISSING-INTENT Information [A2B2]", "TAG-MISSING-INTENT Information [B2A1]",
+          "TAG-MISSING-INTENT Information [B2A2]", "TAG-MISSING-GAMUT Information [gamt]"}},
+        {"perceptual and saturation black at L* 0, version 4.4",
+         [] {
+             return cmykPrinter(4.4, {{krmSig("A2B0"), 4, 3, 0}, {krmSig("B2A0"), 3, 4}, {krmSig("A2B2"), 4, 3, 0},
+                                      {krmSig("B2A2"), 3, 4}});
+         },
+         {"BLACK-POINT Warning [Perceptual V4 PCS]", "BLACK-POINT Warning [Saturation V4 PCS]",
+          "TAG-MISSING-INTENT Information [A2B1]", "TAG-MISSING-INTENT Information [B2A1]",
+          "TAG-MISSING-GAMUT Information [gamt]"}},
+        {"perceptual black at L* 0, version 2.4",
+         [] { return cmykPrinter(2.4, {{krmSig("A2B0"), 4, 3, 0}, {krmSig("B2A0"), 3, 4}}); },
+         {"TAG-MISSING-INTENT Information [A2B1]", "TAG-MISSING-INTENT Information [A2B2]",
+          "TAG-MISSING-INTENT Information [B2A1]", "TAG-MISSING-INTENT Information [B2A2]",
+          "TAG-MISSING-GAMUT Information [gamt]"}},
+        // Integrity: a file cut inside its last tag says so, once, instead of "missing".
+        // 'B2A1' shares the cut block: one finding for both, and neither is called missing.
+        {"cut inside B2A0",
+         [] {
+             const QByteArray b = cmykPrinter(2.4, {{krmSig("A2B0"), 4, 3}, {krmSig("B2A0"), 3, 4}},
+                                              [](krmProfile p) { krmLinkTag(p, krmSig("B2A1"), krmSig("B2A0")); });
+             return b.left(b.size() - 8);
+         },
+         {"ENGINE-ERROR Error [ICC header]", "TAG-MISSING-INTENT Information [A2B1]", "TAG-MISSING-INTENT Information [A2B2]",
+          "TAG-MISSING Error [B2A2]", "TAG-MISSING-GAMUT Information [gamt]", "TAG-PAST-END Error [B2A0]"}},
+        {"text under 'lumi' and an unknown signature",
+         [] {
+             QByteArray b = srgbBytes([](krmProfile p) {
+                 writeText(p, krmSig("scrd"), "second");
+                 writeText(p, krmSig("vued"), "third");
+             });
+             renameTag(b, krmSig("scrd"), krmSig("lumi"));
+             renameTag(b, krmSig("vued"), krmSig("zq9x"));
+             return b;
+         },
+         {"TAG-UNREADABLE Error [lumi]", "ENGINE-UNSUPPORTED Warning [zq9x]"}},
+        // Plausibility of the adaptation and the colorants.
+        {"version 2 measured white with its Bradford 'chad'", [] { return srgbWithAdaptation(1.0, kD65, 2.4); }, {}},
+        {"version 2 measured white, 'chad' scaled by 1.01", [] { return srgbWithAdaptation(1.01, kD65, 2.4); },
+         {"CHAD-WHITE Error [chad]"}},
+        {"version 4 D50 white, 'chad' scaled by 1.01", [] { return srgbWithAdaptation(1.01, *krmD50_XYZ(), 4.3); },
+         {"CHAD-WHITE Error [chad]"}},
+        {"version 4 D50 white with its Bradford 'chad'", [] { return srgbWithAdaptation(1.0, *krmD50_XYZ(), 4.3); }, {}},
+        {"red colorant X + 0.003",
+         [] {
+             return srgbBytes([](krmProfile p) {
+                 krmCIEXYZ red = *static_cast<const krmCIEXYZ*>(krmReadTag(p, krmSig("rXYZ")));
+                 red.X += 0.003;
+                 krmWriteTag(p, krmSig("rXYZ"), &red);
+             });
+         },
+         {"COLORANT-SUM Warning [rXYZ gXYZ bXYZ]"}},
+        {"version 2 colorants summing to the measured white",
+         [] {
+             krmProfile p = krmCreate_sRGBProfile(nullptr);
+             krmSetProfileVersion(p, 2.4);
+             krmWriteTag(p, krmSig("wtpt"), &kD65);
+             krmMAT3 m;
+             krmAdaptationMatrix(&m, nullptr, &kD65, krmD50_XYZ());
+             krmMAT3 back;
+             krmMAT3Inverse(&m, &back);
+             writeMatrix(p, m);
+             for (const char* sig : {"rXYZ", "gXYZ", "bXYZ"}) {
+                 const krmTagSignature t = krmSig(sig[0] == 'r' ? "rXYZ" : sig[0] == 'g' ? "gXYZ" : "bXYZ");
+                 const krmCIEXYZ c = *static_cast<const krmCIEXYZ*>(krmReadTag(p, t));
+                 krmVEC3 v = {{c.X, c.Y, c.Z}}, u;
+                 krmMAT3Eval(&u, &back, &v);
+                 const krmCIEXYZ unadapted = {u.n[0], u.n[1], u.n[2]};
+                 krmWriteTag(p, t, &unadapted);
+             }
+             return bytesOf(p);
+         },
+         {}},
+    };
+    return rows;
+}
 // A progress that answers Cancel from its n-th update on (0 never), recording what it showed.
 class ScriptedProgress : public AuditProgress {
 public:
@@ -55,83 +271,80 @@ class TestAuditTests : public QObject
     Q_OBJECT
 
 private slots:
-    void registry_runsTheFourTestsInOrder()
+    void registry_runsTheTestsInOrder()
     {
         QStringList names;
         for (AuditTestBase* t : auditTestRegistry())
             names << QStringLiteral("QA%1 %2").arg(t->qaNumber()).arg(t->testName());
         QCOMPARE(names, QStringList({"QA120 ICC header", "QA110 Intent channels and linking", "QA100 Required tags",
-                                     "QA101 Tags integrity"}));
+                                     "QA101 Tags integrity", "QA130 Colorimetric plausibility"}));
     }
 
-    void engineWrittenSrgb_hasNoFinding()
+    // Each rule once: a profile written by the engine with one planted defect, and every
+    // finding the check then makes, with its code and severity.
+    void rules_data()
     {
+        QTest::addColumn<int>("row");
+        for (size_t i = 0; i < ruleRows().size(); ++i)
+            QTest::newRow(ruleRows()[i].name) << int(i);
+    }
+
+    void rules()
+    {
+        QFETCH(int, row);
+        const RuleRow& r = ruleRows()[size_t(row)];
         ProfileFiles files;
-        const AuditRun run = check(files.write("srgb.icc", srgbBytes()));
+        const AuditRun run = check(files.write("rule.icc", r.make()));
         QVERIFY(run.opened);
-        QCOMPARE(titles(run.findings), QStringList());
+        const QStringList found = codes(run.findings);
+        QVERIFY2(found == r.expected, qPrintable(QStringLiteral("found: ") + found.join(QStringLiteral("; "))));
+        for (const AuditFinding& f : run.findings)
+            QVERIFY2(auditRuleCodes().contains(f.code), qPrintable(f.code));
     }
 
-    void header_data()
+    // The texts users read for the rules whose wording matters.
+    void messages_nameWhatIsWrong()
     {
-        QTest::addColumn<int>("offset");
-        QTest::addColumn<quint32>("value");
-        QTest::addColumn<QStringList>("expected");
-        const QString cmmSig = signatureText(cmmDictionary()[0].signature);
-        QTest::newRow("registered CMM") << 4 << quint32(cmmDictionary()[0].signature) << QStringList();
-        QTest::newRow("unregistered CMM") << 4 << krmSig("zq9x") << QStringList{"Unregistered CMM signature [zq9x]"};
-        QTest::newRow("unregistered manufacturer")
-            << 48 << krmSig("zq9x") << QStringList{"Unregistered manufacturer signature [zq9x]"};
-        QTest::newRow("flags 3") << 44 << quint32(3) << QStringList();
-        QTest::newRow("flags 0x00010000") << 44 << quint32(0x00010000) << QStringList{"Reserved profile flags are set [Header flags]"};
-        QTest::newRow("attribute bit 32") << 56 << quint32(1) << QStringList();
-        QTest::newRow("attribute bit 3") << 60 << quint32(8) << QStringList();
-        QTest::newRow("attribute bit 4")
-            << 60 << quint32(0x10) << QStringList{"Reserved device attribute bits are set [Device attributes]"};
-        QTest::newRow("intent 3") << 64 << quint32(3) << QStringList();
-        QTest::newRow("intent 4") << 64 << quint32(4) << QStringList{"Invalid header rendering intent [Rendering intent]"};
-        QTest::newRow("illuminant X one unit off")
-            << 68 << quint32(0x0000F6D5) << QStringList{"Incorrect PCS illuminant [PCS illuminant]"};
-        QTest::newRow("illuminant Z one unit off")
-            << 76 << quint32(0x0000D32E) << QStringList{"Incorrect PCS illuminant [PCS illuminant]"};
-        QTest::newRow("unregistered creator") << 80 << krmSig("zq9x") << QStringList{"Unregistered creator signature [zq9x]"};
-        QTest::newRow("last reserved byte") << 124 << quint32(1) << QStringList{"Reserved header bytes are not zero [Reserved header]"};
-        QTest::newRow("first reserved byte")
-            << 100 << quint32(0x01000000) << QStringList{"Reserved header bytes are not zero [Reserved header]"};
+        auto message = [](const QByteArray& bytes, const QString& code) {
+            ProfileFiles files;
+            for (const AuditFinding& f : check(files.write("m.icc", bytes)).findings)
+                if (f.code == code)
+                    return f.message;
+            return QString();
+        };
+        const std::vector<RuleRow>& rows = ruleRows();
+        auto rowBytes = [&](const char* name) {
+            return std::find_if(rows.begin(), rows.end(), [&](const RuleRow& r) { return qstrcmp(r.name, name) == 0; })->make();
+        };
+        QCOMPARE(message(rowBytes("unlisted CMM"), "HDR-CMM-UNLISTED"),
+                 QStringLiteral("The profile header contains a CMM signature 'zq9x' that is not in Prismet's list of "
+                                "ICC-registered signatures."));
+        const QByteArray cut = rowBytes("cut inside B2A0");
+        QVERIFY(message(cut, "TAG-PAST-END")
+                    .startsWith(QStringLiteral("'B2A0' points past the end of the file (offset ")));
+        QVERIFY(message(cut, "TAG-PAST-END").endsWith(QStringLiteral("file %1). The same data is used by 'B2A1'.").arg(cut.size())));
+        QVERIFY(message(rowBytes("profile ID, then a byte changed"), "HDR-ID-MISMATCH")
+                    .endsWith(QStringLiteral("the file was altered after it was written.")));
+        QVERIFY(message(rowBytes("text under 'lumi' and an unknown signature"), "TAG-UNREADABLE")
+                    .startsWith(QStringLiteral("Prismet could not read this tag. Its data starts at byte ")));
+        // Findings about a tag say where its data lies.
+        QVERIFY(message(rowBytes("CMYK B2A0 with three outputs"), "LUT-CHANNELS")
+                    .startsWith(QStringLiteral("BToA0 has 3 input chans and 3 output chans, but 3 input chans and 4 output "
+                                               "chans are required by Cmyk color space. Its data starts at byte ")));
+        QVERIFY(message(rowBytes("sRGB with a gray curve"), "TAG-NOT-APPLICABLE").contains(QStringLiteral(" Its data starts at byte ")));
     }
 
-    void header()
+    // The system's own profiles pass at the warning level unless really broken: colord's two
+    // named-colour profiles, whose 'B2A0' is corrupt, are the only ones.
+    void systemProfiles_passAtWarningLevel()
     {
-        QFETCH(int, offset);
-        QFETCH(quint32, value);
-        QFETCH(QStringList, expected);
-        QByteArray bytes = srgbBytes();
-        patch32(bytes, offset, value);
-        ProfileFiles files;
-        const AuditRun run = check(files.write("patched.icc", bytes));
-        QCOMPARE(titles(run.findings, 120), expected);
-        QCOMPARE(titles(run.findings).size(), expected.size());
-    }
-
-    void requiredTags_cmykPrinterWithTwoLuts()
-    {
-        ProfileFiles files;
-        const LutSpec luts[] = {{krmSig("A2B0"), 4, 3}, {krmSig("B2A0"), 3, 4}};
-        const QString complete = files.write(
-            "cmyk.icc", lutProfile(krmSig("prtr"), krmSig("CMYK"), 2.1, {luts[0], luts[1]}));
-        const QStringList missing = {"Required tag is missing [A2B1]", "Required tag is missing [A2B2]",
-                                     "Required tag is missing [B2A1]", "Required tag is missing [B2A2]",
-                                     "Required tag is missing [gamt]"};
-        const AuditRun run = check(complete);
-        QCOMPARE(titles(run.findings), missing);
-        QCOMPARE(run.findings[0].message, QStringLiteral("The profile does not contain the required AToB1 Proof Rel.Col. tag."));
-
-        // Without text and white point those come first, in that order.
-        const QString bare = files.write(
-            "bare.icc", lutProfile(krmSig("prtr"), krmSig("CMYK"), 2.1, {luts[0], luts[1]}, false));
-        QCOMPARE(titles(check(bare).findings, 100),
-                 QStringList({"Required tag is missing [desc]", "Required tag is missing [cprt]",
-                              "Required tag is missing [wtpt]"}) + missing);
+        QStringList failing;
+        for (const QString& folder : {kCorpus + "colord", kCorpus + "ghostscript"})
+            for (const QString& name : QDir(folder).entryList({"*.icc"}, QDir::Files, QDir::Name))
+                for (const AuditFinding& f : check(folder + "/" + name).findings)
+                    if (f.severity >= AuditWarning && !failing.contains(name))
+                        failing << name;
+        QCOMPARE(failing, QStringList({"Crayons.icc", "x11-colors.icc"}));
     }
 
     void requiredTags_byClass_data()
@@ -173,17 +386,6 @@ private slots:
     void requiredTags_publicTagNotApplicable()
     {
         ProfileFiles files;
-        // An RGB display matrix-shaper with a gray curve.
-        const QString rgb = files.write("rgb-ktrc.icc", srgbBytes([](krmProfile p) {
-            krmToneCurve* gamma = krmBuildGamma(nullptr, 2.2);
-            krmWriteTag(p, krmSig("kTRC"), gamma);
-            krmFreeToneCurve(gamma);
-        }));
-        const AuditRun rgbRun = check(rgb);
-        QCOMPARE(titles(rgbRun.findings), QStringList{"Public tag is not applicable [kTRC]"});
-        QCOMPARE(rgbRun.findings[0].message,
-                 QStringLiteral("The profile contains the public Gray TRC tag, whose use is not defined for this profile class."));
-
         // A gray printer with a gamut tag.
         krmProfile gray = lutProfile(krmSig("prtr"), krmSig("GRAY"), 2.1, {{krmSig("gamt"), 3, 1}});
         krmToneCurve* gamma = krmBuildGamma(nullptr, 2.2);
@@ -197,118 +399,36 @@ private slots:
         QCOMPARE(titles(check(abst).findings, 100), QStringList{"Public tag is not applicable [B2A0]"});
     }
 
-    void intentLinks_data()
-    {
-        QTest::addColumn<double>("version");
-        QTest::addColumn<QString>("target");
-        QTest::addColumn<QStringList>("expected");
-        QTest::newRow("v4 A2B0 -> A2B1") << 4.3 << "A2B1" << QStringList{"Invalid rendering intent link [A2B0]"};
-        QTest::newRow("v4 A2B0 -> A2B2") << 4.3 << "A2B2" << QStringList();
-        QTest::newRow("v2 A2B0 -> A2B1") << 2.1 << "A2B1" << QStringList();
-    }
-
-    void intentLinks()
-    {
-        QFETCH(double, version);
-        QFETCH(QString, target);
-        QFETCH(QStringList, expected);
-        const krmTagSignature targetSig = krmSig(target == QLatin1String("A2B1") ? "A2B1" : "A2B2");
-        // The target comes first in the directory, so that the shared entry reads back as a link.
-        krmProfile p = lutProfile(krmSig("prtr"), krmSig("CMYK"), version,
-                                  {{targetSig, 4, 3}, {krmSig("B2A0"), 3, 4}});
-        QVERIFY(krmLinkTag(p, krmSig("A2B0"), targetSig));
-        ProfileFiles files;
-        const AuditRun run = check(files.write("linked.icc", p));
-        QStringList links;
-        for (const AuditFinding& f : run.findings)
-            if (f.title == QLatin1String("Invalid rendering intent link")) {
-                links << QStringLiteral("%1 [%2]").arg(f.title, f.related);
-                QVERIFY(f.message.startsWith(QStringLiteral("AToB0 is linked to AToB1. In ICC v4 profiles")));
-                QCOMPARE(f.severity, int(AuditError));
-            }
-        QCOMPARE(links, expected);
-    }
-
-    void channelCounts_cmykB2A0WithThreeOutputs()
-    {
-        ProfileFiles files;
-        const AuditRun run = check(files.write(
-            "b2a0-3x3.icc", lutProfile(krmSig("prtr"), krmSig("CMYK"), 2.1, {{krmSig("A2B0"), 4, 3}, {krmSig("B2A0"), 3, 3}})));
-        QCOMPARE(titles(run.findings, 110), QStringList{"Invalid pipeline channel count [B2A0]"});
-        const AuditFinding f = *std::find_if(run.findings.begin(), run.findings.end(),
-                                             [](const AuditFinding& f) { return f.qaNumber == 110; });
-        QCOMPARE(f.message, QStringLiteral("BToA0 has 3 input chans and 3 output chans, but 3 input chans and 4 output chans "
-                                           "are required by Cmyk color space."));
-    }
-
-    void blackPoint_onlyForVersion4()
-    {
-        // Ghostscript's CMYK profile (version 4) brings black back below L* 0 in both round trips;
-        // the same bytes marked version 2 get neither finding.
-        const QByteArray v4 = fileBytes(kCorpus + "ghostscript/ps_cmyk.icc");
-        QVERIFY(!v4.isEmpty());
-        QByteArray v2 = v4;
-        patch32(v2, 8, 0x02100000);
-        ProfileFiles files;
-        const QList<AuditFinding> v4Findings = check(files.write("v4.icc", v4)).findings;
-        QCOMPARE(titles(v4Findings, 110), QStringList({"Inconsistent black point scaling [Perceptual V4 PCS]",
-                                                       "Inconsistent black point scaling [Saturation V4 PCS]"}));
-        const AuditFinding saturation = *std::find_if(v4Findings.begin(), v4Findings.end(), [](const AuditFinding& f) {
-            return f.related == QLatin1String("Saturation V4 PCS");
-        });
-        QCOMPARE(saturation.message, QStringLiteral("Saturation round trip from PCS indicates inconsistent black point scaling."));
-        QCOMPARE(saturation.severity, int(AuditWarning));
-        QCOMPARE(titles(check(files.write("v2.icc", v2)).findings, 110), QStringList());
-    }
-
-    void integrity_readsAndWritesPublicTagsOnly()
+    void integrity_skipsPrivateTags()
     {
         const SignatureEntry* privateTag = nullptr;
         for (const SignatureEntry& e : tagDictionary())
             if (e.isPrivate && !privateTag)
                 privateTag = &e;
         QVERIFY(privateTag);
-        // Text under a private signature, under 'lumi' (which only takes XYZ) and under a
-        // signature nobody registered.
-        QByteArray bytes = srgbBytes([](krmProfile p) {
-            writeText(p, krmSig("targ"), "first");
-            writeText(p, krmSig("scrd"), "second");
-            writeText(p, krmSig("vued"), "third");
-        });
+        // Text under a private signature whose registered type is something else.
+        QByteArray bytes = srgbBytes([](krmProfile p) { writeText(p, krmSig("targ"), "first"); });
         QVERIFY(renameTag(bytes, krmSig("targ"), privateTag->signature));
-        QVERIFY(renameTag(bytes, krmSig("scrd"), krmSig("lumi")));
-        QVERIFY(renameTag(bytes, krmSig("vued"), krmSig("zq9x")));
         ProfileFiles files;
-        const AuditRun run = check(files.write("tags.icc", bytes));
-        // The unknown signature is reported by the engine, so not again as unreadable.
-        QCOMPARE(titles(run.findings), QStringList({"Tag cannot be read [lumi]", "Issue found [Tags integrity]"}));
-        QCOMPARE(run.findings[0].message, QStringLiteral("Corvane could not read this tag."));
-        QCOMPARE(run.findings[1].severity, int(AuditWarning));
-        QVERIFY(run.findings[1].message.contains(QStringLiteral("zq9x")));
+        QCOMPARE(codes(check(files.write("tags.icc", bytes)).findings), QStringList());
     }
 
     void engineErrors_becomeFindingsOfTheTestThatRaisedThem()
     {
+        // Every test opens the file and fails the same way: reported once.
         const AuditRun run = check(QStringLiteral("/nonexistent/folder/profile.icc"));
         QVERIFY(!run.opened);
-        QCOMPARE(run.findings.size(), 4);
-        QStringList related;
-        for (const AuditFinding& f : run.findings) {
-            QCOMPARE(f.severity, int(AuditFatal));
-            QCOMPARE(f.title, QStringLiteral("Issue found"));
-            QVERIFY(!f.message.isEmpty());
-            related << f.related;
-        }
-        QCOMPARE(related, QStringList({"ICC header", "Intent channels and linking", "Required tags", "Tags integrity"}));
+        QCOMPARE(codes(run.findings), QStringList{"ENGINE-FILE Fatal [ICC header]"});
+        QCOMPARE(run.findings[0].title, QStringLiteral("Issue found"));
 
-        // colord's named-colour profiles store a 'B2A0' that strict reading refuses.
-        for (const char* name : {"colord/Crayons.icc", "colord/x11-colors.icc"}) {
-            const AuditRun named = check(kCorpus + name);
-            QVERIFY(named.opened);
-            QVERIFY2(titles(named.findings, 101).contains(QStringLiteral("Issue found [Tags integrity]")), name);
-            QVERIFY(std::any_of(named.findings.begin(), named.findings.end(),
-                                [](const AuditFinding& f) { return f.message.contains(QStringLiteral("'B2A0'")); }));
-        }
+        // colord's named-colour profiles store a 'B2A0' that strict reading refuses: the engine's
+        // words are kept, the tag and where its data starts added.
+        const AuditRun named = check(kCorpus + "colord/Crayons.icc");
+        QVERIFY(named.opened);
+        QVERIFY(codes(named.findings).contains(QStringLiteral("ENGINE-ERROR Error [B2A0]")));
+        QVERIFY(std::any_of(named.findings.begin(), named.findings.end(), [](const AuditFinding& f) {
+            return f.message == QLatin1String("Corrupted tag 'B2A0' (data at byte 5332)");
+        }));
     }
 
     void progress_textsAndCancelBetweenTests()
@@ -320,10 +440,11 @@ private slots:
 
         ScriptedProgress complete(0);
         const AuditRun full = runAuditTests(QFile::encodeName(path), &complete);
-        QCOMPARE(complete.shown, QStringList({"Checking ICC profile (1 of 4)\nQA120: ICC header|0",
-                                              "Checking ICC profile (2 of 4)\nQA110: Intent channels and linking|25",
-                                              "Checking ICC profile (3 of 4)\nQA100: Required tags|50",
-                                              "Checking ICC profile (4 of 4)\nQA101: Tags integrity|75",
+        QCOMPARE(complete.shown, QStringList({"Checking ICC profile (1 of 5)\nQA120: ICC header|0",
+                                              "Checking ICC profile (2 of 5)\nQA110: Intent channels and linking|20",
+                                              "Checking ICC profile (3 of 5)\nQA100: Required tags|40",
+                                              "Checking ICC profile (4 of 5)\nQA101: Tags integrity|60",
+                                              "Checking ICC profile (5 of 5)\nQA130: Colorimetric plausibility|80",
                                               "Profile check complete|100"}));
         QVERIFY(!full.cancelled);
 
@@ -335,21 +456,10 @@ private slots:
         QCOMPARE(cut.findings.size(), 2);
         QCOMPARE(cut.findings[0].title, QStringLiteral("Invalid header rendering intent"));
         QCOMPARE(cut.findings[1], (AuditFinding{0, AuditInformation, "Profile check cancelled",
-                                                "The report is incomplete. Only completed checks are included.", QString()}));
+                                                "The report is incomplete. Only completed checks are included.", QString(),
+                                                "CHECK-CANCELLED"}));
     }
 
-    void header_unregisteredSignatureIsQuotedByItsCharacters()
-    {
-        QByteArray bytes = srgbBytes();
-        patch32(bytes, 4, krmSig("zq9x"));
-        ProfileFiles files;
-        const AuditRun run = check(files.write("cmm.icc", bytes));
-        QCOMPARE(run.findings.size(), 1);
-        const AuditFinding& f = run.findings[0];
-        QCOMPARE(f.qaNumber, 120);
-        QCOMPARE(f.severity, int(AuditWarning));
-        QCOMPARE(f.message, QStringLiteral("The profile header contains a CMM signature 'zq9x' that is not registered by the ICC."));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestAuditTests)
