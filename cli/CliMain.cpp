@@ -22,6 +22,8 @@ const char kUsage[] =
     "  roundtrip PROFILE     CIEDE2000 errors of the A2B/B2A roundtrips\n"
     "  inks PROFILE          the inks an output profile chooses along a ramp of colours\n"
     "  dotgain PROFILE       the tone value increase of each ink of an output profile\n"
+    "  verify PROFILE MEASUREMENTS\n"
+    "                        CIEDE2000 errors of the profile's predictions of a CGATS file\n"
     "\n"
     "Every command accepts --help; all but convert accept --json.\n"
     "A PROFILE is a file path, - for standard input, a built-in name (*srgb, *lab, *lab2,\n"
@@ -29,7 +31,8 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 success, 1 a profile, tag or image cannot be read or converted, or the\n"
     "output cannot be written, 2 bad usage, 3 check found a finding at or above its\n"
-    "--min-severity, or diff found a difference.\n";
+    "--min-severity, diff found a difference, or a threshold of verify, roundtrip\n"
+    "--fail-above or gamut --min-coverage was not met.\n";
 
 const char kTryHelp[] = "Try 'prismet-cli --help'.\n";
 
@@ -76,6 +79,8 @@ int runCli(const QStringList& args, CliIO& io)
         return runInks(rest, io);
     if (command == QLatin1String("dotgain"))
         return runDotGain(rest, io);
+    if (command == QLatin1String("verify"))
+        return runVerify(rest, io);
     io.error(QStringLiteral("unknown command '%1'").arg(command));
     io.err += kTryHelp;
     return kExitUsage;

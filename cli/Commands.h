@@ -26,6 +26,7 @@ int runGamut(const QStringList& args, CliIO& io);
 int runRoundtrip(const QStringList& args, CliIO& io);
 int runInks(const QStringList& args, CliIO& io);
 int runDotGain(const QStringList& args, CliIO& io);
+int runVerify(const QStringList& args, CliIO& io);
 int runDiff(const QStringList& args, CliIO& io);
 
 // gamut --image: the image's colours against `hull` and their roundtrip through `profile`, as

@@ -1,15 +1,20 @@
 // prismet-cli gamut and roundtrip: the figures of the window's gamut hull and roundtrip views,
 // computed by the same code (analysis/GamutAnalysis).
 #include "common/analysis/GamutAnalysis.h"
+#include "common/analysis/MeshExport.h"
+#include "common/analysis/Verification.h"
 #include "common/analysis/GamutComparison.h"
 #include "cli/Commands.h"
+
+#include <QFile>
 
 #include <cmath>
 
 namespace {
 
 const char kGamutHelp[] =
-    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--grid N] [--compare OTHER] [--image IMG] [--json] PROFILE\n"
+    "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--grid N] [--compare OTHER] [--image IMG]\n"
+    "                         [--export FILE] [--min-coverage OTHER=PERCENT ...] [--json] PROFILE\n"
     "\n"
     "The gamut of a profile as the Gamut view samples it: the device space sampled on a regular\n"
     "grid (12 points per channel up to three channels, 5 up to six, 4 beyond, fewer while the\n"
@@ -33,6 +38,12 @@ const char kGamutHelp[] =
     "                   colorimetric to L*a*b*; at most 100000 evenly spaced) outside the hull,\n"
     "                   and the CIEDE2000 error of their roundtrip through PROFILE (relative\n"
     "                   colorimetric); the hull takes A2B1 unless --intent or --tag says\n"
+    "  --export FILE    writes the hull (and OTHER's with --compare) by FILE's extension:\n"
+    "                   .glb (glTF 2.0 binary), .ply, .wrl (VRML 2.0), .txt or .cgats (L*a*b*\n"
+    "                   of the hull's vertices)\n"
+    "  --min-coverage OTHER=PERCENT\n"
+    "                   exit 3 unless at least PERCENT % of OTHER's hull volume lies inside\n"
+    "                   PROFILE's (estimated as for --compare); may be repeated\n"
     "  --json           one JSON document (layout in cli/README.md)\n"
     "  --help           this text\n"
     "\n"
@@ -40,7 +51,8 @@ const char kGamutHelp[] =
     "  prismet-cli gamut --compare *srgb AdobeRGB1998.icc\n";
 
 const char kRoundtripHelp[] =
-    "Usage: prismet-cli roundtrip [--intent N] [--worst K] [--json] PROFILE\n"
+    "Usage: prismet-cli roundtrip [--intent N] [--worst K] [--fail-above mean=X,p95=Y,max=Z]\n"
+    "                             [--json] PROFILE\n"
     "\n"
     "The roundtrip errors the Roundtrip view computes, for every intent whose A2B and B2A\n"
     "tags are both present: the device roundtrip (device grid -> A2B -> B2A -> A2B) and the\n"
@@ -52,6 +64,8 @@ const char kRoundtripHelp[] =
     "Options:\n"
     "  --intent N   only this intent (0 perceptual, 1 relative, 2 saturation)\n"
     "  --worst K    how many of the worst samples to list (default 5, up to 1000)\n"
+    "  --fail-above mean=X,p95=Y,max=Z\n"
+    "               exit 3 when a roundtrip's CIEDE2000 figure exceeds its threshold\n"
     "  --json       one JSON document (layout in cli/README.md)\n"
     "  --help       this text\n"
     "\n"
@@ -200,15 +214,116 @@ bool parse_intent_option(const CliArgs& options, bool& given, krmUInt32Number& i
     return true;
 }
 
+// --export FILE: the hull, and OTHER's with --compare, written by the file's extension.
+bool export_gamut(const QString& path, const GamutFigures& profile, const GamutFigures* other, QString& error)
+{
+    const HullRenderData mine = profile.gamut->hull->get_render_data();
+    HullRenderData theirs;
+    std::vector<ExportMesh> meshes{{"gamut", &mine, false}};
+    if (other && other->gamut) {
+        theirs = other->gamut->hull->get_render_data();
+        meshes.push_back({"compare", &theirs, false});
+    }
+    try {
+        write_mesh_file(QFile::encodeName(path).toStdString(), meshes);
+    } catch (const std::exception& e) {
+        error = QStringLiteral("--export: %1").arg(QString::fromUtf8(e.what()));
+        return false;
+    }
+    return true;
+}
+
+// --min-coverage OTHER=PERCENT: the share of OTHER's hull volume PROFILE's must hold.
+struct CoverageGate {
+    QString other;
+    double percent = 0;
+};
+
+bool parse_coverage(const QStringList& values, std::vector<CoverageGate>& gates, QString& error)
+{
+    for (const QString& value : values) {
+        const qsizetype equals = value.lastIndexOf(QLatin1Char('='));
+        bool ok = false;
+        const double percent = equals > 0 ? value.mid(equals + 1).toDouble(&ok) : 0.0;
+        if (!ok || percent < 0 || percent > 100) {
+            error = QStringLiteral("--min-coverage takes OTHER=PERCENT (0 to 100), not '%1'").arg(value);
+            return false;
+        }
+        gates.push_back({value.left(equals), percent});
+    }
+    return true;
+}
+
+// Samples each OTHER and compares; kExitFindings when a share falls short, kExitUnreadable when an
+// OTHER cannot be read or sampled.
+int check_coverage(EngineSession& session, CommandOutput& output, const std::vector<CoverageGate>& gates,
+                   const GamutFigures& figures, krmUInt32Number intent, const QString& name)
+{
+    int status = kExitOk;
+    CliValue list = CliValue::array();
+    for (const CoverageGate& gate : gates) {
+        std::unique_ptr<LoadedProfile> other = loadProfile(session, gate.other);
+        GamutFigures otherFigures;
+        QString error;
+        if (!other) {
+            output.setError(session.takeMessages());  // already on standard error
+            return kExitUnreadable;
+        }
+        if (!sample_gamut(*other, QString(), 0, intent, 0, otherFigures, error))
+            return output.fail(QStringLiteral("%1: %2").arg(gate.other, error));
+        // The same estimate as --compare's "OTHER inside PROFILE".
+        const double share = 100.0 * gamut_overlap(*figures.gamut, *otherFigures.gamut).otherInsideProfile.share;
+        const bool met = share >= gate.percent;
+        CliValue v = CliValue::object();
+        v.set(QStringLiteral("other"), gate.other);
+        v.set(QStringLiteral("percent"), share);
+        v.set(QStringLiteral("required"), gate.percent);
+        v.set(QStringLiteral("met"), met);
+        list.append(std::move(v));
+        const QString line = QStringLiteral("%1 covers %2 % of %3 (at least %4 % required)")
+                                 .arg(name)
+                                 .arg(share, 0, 'f', 1)
+                                 .arg(gate.other)
+                                 .arg(gate.percent);
+        if (!output.json())
+            output.io().out += QStringLiteral("%1: %2\n").arg(met ? QStringLiteral("Coverage") : QStringLiteral("NOT MET"), line).toUtf8();
+        if (!met) {
+            output.io().error(line);
+            status = kExitFindings;
+        }
+    }
+    output.set(QStringLiteral("coverage"), std::move(list));
+    return status;
+}
+
+// --fail-above for one roundtrip: the figures above their thresholds, reported on standard error.
+CliValue roundtrip_gate(CliIO& io, const ErrorThresholds& thresholds, const RoundtripStatistics& stats,
+                        const QString& title, int& status)
+{
+    ErrorStatistics figures;
+    figures.count = stats.count;
+    figures.mean = stats.mean;
+    figures.p95 = stats.p95;
+    figures.max = stats.max;
+    CliValue exceeded = CliValue::array();
+    for (const std::string& line : exceeded_thresholds(thresholds, figures)) {
+        io.error(QStringLiteral("%1: \u0394E00 %2").arg(title, QString::fromStdString(line)));
+        exceeded.append(QString::fromStdString(line));
+        if (status == kExitOk)
+            status = kExitFindings;
+    }
+    return exceeded;
+}
+
 } // namespace
 
 int runGamut(const QStringList& args, CliIO& io)
 {
-    CommandOutput output(io, "gamut", {"gamut", "compare", "image"});
+    CommandOutput output(io, "gamut", {"gamut", "compare", "image", "coverage"});
     output.setJson(wantsJson(args));
     CliArgs options({QStringLiteral("json"), QStringLiteral("help")},
                     {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare"), QStringLiteral("image"),
-                     QStringLiteral("grid")});
+                     QStringLiteral("grid"), QStringLiteral("export"), QStringLiteral("min-coverage")});
     if (!options.parse(args))
         return output.usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
@@ -231,6 +346,12 @@ int runGamut(const QStringList& args, CliIO& io)
     krmTagSignature tag = 0;
     if (!tagOption.isEmpty() && (!parseSignature(tagOption, tag) || !is_gamut_tag(tag)))
         return output.usage(QStringLiteral("--tag takes A2Bn, B2An, D2Bn, B2Dn or 0x7ffffff0, not '%1'").arg(tagOption));
+    const QString exportPath = options.value(QStringLiteral("export"));
+    if (options.isSet(QStringLiteral("export")) && !is_mesh_file_name(exportPath.toStdString()))
+        return output.usage(QStringLiteral("--export writes %1 files, not '%2'").arg(mesh_file_extensions(), exportPath));
+    std::vector<CoverageGate> coverage;
+    if (!parse_coverage(options.values(QStringLiteral("min-coverage")), coverage, error))
+        return output.usage(error);
 
     int gridPoints = 0;
     if (options.isSet(QStringLiteral("grid"))) {
@@ -267,6 +388,7 @@ int runGamut(const QStringList& args, CliIO& io)
     if (!json)
         io.out += QStringLiteral("Profile:  %1\n").arg(name).toUtf8() + gamut_text(figures);
 
+    GamutFigures otherFigures;
     if (options.isSet(QStringLiteral("compare"))) {
         const QString otherName = options.value(QStringLiteral("compare"));
         std::unique_ptr<LoadedProfile> other = loadProfile(session, otherName);
@@ -274,7 +396,6 @@ int runGamut(const QStringList& args, CliIO& io)
             output.setError(session.takeMessages());
             return output.finish(kExitUnreadable);
         }
-        GamutFigures otherFigures;
         if (!sample_gamut(*other, QString(), 0, intent, gridPoints, otherFigures, error))
             return output.finish(output.fail(QStringLiteral("%1: %2").arg(otherName, error)));
         const GamutOverlap overlap = gamut_overlap(*figures.gamut, *otherFigures.gamut);
@@ -311,14 +432,18 @@ int runGamut(const QStringList& args, CliIO& io)
         if (!json)
             io.out += text;
     }
-    return output.finish(kExitOk);
+    if (options.isSet(QStringLiteral("export"))
+        && !export_gamut(exportPath, figures, &otherFigures, error))
+        return output.finish(output.fail(error));
+    return output.finish(coverage.empty() ? kExitOk : check_coverage(session, output, coverage, figures, intent, name));
 }
 
 int runRoundtrip(const QStringList& args, CliIO& io)
 {
     CommandOutput output(io, "roundtrip", {"profile", "roundtrips"});
     output.setJson(wantsJson(args));
-    CliArgs options({QStringLiteral("json"), QStringLiteral("help")}, {QStringLiteral("intent"), QStringLiteral("worst")});
+    CliArgs options({QStringLiteral("json"), QStringLiteral("help")},
+                    {QStringLiteral("intent"), QStringLiteral("worst"), QStringLiteral("fail-above")});
     if (!options.parse(args))
         return output.usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
@@ -342,6 +467,11 @@ int runRoundtrip(const QStringList& args, CliIO& io)
             return output.usage(QStringLiteral("--worst takes a whole number from 0 to 1000, not '%1'")
                                     .arg(options.value(QStringLiteral("worst"))));
     }
+    ErrorThresholds thresholds;
+    std::string thresholdError;
+    if (options.isSet(QStringLiteral("fail-above"))
+        && !parse_thresholds(options.value(QStringLiteral("fail-above")).toStdString(), thresholds, thresholdError))
+        return output.usage(QStringLiteral("--fail-above: %1").arg(QString::fromStdString(thresholdError)));
 
     EngineSession session(io);
     const QString name = options.positionals().first();
@@ -432,6 +562,8 @@ int runRoundtrip(const QStringList& args, CliIO& io)
             }
             r.set(QStringLiteral("worst"), std::move(worst));
             r.set(QStringLiteral("no_hull"), analysis.hullSkipped.empty() ? CliValue() : CliValue(QString::fromStdString(analysis.hullSkipped)));
+            if (!thresholds.empty())
+                r.set(QStringLiteral("exceeded"), roundtrip_gate(io, thresholds, stats, title, status));
             if (!json) {
                 QString text = title + QStringLiteral(": %1 samples\n").arg(stats.count);
                 text += QStringLiteral("  \u0394E00 mean %1, 95th percentile %2, max %3\n")

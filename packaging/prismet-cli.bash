@@ -36,7 +36,7 @@ _prismet_cli()
     COMPREPLY=()
 
     if [[ $COMP_CWORD -eq 1 ]]; then
-        COMPREPLY=($(compgen -W 'info tag dump transform convert check diff gamut roundtrip inks dotgain
+        COMPREPLY=($(compgen -W 'info tag dump transform convert check diff gamut roundtrip inks dotgain verify
                                  --help --version' -- "$cur"))
         return
     fi
@@ -52,8 +52,9 @@ _prismet_cli()
                           --no-optimize --help' ;;
         check) options='--min-severity --ignore --junit --recursive --json --help' ;;
         diff) options='--ignore-header --json --help' ;;
-        gamut) options='--intent --tag --compare --image --json --help' ;;
-        roundtrip) options='--intent --worst --json --help' ;;
+        gamut) options='--intent --tag --compare --image --export --min-coverage --json --help' ;;
+        roundtrip) options='--intent --worst --fail-above --json --help' ;;
+        verify) options='--intent --relative --worst --fail-above --json --help' ;;
         inks) options='--intent --ramp --space --json --help' ;;
         dotgain) options='--intent --json --help' ;;
         *) return ;;
@@ -69,6 +70,9 @@ _prismet_cli()
             return ;;
         --junit)
             _prismet_cli_files 'xml'
+            return ;;
+        --export)
+            _prismet_cli_files 'glb|ply|wrl|txt|cgats'
             return ;;
         --intent)
             COMPREPLY=($(compgen -W '0 1 2 3 perceptual relative saturation absolute' -- "$cur"))
@@ -92,7 +96,8 @@ _prismet_cli()
             COMPREPLY=($(compgen -W 'A2B0 A2B1 A2B2 B2A0 B2A1 B2A2 D2B0 D2B1 D2B2 B2D0 B2D1 B2D2
                                      0x7ffffff0' -- "$cur"))
             return ;;
-        --adaptation | --values | --precision | --quality | --worst | --ignore | --ignore-header)
+        --adaptation | --values | --precision | --quality | --worst | --ignore | --ignore-header | --fail-above \
+            | --min-coverage)
             return ;;
     esac
 
@@ -100,6 +105,9 @@ _prismet_cli()
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
     elif [[ "${COMP_WORDS[1]}" == convert ]]; then
         _prismet_cli_files 'png|jpe?g|bmp|tiff?'
+    elif [[ "${COMP_WORDS[1]}" == verify && "$prev" != verify && "$prev" != -* ]]; then
+        # After the profile, the measurement file.
+        _prismet_cli_files 'txt|cgats|ti3|it8'
     else
         _prismet_cli_profiles
     fi

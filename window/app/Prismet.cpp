@@ -14,6 +14,7 @@
 #include "window/analyses/GamutHullTagComponent.h"
 #include "common/analysis/ImageGamut.h"
 #include "window/overview/TagsListValueModel.h"
+#include "window/analyses/VerificationDialog.h"
 #include "window/widgets/EngineMessageCapture.h"
 #include "window/overview/HeaderTableView.h"
 #include "window/overview/TagsTableView.h"
@@ -88,6 +89,12 @@ Prismet::Prismet(QWidget* parent)
     compareAction_->setObjectName(QStringLiteral("actionCompare_with_profile"));
     ui_->menu_File->insertAction(ui_->actionCheck_conformance, compareAction_);
     connect(compareAction_, &QAction::triggered, this, &Prismet::compare_with_profile);
+    // File ▸ Verify against measurements…, beside the conformance check; needs an open profile.
+    auto* verify = new QAction(tr("Verify against measurements\u2026"), this);
+    verify->setObjectName("actionVerify_measurements");
+    ui_->menu_File->insertAction(ui_->actionCheck_conformance, verify);
+    connect(ui_->menu_File, &QMenu::aboutToShow, verify, [this, verify] { verify->setEnabled(profile_ != nullptr); });
+    connect(verify, &QAction::triggered, this, [this] { VerificationDialog::run(profile_, profilePath_, this); });
     connect(ui_->headerTabView, &HeaderTableView::checkProfileRequested, this, &Prismet::check_profile);
 
     startupLog("Start Qt connections");

@@ -604,6 +604,12 @@ QMenu* HullWidget::createContextMenu(QWidget* parent)
     menu->addSeparator();
     menu->addAction(tr("Save screenshot..."), this, &HullWidget::on_save_screenshot)->setObjectName("actionScreenshot");
     menu->addAction(tr("Export VRML..."), this, &HullWidget::on_export_vrml)->setObjectName("actionExportVrml");
+    QAction* glb = menu->addAction(tr("Export glTF binary..."), this, &HullWidget::on_export_glb);
+    glb->setObjectName("actionExportGlb");
+    glb->setEnabled(!meshes_.empty());
+    QAction* ply = menu->addAction(tr("Export PLY..."), this, &HullWidget::on_export_ply);
+    ply->setObjectName("actionExportPly");
+    ply->setEnabled(!meshes_.empty());
     QAction* cgats = menu->addAction(tr("Export Lab CGATS..."), this, &HullWidget::on_export_lab_cgats);
     cgats->setObjectName("actionExportCgats");
     cgats->setEnabled(meshes_.size() == 1

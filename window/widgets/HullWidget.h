@@ -134,12 +134,15 @@ public slots:
     void auto_fit();
 
 protected slots:
-    // The two mesh exports of the context menu (HullWidgetExports.cpp, file formats in
-    // GamutAnalysis.h).
+    // The mesh exports of the context menu (HullWidgetExports.cpp, file formats in
+    // GamutAnalysis.h and MeshExport.h).
     // Writes the single point mesh as L*a*b* CGATS text.
     virtual void on_export_lab_cgats();
     // Writes the first surface mesh as a VRML 2.0 file.
     virtual void on_export_vrml();
+    // Write every mesh (surfaces, clouds with their vectors) as glTF 2.0 binary or PLY.
+    virtual void on_export_glb();
+    virtual void on_export_ply();
     void on_fit_anim_tick();
     void on_save_screenshot();
 

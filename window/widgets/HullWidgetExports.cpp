@@ -1,11 +1,14 @@
-// The 3D view's file exports of meshes (Lab CGATS text of a point cloud, VRML of a surface).
+// The 3D view's file exports of meshes (Lab CGATS text of a point cloud, VRML of a surface, glTF
+// binary and PLY of everything shown).
 #include "common/analysis/GamutAnalysis.h"
+#include "common/analysis/MeshExport.h"
 #include "window/widgets/HullWidget.h"
 
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
 
+#include <algorithm>
 #include <sstream>
 
 void HullWidget::on_export_lab_cgats()
@@ -49,4 +52,60 @@ void HullWidget::on_export_vrml()
     } catch (const std::exception& e) {
         QMessageBox::critical(this, tr("Export failed"), QString::fromUtf8(e.what()));
     }
+}
+
+namespace {
+
+// Every mesh once: the gamut view draws one surface twice (solid and wireframe).
+std::vector<ExportMesh> export_meshes(const std::vector<const HullRenderData*>& sources, const std::vector<bool>& points)
+{
+    std::vector<ExportMesh> meshes;
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const bool repeated = std::any_of(meshes.begin(), meshes.end(), [&](const ExportMesh& m) {
+            return m.data->positions == sources[i]->positions && m.data->indices == sources[i]->indices;
+        });
+        if (!repeated && !sources[i]->positions.empty())
+            meshes.push_back({(points[i] ? "cloud_" : "surface_") + std::to_string(meshes.size() + 1), sources[i],
+                              bool(points[i])});
+    }
+    return meshes;
+}
+
+}  // namespace
+
+static void export_all(HullWidget* view, const QString& title, const QString& filter, const QString& suffix,
+                       const std::vector<const HullRenderData*>& sources, const std::vector<bool>& points)
+{
+    QString path = QFileDialog::getSaveFileName(view, title, QString(), filter);
+    if (path.isEmpty())
+        return;
+    if (!is_mesh_file_name(QFile::encodeName(path).toStdString()))
+        path += suffix;
+    try {
+        write_mesh_file(QFile::encodeName(path).toStdString(), export_meshes(sources, points));
+    } catch (const std::exception& e) {
+        QMessageBox::critical(view, HullWidget::tr("Export failed"), QString::fromUtf8(e.what()));
+    }
+}
+
+void HullWidget::on_export_glb()
+{
+    std::vector<const HullRenderData*> sources;
+    std::vector<bool> points;
+    for (const Mesh& mesh : meshes_) {
+        sources.push_back(&mesh.source);
+        points.push_back(mesh.mode == MeshPoints || mesh.mode == MeshCubes);
+    }
+    export_all(this, tr("Export glTF binary"), tr("glTF binary (*.glb);;All files (*)"), QStringLiteral(".glb"), sources, points);
+}
+
+void HullWidget::on_export_ply()
+{
+    std::vector<const HullRenderData*> sources;
+    std::vector<bool> points;
+    for (const Mesh& mesh : meshes_) {
+        sources.push_back(&mesh.source);
+        points.push_back(mesh.mode == MeshPoints || mesh.mode == MeshCubes);
+    }
+    export_all(this, tr("Export PLY"), tr("PLY files (*.ply);;All files (*)"), QStringLiteral(".ply"), sources, points);
 }

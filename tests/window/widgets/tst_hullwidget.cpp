@@ -279,8 +279,9 @@ private slots:
             std::unique_ptr<QMenu> menu(view.createContextMenu(nullptr));
             QStringList texts;
             for (QAction* a : menu->actions()) texts << a->text();
-            const QStringList expected = {"Auto fit", "Reset camera", "", "Save screenshot...", "Export VRML...",
-                                          "Export Lab CGATS..."};
+            const QStringList expected = {"Auto fit",           "Reset camera",          "",
+                                          "Save screenshot...", "Export VRML...",        "Export glTF binary...",
+                                          "Export PLY...",      "Export Lab CGATS..."};
             if (texts != expected)
                 qWarning() << texts;
             return texts == expected && menu->actions().last()->isEnabled();
