@@ -92,7 +92,15 @@ struct GamutHull {
     std::size_t samples = 0;     // device nodes converted
     int gridPoints = 0;          // per channel
     std::unique_ptr<Hull> hull;  // computed
+    std::vector<float> labs;     // L*, a*, b* of every finite sample, limited but not rounded
 };
+
+// The hull's render data with each vertex moved back to the L*a*b* value it was made from (the
+// first sample truncating to it): the hull is found on whole units, the surface is exported and
+// drawn at the measured values.
+HullRenderData exact_render_data(const GamutHull& gamut);
+// Every sample as a point of a cloud (positions b*, L*, a*; sRGB colours), for drawing and export.
+HullRenderData sample_cloud(const GamutHull& gamut);
 
 // Samples the tag's device space and computes the hull; null when the transform cannot be made.
 // Each L*a*b* value is limited to L* 0..100, a* and b* −128..127 and truncated toward zero (NaNs

@@ -40,6 +40,7 @@ void GamutHullTagComponent::build_ui()
     style_->addItem(tr("Solid"), 1);
     style_->addItem(tr("Solid and wireframe"), 2);
     style_->addItem(tr("Wireframe"), 3);
+    style_->addItem(tr("Points"), 4);
     bar->addWidget(style_);
     view_ = new HullWidget(this);
     controls_ = new HullViewControls(view_, this, bar);
@@ -76,7 +77,8 @@ void GamutHullTagComponent::compute_hull()
     try {
         const std::unique_ptr<GamutHull> gamut = compute_gamut_hull(*transform_);
         samples_ = gamut->samples;
-        data_ = gamut->hull->get_render_data();
+        data_ = exact_render_data(*gamut);
+        cloud_ = sample_cloud(*gamut);
         computed_ = true;
         failure_.clear();
         update_view();
@@ -95,12 +97,15 @@ void GamutHullTagComponent::update_view()
         view_->add_mesh(data_, MeshSolid, QColor(Qt::white), -1);
     if (style == 2 || style == 3)
         view_->add_mesh(data_, MeshWireframe, QColor(Qt::white), -1);
+    // The sampled colours themselves, inside and on the hull.
+    if (style == 4)
+        view_->add_mesh(cloud_, MeshPoints, QColor(Qt::white), -1);
 }
 
 void GamutHullTagComponent::load_settings()
 {
     int style = hull_setting("gamut_view", 1).toInt();
-    if (style < 1 || style > 3) {
+    if (style < 1 || style > 4) {
         style = 1;
         store_hull_setting("gamut_view", 1);
     }

@@ -12,8 +12,8 @@ class HullViewControls;
 class QComboBox;
 
 // The gamut of one LUT tag (or of the matrix-shaper row) as a 3D convex hull in L*a*b*: the
-// tag's device grid converted through it, wrapped in a hull and drawn solid, as a wireframe or
-// both. Computed the first time its tab is shown; a failed computation is tried again next time.
+// tag's device grid converted through it, wrapped in a hull and drawn solid, as a wireframe,
+// both, or as the sampled points. Computed the first time its tab is shown; a failed computation is tried again next time.
 class GamutHullTagComponent : public IProfileComponentView
 {
     Q_OBJECT
@@ -53,7 +53,8 @@ private:
     std::unique_ptr<GamutTransform> transform_;
     bool computed_ = false;
     std::size_t samples_ = 0;
-    HullRenderData data_;
+    HullRenderData data_;   // the hull surface
+    HullRenderData cloud_;  // every sample, for the points style
     QString failure_;
     HullWidget* view_ = nullptr;
     QComboBox* style_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QGraphicsPathItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QList>
 #include <QString>
@@ -52,6 +53,8 @@ public:
     double topMargin() const { return top_; }
     QRectF plotRect() const;
     const QList<CurvePathItem*>& pathItems() const { return paths_; }
+    // The card behind the legend; null without named curves.
+    QGraphicsRectItem* legendCard() const { return legend_; }
 
     // Tab-separated text: a header line "Input" and the legend names, then one line per plotted
     // sample with the input (0..1) and each curve's value as drawn.
@@ -74,6 +77,7 @@ private:
     double top_ = 28.0;
     QList<CurveEntry> entries_;
     QList<CurvePathItem*> paths_;
+    QGraphicsRectItem* legend_ = nullptr;
 };
 
 // The legend text of a curve: "Sampled, N points" with its estimated gamma, "Multisegmented", or

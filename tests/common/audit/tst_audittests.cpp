@@ -238,7 +238,7 @@ private slots:
         const AuditFinding f = *std::find_if(run.findings.begin(), run.findings.end(),
                                              [](const AuditFinding& f) { return f.qaNumber == 110; });
         QCOMPARE(f.message, QStringLiteral("BToA0 has 3 input chans and 3 output chans, but 3 input chans and 4 output chans "
-                                           "are required by Cmyk color space."));
+                                           "are required by CMYK color space."));
     }
 
     void blackPoint_onlyForVersion4()

@@ -129,7 +129,7 @@ void TestInkViews::separationCurvesAreTheSharedRamp()
         QVERIFY2(names.contains(expected), qPrintable(names.join(" | ")));
     }
     QVERIFY(names.contains(QStringLiteral("Total Ink (Estimated TAC %1%)").arg(krmDetectTAC(profile.get()), 0, 'f', 1)));
-    QVERIFY(names.contains(QStringLiteral("Obtained L*")));
+    QVERIFY(names.contains(QStringLiteral("Obtained L* (absolute colorimetric)")));
 
     view.copyValuesAction()->trigger();
     QCOMPARE(QApplication::clipboard()->text(), view.valuesText());
@@ -163,7 +163,7 @@ void TestInkViews::separationControlsAndSettings()
     view.curveCombo()->setCurrentIndex(3);
     QCOMPARE(view.obtainedBox()->text(), QStringLiteral("Obtained b*"));
     QCOMPARE(view.samplingCombo()->currentIndex(), 1);
-    QVERIFY(legend_names(view.scene()).contains(QStringLiteral("Obtained b*")));
+    QVERIFY(legend_names(view.scene()).contains(QStringLiteral("Obtained b* (absolute colorimetric)")));
 
     // The neutral axis shows "Lab", disabled, and keeps the stored CAM16 for the next ramp.
     view.curveCombo()->setCurrentIndex(0);
