@@ -284,6 +284,18 @@ void TestMainWindow::truncatedProfile_listsEveryEntryWithItsReason()
     QVERIFY(raw && raw->noteLabel());
     QVERIFY2(raw->noteLabel()->text().contains(QStringLiteral("points past the end of the file")),
              qPrintable(raw->noteLabel()->text()));
+
+    const QString pictures = qEnvironmentVariable("PRISMET_SCREENSHOT_DIR");
+    if (!pictures.isEmpty()) {  // for a person to look at
+        window.resize(1200, 800);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::qWait(200);
+        window.grab().save(pictures + QStringLiteral("/truncated_lost.png"));
+        window.onTagSelected(model->entries()[reasons.indexOf("runs past the end of the file")].signature);
+        QTest::qWait(100);
+        window.grab().save(pictures + QStringLiteral("/truncated_partial.png"));
+    }
 }
 
 void TestMainWindow::recentFiles_sameProfileTwiceKeepsOneEntryAtFront()

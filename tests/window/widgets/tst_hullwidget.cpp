@@ -446,6 +446,10 @@ private slots:
                 if (!dir.isEmpty()) {
                     const char* names[] = {"solid", "wireframe", "translucent", "points", "cubes"};
                     window.grab().save(QString("%1/hull_%2_%3.png").arg(dir, names[mode], dark ? "dark" : "light"));
+                    if (mode == MeshSolid) {  // seen from behind: the labels must still read
+                        view->set_rotation(13.0f, 200.0f);
+                        view->grabFrame().save(QString("%1/hull_behind_%2.png").arg(dir, dark ? "dark" : "light"));
+                    }
                 }
             }
         }
