@@ -198,6 +198,14 @@ void TestWindowUsage::firstStart_showsTheHeaderWhole()
     window.onTagSelected(MatrixShaperTag);
     QTest::qWait(50);
     QVERIFY2(tags->width() >= std::min(before, 300), qPrintable(QString::number(tags->width())));
+
+    // Tab leaves the tags table for the next control instead of walking its cells.
+    auto* table = window.findChild<TagsTableView*>("tagsListTabView");
+    window.activateWindow();
+    table->setFocus();
+    QTRY_VERIFY(table->hasFocus());
+    QTest::keyClick(table, Qt::Key_Tab);
+    QVERIFY(!table->hasFocus());
 }
 
 void TestWindowUsage::resizeRoundTrip_keepsUsableDocks()
