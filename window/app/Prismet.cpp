@@ -27,6 +27,8 @@
 #include <QMimeData>
 #include <QHeaderView>
 #include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QScreen>
 #include <QSettings>
 #include <QTextBrowser>
@@ -560,8 +562,26 @@ void Prismet::user_manual()
     // The PDF in the system's viewer when there is one; otherwise the same text in a window of
     // our own, from the copy built into the program.
     const QString path = manualPath(QCoreApplication::applicationDirPath());
-    if (path.isEmpty() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+    if (path.isEmpty() || !pdfViewerInstalled() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
         show_manual_window();
+}
+
+bool Prismet::pdfViewerInstalled()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // xdg-open starts whether or not anything can show a PDF, and then fails out of sight: ask
+    // the desktop's MIME database first. Without xdg-mime, trust the desktop services.
+    const QString mime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (mime.isEmpty())
+        return true;
+    QProcess query;
+    query.start(mime, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("application/pdf")});
+    if (!query.waitForFinished(3000))
+        return true;
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+#else
+    return true;
+#endif
 }
 
 void Prismet::show_manual_window()

@@ -79,6 +79,7 @@ private:
     void fit_first_size();
     void show_header_whole();
     void show_manual_window();
+    static bool pdfViewerInstalled();
 
     void clear_viewers();
     void delete_viewer_widgets();
