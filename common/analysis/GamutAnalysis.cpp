@@ -4,6 +4,8 @@
 #include "common/signatures/SignatureRange.h"
 
 #include <algorithm>
+#include <array>
+#include <map>
 #include <cmath>
 #include <cstring>
 #include <fstream>
@@ -241,10 +243,65 @@ std::unique_ptr<GamutHull> compute_gamut_hull(const GamutTransform& transform, i
             continue;
         result->hull->add_lab(int(std::trunc(limit_lab(v[0], 0))), int(std::trunc(limit_lab(v[1], 1))),
                               int(std::trunc(limit_lab(v[2], 2))));
+        for (int k = 0; k < 3; ++k)
+            result->labs.push_back(float(limit_lab(v[k], k)));
     }
     result->hull->compute();
     measure_gamut(*result, lab);
     return result;
+}
+
+HullRenderData exact_render_data(const GamutHull& gamut)
+{
+    HullRenderData data = gamut.hull->get_render_data();
+    // Whole-unit point → the first sample truncating to it.
+    std::map<std::array<int, 3>, std::array<float, 3>> exact;
+    for (std::size_t i = 0; i + 2 < gamut.labs.size(); i += 3) {
+        const float* v = &gamut.labs[i];
+        exact.emplace(std::array<int, 3>{int(std::trunc(v[0])), int(std::trunc(v[1])), int(std::trunc(v[2]))},
+                      std::array<float, 3>{v[0], v[1], v[2]});
+    }
+    for (std::size_t i = 0; i + 2 < data.positions.size(); i += 3) {
+        float* p = &data.positions[i];  // b*, L*, a*
+        const auto found = exact.find({int(p[1]), int(p[2]), int(p[0])});
+        if (found == exact.end())
+            continue;
+        p[0] = found->second[2];
+        p[1] = found->second[0];
+        p[2] = found->second[1];
+    }
+    return data;
+}
+
+HullRenderData sample_cloud(const GamutHull& gamut)
+{
+    HullRenderData data;
+    const std::size_t n = gamut.labs.size() / 3;
+    data.positions.resize(n * 3);
+    for (std::size_t i = 0; i < n; ++i) {
+        data.positions[i * 3] = gamut.labs[i * 3 + 2];
+        data.positions[i * 3 + 1] = gamut.labs[i * 3];
+        data.positions[i * 3 + 2] = gamut.labs[i * 3 + 1];
+    }
+    data.normals.assign(n * 3, 0.0f);
+    data.colors.assign(n * 3, 0.5f);
+    krmProfile lab = krmCreateLab4Profile(nullptr);
+    krmProfile srgb = krmCreate_sRGBProfile();
+    krmTransform toScreen = lab && srgb ? krmCreateTransform(lab, krmFmtLabFloat, srgb, krmFmtRGBFloat, 0, 0) : nullptr;
+    if (toScreen && n > 0)
+        krmDoTransform(toScreen, gamut.labs.data(), data.colors.data(), krmUInt32Number(n));
+    if (toScreen)
+        krmDeleteTransform(toScreen);
+    if (lab)
+        krmCloseProfile(lab);
+    if (srgb)
+        krmCloseProfile(srgb);
+    for (float& c : data.colors)
+        c = std::clamp(c, 0.0f, 1.0f);
+    data.ids.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+        data.ids[i] = int(i + 1);
+    return data;
 }
 
 double hull_volume(const Hull& hull)
@@ -531,17 +588,30 @@ std::size_t roundtrip_count_at_least(const std::vector<RoundtripResult>& results
 void write_lab_cgats(std::ostream& out, const HullRenderData& points)
 {
     const std::size_t n = points.vertexCount();
+    // Named colours keep their names in a SAMPLE_NAME column; CGATS strings are quoted and hold
+    // no quote of their own.
+    const bool named = points.names.size() == n && n > 0;
     out << "CGATS.17\n"
-        << "NUMBER_OF_FIELDS 4\n"
+        << "NUMBER_OF_FIELDS " << (named ? 5 : 4) << "\n"
         << "BEGIN_DATA_FORMAT\n"
-        << "SAMPLE_ID LAB_L LAB_A LAB_B\n"
+        << (named ? "SAMPLE_ID SAMPLE_NAME LAB_L LAB_A LAB_B\n" : "SAMPLE_ID LAB_L LAB_A LAB_B\n")
         << "END_DATA_FORMAT\n"
         << "NUMBER_OF_SETS " << n << "\n"
         << "BEGIN_DATA\n";
     char line[160];
     for (std::size_t i = 0; i < n; ++i) {
         const float* p = &points.positions[i * 3];
-        std::snprintf(line, sizeof line, "Patch_%zu %.6f %.6f %.6f\n", i + 1, double(p[1]), double(p[2]), double(p[0]));
+        if (named) {
+            std::string name = points.names[i];
+            std::replace(name.begin(), name.end(), '"', '\'');
+            std::replace(name.begin(), name.end(), '\n', ' ');
+            std::snprintf(line, sizeof line, "%zu \"", i + 1);
+            out << line << name;
+            std::snprintf(line, sizeof line, "\" %.6f %.6f %.6f\n", double(p[1]), double(p[2]), double(p[0]));
+        } else {
+            std::snprintf(line, sizeof line, "Patch_%zu %.6f %.6f %.6f\n", i + 1, double(p[1]), double(p[2]),
+                          double(p[0]));
+        }
         out << line;
     }
     out << "END_DATA\n";

@@ -102,7 +102,15 @@ struct GamutHull {
     double volume = 0;                      // cubic L*a*b* units
     double min[3] = {0, 0, 0};              // L*, a*, b* extents of the sampled points
     double max[3] = {0, 0, 0};
+    std::vector<float> labs;                // L*, a*, b* of every finite sample, limited but not rounded
 };
+
+// The drawing hull's render data with each vertex moved back to the L*a*b* value it was made from
+// (the first sample truncating to it): the hull is found on whole units, the surface is exported
+// and drawn at the measured values.
+HullRenderData exact_render_data(const GamutHull& gamut);
+// Every sample as a point of a cloud (positions b*, L*, a*; sRGB colours), for drawing and export.
+HullRenderData sample_cloud(const GamutHull& gamut);
 
 // Samples the tag's device space with `gridPoints` per channel (0: device_grid_points) and
 // computes both hulls; null when the transform cannot be made. Throws HullException when the

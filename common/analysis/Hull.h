@@ -29,6 +29,7 @@ struct HullRenderData {
     std::vector<float> colors;           // three per vertex, 0..1; may be empty
     std::vector<std::uint32_t> indices;  // three per triangle, into the vertex array
     std::vector<std::int32_t> ids;       // one positive id per position; may be empty
+    std::vector<std::string> names;      // one UTF-8 name per position (named colours); may be empty
 
     std::size_t vertexCount() const { return positions.size() / 3; }
     std::size_t triangleCount() const { return indices.size() / 3; }

@@ -27,12 +27,12 @@ constexpr SignatureEntry kColorSpaces[] = {
     {"Luv", sig("Luv "), 0},
     {"YCbCr", sig("YCbr"), 0},
     {"Yxy", sig("Yxy "), 0},
-    {"Rgb", sig("RGB "), 0},
+    {"RGB", sig("RGB "), 0},
     {"Gray", sig("GRAY"), 0},
     {"Hsv", sig("HSV "), 0},
     {"Hls", sig("HLS "), 0},
-    {"Cmyk", sig("CMYK"), 0},
-    {"Cmy", sig("CMY "), 0},
+    {"CMYK", sig("CMYK"), 0},
+    {"CMY", sig("CMY "), 0},
     {"MCH1", sig("MCH1"), 0},
     {"MCH2", sig("MCH2"), 0},
     {"MCH3", sig("MCH3"), 0},
@@ -92,7 +92,7 @@ constexpr SignatureEntry kPlatforms[] = {
 
 constexpr SignatureEntry kLutTypes[] = {
     {"V2 16 bit", sig("mft2"), 0},
-    {"V2 8 bits", sig("mft1"), 0},
+    {"V2 8 bit", sig("mft1"), 0},
     {"V4 AtoB", sig("mAB "), 0},
     {"V4 BtoA", sig("mBA "), 0},
     {"V4 Multi elements", sig("mpet"), 0},
@@ -159,8 +159,8 @@ constexpr SignatureEntry kTechnologies[] = {
 // ICC.1:2010 Table 50, measurement geometry encodings. U+00BA is the sign used as written.
 constexpr SignatureEntry kGeometries[] = {
     {"unknown", 0, 0},
-    {"0\u00BA:45\u00BA or 45\u00BA:0\u00BA ", 1, 0},
-    {"0\u00BA:d or d:0\u00BA", 2, 0},
+    {"0\u00B0:45\u00B0 or 45\u00B0:0\u00B0 ", 1, 0},
+    {"0\u00B0:d or d:0\u00B0", 2, 0},
 };
 
 // ICC.1:2010 Table 51, standard illuminant encodings.
@@ -179,8 +179,8 @@ constexpr SignatureEntry kIlluminantTypes[] = {
 // ICC.1:2010 Table 49, standard observer encodings.
 constexpr SignatureEntry kObservers[] = {
     {"unknown", 0, 0},
-    {"CIE 1931 2\u00BA observer", 1, 0},
-    {"CIE 1964 10\u00BA observer", 2, 0},
+    {"CIE 1931 2\u00B0 observer", 1, 0},
+    {"CIE 1964 10\u00B0 observer", 2, 0},
 };
 
 // ICC.1:2001 Table 63, spot shape encodings.
@@ -1094,6 +1094,19 @@ QString whitePointName(double x, double y, double tolerance)
 }
 
 QString tagName(krmUInt32Number signature) { return nameOrSignature(kTags, signature); }
+
+QString tagNameForClass(krmUInt32Number signature, krmUInt32Number deviceClass)
+{
+    const QString name = tagName(signature);
+    const krmUInt32Number prefix = signature & 0xFFFFFF00u;
+    const bool toPcs = prefix == (sig("A2B0") & 0xFFFFFF00u) || prefix == (sig("D2B0") & 0xFFFFFF00u);
+    if (!toPcs || deviceClass == sig("prtr"))
+        return name;
+    if (deviceClass == sig("link") && signature == sig("A2B0"))
+        return QStringLiteral("AToB0 Device Link");
+    QString plain = name;
+    return plain.replace(QStringLiteral(" Proof"), QString());
+}
 QString colorSpaceName(krmUInt32Number signature) { return nameOrSignature(kColorSpaces, signature); }
 QString deviceClassName(krmUInt32Number signature) { return nameOrSignature(kDeviceClasses, signature); }
 QString platformName(krmUInt32Number signature) { return nameOrSignature(kPlatforms, signature); }

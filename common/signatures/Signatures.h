@@ -76,6 +76,9 @@ QString whitePointName(double x, double y, double tolerance);
 
 // Name functions: the dictionary's name, or signatureText of the value when nothing matches.
 QString tagName(krmUInt32Number signature);
+// The tag's name in a profile of that class: 'A2Bn' and 'D2Bn' are proofing tables only in output
+// profiles, and a device link's 'A2B0' is the link itself.
+QString tagNameForClass(krmUInt32Number signature, krmUInt32Number deviceClass);
 QString colorSpaceName(krmUInt32Number signature);
 QString deviceClassName(krmUInt32Number signature);
 QString platformName(krmUInt32Number signature);

@@ -59,6 +59,19 @@ QString obtained_text(int curveSet)
     return curveSet == int(InkRamp::YPrimary) ? QObject::tr("Obtained b*") : QObject::tr("Obtained L*");
 }
 
+// The ramp asks relative colorimetric colours; what the inks give back is measured absolute
+// (against the paper): a paper darker than the ideal white starts below the top.
+QString obtained_legend(int curveSet)
+{
+    return obtained_text(curveSet) + QObject::tr(" (absolute colorimetric)");
+}
+
+QString obtained_tooltip()
+{
+    return QObject::tr("What the separated inks print, measured absolute colorimetric: the ramp itself is "
+                       "relative, so paper darker than ideal white starts the curve below the top.");
+}
+
 }  // namespace
 
 GCRCurvesTagComponent::GCRCurvesTagComponent(krmProfile profile, krmTagSignature sig, QWidget* parent)
@@ -74,6 +87,7 @@ GCRCurvesTagComponent::GCRCurvesTagComponent(krmProfile profile, krmTagSignature
     total_ink_->setChecked(stored_bool(kDrawTotalKey));
     obtained_ = new QCheckBox(obtained_text(curveSet), bar);
     obtained_->setChecked(stored_bool(kDrawObtainedKey));
+    obtained_->setToolTip(obtained_tooltip());
     curve_set_ = new QComboBox(bar);
     curve_set_->addItems(ramp_names());
     curve_set_->setCurrentIndex(curveSet);
@@ -243,7 +257,7 @@ void GCRCurvesTagComponent::compute_separation()
             free_curves(curves);
             return;
         }
-        entries << CurveEntry{curve, obtained_text(curveSet), dark ? QColor(120, 120, 120) : QColor(100, 100, 100),
+        entries << CurveEntry{curve, obtained_legend(curveSet), dark ? QColor(120, 120, 120) : QColor(100, 100, 100),
                               false, Qt::DotLine};
     }
 

@@ -111,6 +111,7 @@ void GamutHullTagComponent::build_ui()
     style_->addItem(tr("Solid"), 1);
     style_->addItem(tr("Solid and wireframe"), 2);
     style_->addItem(tr("Wireframe"), 3);
+    style_->addItem(tr("Points"), 4);
     bar->addWidget(style_);
     view_ = new HullWidget(this);
     controls_ = new HullViewControls(view_, this, bar);
@@ -175,7 +176,8 @@ void GamutHullTagComponent::compute_hull()
     try {
         gamut_ = compute_gamut_hull(*transform_);
         samples_ = gamut_->samples;
-        data_ = gamut_->hull->get_render_data();
+        data_ = exact_render_data(*gamut_);
+        cloud_ = sample_cloud(*gamut_);
         computed_ = true;
         failure_.clear();
         view_->set_notice(QString());
@@ -197,6 +199,9 @@ void GamutHullTagComponent::update_view()
         view_->add_mesh(data_, MeshSolid, QColor(Qt::white), -1);
     if (style == 2 || style == 3)
         view_->add_mesh(data_, MeshWireframe, QColor(Qt::white), -1);
+    // The sampled colours themselves, inside and on the hull.
+    if (style == 4)
+        view_->add_mesh(cloud_, MeshPoints, QColor(Qt::white), -1);
     comparisonMesh_ = -1;
     if (otherHull_) {
         // The palette's highlight tells the second gamut from the first in either scheme.
@@ -390,7 +395,7 @@ void GamutHullTagComponent::dropEvent(QDropEvent* event)
 void GamutHullTagComponent::load_settings()
 {
     int style = hull_setting("gamut_view", 1).toInt();
-    if (style < 1 || style > 3) {
+    if (style < 1 || style > 4) {
         style = 1;
         store_hull_setting("gamut_view", 1);
     }

@@ -19,8 +19,8 @@ class QLabel;
 class QToolButton;
 
 // The gamut of one LUT tag (or of the matrix-shaper row) as a 3D convex hull in L*a*b*: the
-// tag's device grid converted through it, wrapped in a hull and drawn solid, as a wireframe or
-// both. Computed the first time its tab is shown; a failed computation is tried again next time.
+// tag's device grid converted through it, wrapped in a hull and drawn solid, as a wireframe,
+// both, or as the sampled points. Computed the first time its tab is shown; a failed computation is tried again next time.
 // A second profile's gamut ("Compare with…") is drawn over it as a wireframe or translucent
 // surface, with a legend stating both overlap shares; the choice lasts for the session, so the
 // views of other tags and intents show it too. An image's colours may be added as points.
@@ -93,7 +93,8 @@ private:
     std::unique_ptr<GamutTransform> transform_;
     bool computed_ = false;
     std::size_t samples_ = 0;
-    HullRenderData data_;
+    HullRenderData data_;   // the hull surface
+    HullRenderData cloud_;  // every sample, for the points style
     QString failure_;
     HullWidget* view_ = nullptr;
     QComboBox* style_ = nullptr;

@@ -17,6 +17,7 @@ AboutDialog::AboutDialog(QWidget* parent)
     ui_->textBrowser->setSearchPaths({QStringLiteral("qrc:/"), QStringLiteral(":/")});
     ui_->textBrowser->setHtml(pageHtml());
     connect(ui_->pushButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ui_->closeButton, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 AboutDialog::~AboutDialog()

@@ -30,8 +30,14 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QHeaderView>
 #include <QPointer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QScreen>
 #include <QSettings>
+#include <QTextBrowser>
+#include <QTimer>
 #include <QUrl>
 
 namespace {
@@ -39,6 +45,10 @@ namespace {
 const int kMaxRecentFiles = 10;
 const QSize kMinimumWindowSize(720, 480);
 const int kMinimumDockWidth = 220;
+// The first start opens this large, or as large as the screen's free area allows: room for the
+// header and tags docks whole and a viewer beside them.
+const QSize kFirstWindowSize(1280, 1000);
+const int kFirstDockWidth = 360;
 // A left dock narrower than this after a resize is widened again.
 const int kUsableDockWidth = 300;
 const char* const kErrorAccent = "#C0392B";
@@ -205,6 +215,9 @@ void Prismet::setup_ui()
     ui_->header->setMinimumWidth(kMinimumDockWidth);
     ui_->tagsList->setMinimumWidth(kMinimumDockWidth);
     ui_->imageProof->setMinimumWidth(kMinimumDockWidth);
+    // A viewer's own minimum (a wide pipeline graph, a proofing image) must not squeeze the docks
+    // until their text is cut: the tab area gives way and its pages scroll or shrink instead.
+    ui_->tagTabbedViewer->setMinimumSize(200, 150);
     // The Edit menu is looked at after the focus settled: say then whether Copy can act.
     connect(ui_->menu_Edit, &QMenu::aboutToShow, this, &Prismet::updateActions);
 }
@@ -244,9 +257,42 @@ void Prismet::create_proofing()
 
 void Prismet::restore_layout()
 {
-    restoreGeometry(appSettings()->value("pos/window_main").toByteArray());
+    const bool placed = restoreGeometry(appSettings()->value("pos/window_main").toByteArray());
     restoreState(appSettings()->value("state/window_main").toByteArray(), 0);
+    if (!placed)
+        fit_first_size();
     widen_docks();
+}
+
+void Prismet::fit_first_size()
+{
+    // No remembered geometry: open large enough for the header and the tags list, within the
+    // screen's free area; closing remembers whatever size the user then chooses.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect available = screen->availableGeometry();
+    const QSize frame = frameGeometry().size() - geometry().size();
+    const QSize size = kFirstWindowSize.boundedTo(available.size() - frame).expandedTo(kMinimumWindowSize);
+    resize(size);
+    move(available.center() - QPoint(size.width() / 2, size.height() / 2));
+    resizeDocks({ui_->header, ui_->tagsList}, {kFirstDockWidth, kFirstDockWidth}, Qt::Horizontal);
+}
+
+void Prismet::show_header_whole()
+{
+    // The header dock shares the left column with the tags list: give it the height its rows
+    // need, up to two thirds of the column, so the ProfileID row and the Check button show.
+    QTableView* view = ui_->headerTabView;
+    if (ui_->header->isFloating() || ui_->tagsList->isFloating()
+        || dockWidgetArea(ui_->header) != dockWidgetArea(ui_->tagsList))
+        return;
+    const int needed = view->verticalHeader()->length() + 2 * view->frameWidth()
+                       + (ui_->header->height() - view->viewport()->height());
+    const int column = ui_->header->height() + ui_->tagsList->height();
+    const int wanted = std::min(needed, 2 * column / 3);
+    if (ui_->header->height() < wanted)
+        resizeDocks({ui_->header, ui_->tagsList}, {wanted, column - wanted}, Qt::Vertical);
 }
 
 void Prismet::widen_docks()
@@ -307,6 +353,8 @@ void Prismet::open_filename(const QString& path)
     proofing_->set_profile(profile_);
     ui_->headerTabView->setProfile(profile_);
     ui_->tagsListTabView->setProfile(profile_);
+    // The header lays its rows out for the dock's width once shown: size the dock after that.
+    QTimer::singleShot(0, this, [this] { show_header_whole(); });
 
     disconnect(ui_->tagsListTabView, &TagsTableView::tagSelected, this, &Prismet::onTagSelected);
     connect(ui_->tagsListTabView, &TagsTableView::tagSelected, this, &Prismet::onTagSelected);
@@ -426,6 +474,8 @@ void Prismet::clear_viewers()
 
 void Prismet::onTagSelected(krmTagSignature signature)
 {
+    // A viewer page may have asked for width the docks then gave up.
+    QTimer::singleShot(0, this, [this] { widen_docks(); });
     QTabWidget* tabs = ui_->tagTabbedViewer;
     const bool wasBlocked = tabs->blockSignals(true);
 
@@ -527,16 +577,54 @@ QString Prismet::manualPath(const QString& programFolder)
 
 void Prismet::user_manual()
 {
-    const QString folder = QCoreApplication::applicationDirPath();
-    const QString path = manualPath(folder);
-    if (path.isEmpty()) {
-        show_information(tr("User manual"),
-                         tr("The user manual is not installed: manual.pdf was found neither in %1 nor in %2.")
-                             .arg(folder, QDir::cleanPath(folder + QStringLiteral("/../share/doc/prismet"))));
+    // The PDF in the system's viewer when there is one; otherwise the same text in a window of
+    // our own, from the copy built into the program.
+    const QString path = manualPath(QCoreApplication::applicationDirPath());
+    if (path.isEmpty() || !pdfViewerInstalled() || !QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        show_manual_window();
+}
+
+bool Prismet::pdfViewerInstalled()
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // xdg-open starts whether or not anything can show a PDF, and then fails out of sight: ask
+    // the desktop's MIME database first. Without xdg-mime, trust the desktop services.
+    const QString mime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+    if (mime.isEmpty())
+        return true;
+    QProcess query;
+    query.start(mime, {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("application/pdf")});
+    if (!query.waitForFinished(3000))
+        return true;
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+#else
+    return true;
+#endif
+}
+
+void Prismet::show_manual_window()
+{
+    if (manualWindow_) {
+        manualWindow_->show();
+        manualWindow_->raise();
+        manualWindow_->activateWindow();
         return;
     }
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
-        show_information(tr("User manual"), tr("No program to show %1 was found.").arg(path));
+    QFile file(QStringLiteral(":/docs/manual.md"));
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        show_information(tr("User manual"), tr("The user manual could not be read from the program's resources."));
+        return;
+    }
+    auto* browser = new QTextBrowser();
+    browser->setAttribute(Qt::WA_DeleteOnClose);
+    browser->setObjectName(QStringLiteral("manualWindow"));
+    browser->setWindowTitle(tr("Prismet manual"));
+    browser->setOpenExternalLinks(true);
+    browser->setMarkdown(QString::fromUtf8(file.readAll()));
+    browser->document()->setDocumentMargin(24);
+    browser->resize(860, 900);
+    manualWindow_ = browser;
+    browser->show();
 }
 
 void Prismet::check_profile()
@@ -649,7 +737,8 @@ void Prismet::show_error(const QString& message, const QString& path)
 
 void Prismet::show_information(const QString& title, const QString& message)
 {
-    ErrorDialog dialog(title, message, profilePath_, QString::fromLatin1(kInformationAccent), false, false, this);
+    // Information about the program itself: the open profile has nothing to do with it.
+    ErrorDialog dialog(title, message, QString(), QString::fromLatin1(kInformationAccent), false, false, this);
     dialog.exec();
 }
 

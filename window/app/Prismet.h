@@ -6,6 +6,7 @@
 
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 
 namespace Ui {
 class prismetClass;
@@ -86,6 +87,10 @@ private:
     void restore_layout();
     void show_open_dialog(const QString& folder, const QString& title);
     void widen_docks();
+    void fit_first_size();
+    void show_header_whole();
+    void show_manual_window();
+    static bool pdfViewerInstalled();
 
     void clear_viewers();
     void delete_viewer_widgets();
@@ -104,4 +109,5 @@ private:
     ProofingWidget* proofing_ = nullptr;
     QAction* compareAction_ = nullptr;
     bool layoutReset_ = false;
+    QPointer<QWidget> manualWindow_;  // the manual shown by the program itself, while open
 };

@@ -89,7 +89,9 @@ HeaderValueModel::HeaderValueModel(krmProfile profile, QObject* parent)
     krmUInt8Number header[128];
     std::memset(header, 0, sizeof header);
     QByteArray whole;
+    krmUInt32Number fileSize = 0;
     if (krmIOHandler* io = krmGetProfileIOHandler(profile)) {
+        fileSize = io->ReportedSize;
         // Keep the stream where tag decoding left it.
         const krmUInt32Number position = io->Tell(io);
         if (io->Seek(io, 0))
@@ -106,6 +108,22 @@ HeaderValueModel::HeaderValueModel(krmProfile profile, QObject* parent)
                profile ? krmGetProfileVersionRaw(profile) : 0);
     if (!whole.isEmpty())
         describeProfileId(whole);
+    if (fileSize)
+        describeFileSize(be32(header + kSizeOffset), fileSize);
+}
+
+void HeaderValueModel::describeFileSize(krmUInt32Number declared, krmUInt32Number fileSize)
+{
+    if (declared == fileSize || items_.isEmpty() || items_.first().label != tr("Size"))
+        return;
+    // A cut or padded file: the header's figure alone would hide it.
+    Item& item = items_.first();
+    item.value = tr("%1, file %2").arg(sizeText(declared), sizeText(fileSize));
+    item.tooltip = heading(tr("Size")) + (fileSize < declared
+                                              ? tr("The header declares %1 bytes but the file holds only %2: it is cut short.")
+                                              : tr("The header declares %1 bytes; the file holds %2."))
+                                             .arg(declared)
+                                             .arg(fileSize);
 }
 
 void HeaderValueModel::describeProfileId(const QByteArray& profile)

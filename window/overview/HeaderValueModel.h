@@ -57,6 +57,7 @@ private:
     void ensureButtonItem();
     // Appends the stored ID's status ("absent", "matches", "differs" with the computed ID).
     void describeProfileId(const QByteArray& profile);
+    void describeFileSize(krmUInt32Number declared, krmUInt32Number fileSize);
 
     QList<Item> items_;
     QList<ColumnPair> columnPairs_{ColumnPair{}};

@@ -8,6 +8,7 @@
 #include "common/signatures/SignatureRange.h"
 #include "common/signatures/Signatures.h"
 #include "window/widgets/AppSettings.h"
+#include "window/widgets/StoredDirectory.h"
 #include "window/viewers/CLutComponent.h"
 #include "window/viewers/CommentComponent.h"
 #include "window/viewers/CurvesComponent.h"
@@ -296,7 +297,21 @@ void add_mlu_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 
 void add_raw_tab(TabList& tabs, krmProfile profile, krmTagSignature sig)
 {
-    tabs.add(QObject::tr("Raw"), make_raw_viewer(profile, sig, tabs.parent()));
+    auto* raw = static_cast<GenericTagComponent*>(make_raw_viewer(profile, sig, tabs.parent()));
+    // Reached only when neither the signature nor the stored type has a viewer: say so, or the
+    // bare bytes look like a failure.
+    const krmTagTypeSignature type = stored_tag_type(profile, sig);
+    if (type && raw->hexViewer()) {
+        auto* label = new QLabel(QObject::tr("Prismet has no viewer for tags of type '%1': the bytes are shown as "
+                                             "stored.")
+                                     .arg(signatureText(type)),
+                                 raw);
+        label->setObjectName(QStringLiteral("unknownTypeNote"));
+        label->setWordWrap(true);
+        label->setContentsMargins(6, 6, 6, 6);
+        static_cast<QBoxLayout*>(raw->layout())->insertWidget(0, label);
+    }
+    tabs.add(QObject::tr("Raw"), raw);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -409,6 +424,14 @@ bool is_dot_gain_available(krmProfile profile, krmTagSignature sig)
 QList<ViewerTab> dispatchTagViewers(krmProfile profile, krmTagSignature sig, QWidget* parent)
 {
     TabList tabs(parent);
+    // An entry the engine dropped (its data lies outside the file) has only its bytes, if any.
+    if (profile && sig != MatrixShaperTag && !krmIsTag(profile, sig)) {
+        const StoredDirectory directory = readStoredDirectory(profile);
+        if (findStoredEntry(directory, sig)) {
+            tabs.add(QObject::tr("Raw"), make_raw_viewer(profile, sig, parent));
+            return tabs.release();
+        }
+    }
     choose_tabs(profile, sig)(tabs, profile, sig);
     return tabs.release();
 }

@@ -3,9 +3,11 @@
 #include "common/signatures/Signatures.h"
 #include "window/overview/TagViewers.h"
 #include "window/widgets/ChannelVocabulary.h"
+#include "window/widgets/StoredDirectory.h"
 
 #include <QApplication>
 #include <QBrush>
+#include <QFont>
 #include <QPalette>
 
 namespace {
@@ -74,22 +76,51 @@ TagsListValueModel::TagsListValueModel(krmProfile profile, QObject* parent)
 
 void TagsListValueModel::build_entries(krmProfile profile)
 {
-    const krmInt32Number count = krmGetTagCount(profile);
-    for (krmInt32Number i = 0; i < count; ++i) {
-        TagEntry entry;
-        entry.signature = krmGetTagSignature(profile, krmUInt32Number(i));
-        krmUInt32Number offset = 0;
-        krmUInt32Number size = 0;
-        const bool located = krmGetTagOffsetAndSize(profile, krmUInt32Number(i), &offset, &size);
-        const krmTagTypeSignature type = located ? stored_type_at(profile, offset) : 0;
+    struct Located {
+        krmTagSignature signature;
+        krmUInt32Number offset;
+        krmUInt32Number size;
+        QString problem;
+    };
+    QList<Located> located;
+    // The file's own directory lists every entry, readable or not; without one (a profile made in
+    // memory) the engine's list is all there is.
+    const StoredDirectory stored = readStoredDirectory(profile);
+    if (!stored.entries.isEmpty()) {
+        for (const StoredTagEntry& entry : stored.entries) {
+            const bool readable = entry.problem.isEmpty() && krmIsTag(profile, entry.signature);
+            located.append({entry.signature, entry.offset, entry.size,
+                            readable || !entry.problem.isEmpty() ? entry.problem
+                                                                 : tr("is not read by the engine")});
+        }
+    } else {
+        const krmInt32Number count = krmGetTagCount(profile);
+        for (krmInt32Number i = 0; i < count; ++i) {
+            Located entry{krmGetTagSignature(profile, krmUInt32Number(i)), 0, 0, QString()};
+            krmGetTagOffsetAndSize(profile, krmUInt32Number(i), &entry.offset, &entry.size);
+            located.append(entry);
+        }
+    }
 
-        entry.tooltip = QStringLiteral("<center><b>") + tagName(entry.signature).toHtmlEscaped()
+    for (const Located& item : located) {
+        TagEntry entry;
+        entry.signature = item.signature;
+        entry.problem = item.problem;
+        const krmTagTypeSignature type = item.problem.isEmpty() ? stored_type_at(profile, item.offset) : 0;
+
+        entry.name = tagNameForClass(entry.signature, krmGetProfileClass(profile));
+        entry.tooltip = QStringLiteral("<center><b>") + entry.name.toHtmlEscaped()
                         + QStringLiteral("</b></center>")
                         + QStringLiteral("<i>Signature:</i> '%1'").arg(signatureText(entry.signature).toHtmlEscaped())
                         + QStringLiteral("<br><i>Type:</i> '%1'").arg(type ? signatureText(type).toHtmlEscaped() : QString())
-                        + QStringLiteral("<br><br><i>Offset:</i> %1").arg(decimal_and_hex(offset))
-                        + QStringLiteral("<br><i>Size:</i> %1").arg(decimal_and_hex(size));
-        entry.linkedTo = krmTagLinkedTo(profile, entry.signature);
+                        + QStringLiteral("<br><br><i>Offset:</i> %1").arg(decimal_and_hex(item.offset))
+                        + QStringLiteral("<br><i>Size:</i> %1").arg(decimal_and_hex(item.size));
+        if (!item.problem.isEmpty())
+            entry.tooltip += QStringLiteral("<br><br><b>") + tr("Unreadable: the entry %1 (the file holds %2 bytes).")
+                                                                 .arg(item.problem.toHtmlEscaped())
+                                                                 .arg(stored.fileSize)
+                             + QStringLiteral("</b>");
+        entry.linkedTo = item.problem.isEmpty() ? krmTagLinkedTo(profile, entry.signature) : 0;
         entries_.append(entry);
     }
 }
@@ -101,7 +132,7 @@ void TagsListValueModel::build_groups(krmProfile profile)
     const bool rgb = space == krmSig("RGB ");
     const bool gray = space == krmSig("GRAY");
     if ((rgb || gray) && krmIsMatrixShaper(profile)) {
-        entries_.append(TagEntry{MatrixShaperTag, tr("Matrix-shaper related tags"), 0});
+        entries_.append(TagEntry{MatrixShaperTag, tagName(MatrixShaperTag), tr("Matrix-shaper related tags"), 0, QString()});
         TagGroup group = rgb ? make_group({"rXYZ", "gXYZ", "bXYZ", "rTRC", "gTRC", "bTRC"}, "#d0f7ff", "#00eaff")
                              : make_group({"kTRC"}, "#d0f7ff", "#00eaff");
         group.signatures.insert(MatrixShaperTag);
@@ -149,11 +180,20 @@ QVariant TagsListValueModel::data(const QModelIndex& index, int role) const
     case Qt::DisplayRole:
         if (firstColumn)
             return entry.signature == MatrixShaperTag ? QString() : signatureText(entry.signature);
+        if (!entry.problem.isEmpty())
+            return entry.name + QStringLiteral(" \u26A0 ") + tr("unreadable: %1").arg(entry.problem);
         if (entry.linkedTo)
-            return tagName(entry.signature) + QStringLiteral(" \u2192\U0001F517") + tagName(entry.linkedTo);
-        return tagName(entry.signature);
+            return entry.name + QStringLiteral(" \u2192\U0001F517") + tagName(entry.linkedTo);
+        return entry.name;
     case Qt::ToolTipRole:
         return entry.tooltip;
+    case Qt::FontRole:
+        if (!entry.problem.isEmpty()) {
+            QFont font;
+            font.setItalic(true);
+            return font;
+        }
+        return {};
     case Qt::TextAlignmentRole:
         return QVariant::fromValue((firstColumn ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
     case Qt::BackgroundRole:

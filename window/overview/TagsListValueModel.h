@@ -11,8 +11,10 @@
 // One row of the tags table.
 struct TagEntry {
     krmTagSignature signature = 0;
+    QString name;                    // as the profile's class calls it
     QString tooltip;                 // rich text
     krmTagSignature linkedTo = 0;    // the tag whose data this one shares, 0 when none
+    QString problem;                 // why the engine cannot read the entry; empty when it can
 };
 
 // Related tags, highlighted together when one of them is selected.
@@ -23,7 +25,8 @@ struct TagGroup {
     QColor darkText;          // text colour of the group's rows on a dark palette
 };
 
-// The tag directory of a profile, plus the virtual "Matrix shaper" row for RGB and gray
+// The tag directory of a profile as the file stores it (entries the engine cannot read are listed
+// too, marked with the reason), plus the virtual "Matrix shaper" row for RGB and gray
 // matrix-shaper profiles. Column 0 is the signature, column 1 the display name. The rows of the
 // group of the current row are highlighted.
 class TagsListValueModel : public QAbstractTableModel

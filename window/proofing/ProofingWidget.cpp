@@ -5,6 +5,7 @@
 #include "window/widgets/ErrorDialog.h"
 #include "window/widgets/AppSettings.h"
 #include "window/widgets/DebugLogPanel.h"
+#include "window/widgets/AppSettings.h"
 #include "imaging/ImageDecoder.h"
 #include "window/widgets/AppSettings.h"
 #include "window/widgets/BuiltinProfiles.h"

@@ -184,7 +184,11 @@ QVariant CLutSliceModel::data(const QModelIndex& index, int role) const
     }
     case Qt::ToolTipRole: {
         const QString text = tooltipText(index.row(), index.column());
-        return text.isEmpty() ? QVariant() : QVariant(text);
+        if (text.isEmpty())
+            return {};
+        if (describe_inputs_)
+            return describe_inputs_(cellCoordinates(index.row(), index.column())) + QLatin1Char('\n') + text;
+        return text;
     }
     case Qt::TextAlignmentRole:
         return int(Qt::AlignCenter);
@@ -256,6 +260,15 @@ void CLutComponent::build_ui()
     table_->setModel(model_);
     table_->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
     table_->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    // Stretched cells of a large grid must still hold "-100.0" whole: below that the table scrolls.
+    table_->horizontalHeader()->setMinimumSectionSize(table_->fontMetrics().horizontalAdvance(QStringLiteral("-100.0"))
+                                                      + 10);
+    model_->setInputDescriber([this](const QVector<int>& c) {
+        QStringList parts;
+        for (int i = 0; i < n_ && i < c.size(); ++i)
+            parts << tr("%1 %2 [node %3]").arg(input_names_[i], QString::number(input_value(i, c[i]), 'f', 3)).arg(c[i]);
+        return parts.join(QStringLiteral(", "));
+    });
     table_->setShowGrid(true);
 
     auto* layout = new QVBoxLayout(this);
@@ -345,6 +358,9 @@ void CLutComponent::build_ui()
     if (!input_lab_ && !input_xyz_)
         hull_->set_color_space(0);
     hull_->set_unit_scale(true);
+    // L*a*b* nodes sit in the unit box too (L* up, a* in depth, b* across): the scale says L*a*b*.
+    if (input_lab_ && n_ == 3)
+        hull_->set_unit_scale_ranges({-128.0f, 127.0f}, {0.0f, 100.0f}, {-128.0f, 127.0f});
     hull_->set_show_grid(false);
     hull_->set_spheres(true);
     hull_->set_proportional_points(false);

@@ -13,6 +13,7 @@
 #include <QStringList>
 #include <QVector>
 
+#include <functional>
 #include <optional>
 
 class HoverInfoPopup;
@@ -56,6 +57,8 @@ public:
     std::optional<double> nodeValue(const QVector<int>& coordinates, int output) const;
     // All outputs of the cell, one "name: value" line each, 3 decimals.
     QString tooltipText(int row, int column) const;
+    // Describes a node's input coordinates; cell tooltips start with it when set.
+    void setInputDescriber(std::function<QString(const QVector<int>&)> describe) { describe_inputs_ = std::move(describe); }
 
 private:
     const krmStageCLutData* clut_;
@@ -68,6 +71,7 @@ private:
     int column_axis_ = -1;
     QVector<int> fixed_;
     int channel_ = 0;
+    std::function<QString(const QVector<int>&)> describe_inputs_;
     int rows_ = 0;
     int columns_ = 0;
 };

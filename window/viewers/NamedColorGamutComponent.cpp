@@ -118,6 +118,7 @@ NamedColorGamutComponent::NamedColorGamutComponent(krmProfile profile, krmTagSig
                                 {float(entry.color.redF()), float(entry.color.greenF()), float(entry.color.blueF())});
             cloud.normals.insert(cloud.normals.end(), {0.0f, 0.0f, 0.0f});
             cloud.ids.push_back(std::int32_t(i + 1));
+            cloud.names.push_back(entry.name.toStdString());
         }
         view_->add_mesh(cloud, MeshPoints, QColor(Qt::white), 0);
         view_->auto_fit();

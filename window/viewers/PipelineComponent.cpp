@@ -156,7 +156,8 @@ PipelineComponent::PipelineComponent(krmProfile profile, krmTagSignature sig, QW
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    scene_ = new WorkflowGraphScene(1, tagName(sig), subtitle_for(profile, sig, pipeline.get()), this);
+    scene_ = new WorkflowGraphScene(1, tagNameForClass(sig, krmGetProfileClass(profile)),
+                                    subtitle_for(profile, sig, pipeline.get()), this);
     scene_->setNodes(nodes);
     probe_ = PipelineProbe::add_panel(layout, scene_, profile, sig, this);
     // Tab 0 is this graph; tab k shows stage k.

@@ -69,15 +69,88 @@ void TagCardComponent::set_card(const QString& title, const QString& body)
     browser_->setHtml(make_html_page(title, body));
 }
 
+namespace {
+
+struct CodePoint {
+    int code;
+    const char* name;
+};
+
+// ITU-T H.273 (07/2024), Tables 2, 3 and 4. Codes not listed are reserved.
+const CodePoint kColourPrimaries[] = {
+    {1, "BT.709, sRGB"},           {2, "Unspecified"},
+    {4, "BT.470 System M"},        {5, "BT.470 System B, G; BT.601 625"},
+    {6, "BT.601 525; SMPTE 170M"}, {7, "SMPTE 240M"},
+    {8, "Generic film (illuminant C)"}, {9, "BT.2020, BT.2100"},
+    {10, "SMPTE ST 428-1 (CIE 1931 XYZ)"}, {11, "SMPTE RP 431-2 (DCI-P3)"},
+    {12, "SMPTE EG 432-1 (Display P3)"}, {22, "EBU Tech. 3213-E"},
+};
+
+const CodePoint kTransferCharacteristics[] = {
+    {1, "BT.709"},
+    {2, "Unspecified"},
+    {4, "Gamma 2.2 (BT.470 System M)"},
+    {5, "Gamma 2.8 (BT.470 System B, G)"},
+    {6, "BT.601; SMPTE 170M"},
+    {7, "SMPTE 240M"},
+    {8, "Linear"},
+    {9, "Logarithmic, 100:1 range"},
+    {10, "Logarithmic, 316.2:1 range"},
+    {11, "IEC 61966-2-4 (xvYCC)"},
+    {12, "BT.1361 extended colour gamut"},
+    {13, "IEC 61966-2-1 (sRGB)"},
+    {14, "BT.2020, 10 bit"},
+    {15, "BT.2020, 12 bit"},
+    {16, "SMPTE ST 2084 (PQ), BT.2100"},
+    {17, "SMPTE ST 428-1"},
+    {18, "ARIB STD-B67 (HLG), BT.2100"},
+};
+
+const CodePoint kMatrixCoefficients[] = {
+    {0, "Identity (RGB, GBR)"},
+    {1, "BT.709"},
+    {2, "Unspecified"},
+    {4, "FCC 73.682"},
+    {5, "BT.470 System B, G; BT.601 625"},
+    {6, "BT.601 525; SMPTE 170M"},
+    {7, "SMPTE 240M"},
+    {8, "YCgCo"},
+    {9, "BT.2020 non-constant luminance, BT.2100 Y'CbCr"},
+    {10, "BT.2020 constant luminance"},
+    {11, "SMPTE ST 2085 (Y'D'zD'x)"},
+    {12, "Chromaticity-derived non-constant luminance"},
+    {13, "Chromaticity-derived constant luminance"},
+    {14, "BT.2100 ICtCp"},
+};
+
+template <std::size_t N>
+QString code_point_text(const CodePoint (&table)[N], int code)
+{
+    for (const CodePoint& entry : table) {
+        if (entry.code == code)
+            return QStringLiteral("%1 \u2013 %2").arg(code).arg(QString::fromUtf8(entry.name));
+    }
+    return QObject::tr("%1 \u2013 reserved").arg(code);
+}
+
+}  // namespace
+
+QString cicp_primaries_text(int code) { return code_point_text(kColourPrimaries, code); }
+QString cicp_transfer_text(int code) { return code_point_text(kTransferCharacteristics, code); }
+QString cicp_matrix_text(int code) { return code_point_text(kMatrixCoefficients, code); }
+
 CICPTagComponent::CICPTagComponent(krmProfile profile, krmTagSignature sig, QWidget* parent)
     : TagCardComponent(parent)
 {
     const auto& cicp = read<krmVideoSignal>(profile, sig, {krmSig("cicp")});
-    set_card(tagName(sig), make_html_table({{QStringLiteral("ColourPrimaries"), QString::number(cicp.ColourPrimaries)},
+    const QString range = cicp.VideoFullRangeFlag == 1   ? tr("1 \u2013 full range")
+                          : cicp.VideoFullRangeFlag == 0 ? tr("0 \u2013 narrow (video) range")
+                                                         : tr("%1 \u2013 not a valid flag").arg(cicp.VideoFullRangeFlag);
+    set_card(tagName(sig), make_html_table({{QStringLiteral("ColourPrimaries"), cicp_primaries_text(cicp.ColourPrimaries)},
                                             {QStringLiteral("TransferCharacteristics"),
-                                             QString::number(cicp.TransferCharacteristics)},
-                                            {QStringLiteral("MatrixCoefficients"), QString::number(cicp.MatrixCoefficients)},
-                                            {QStringLiteral("VideoFullRangeFlag"), QString::number(cicp.VideoFullRangeFlag)}}));
+                                             cicp_transfer_text(cicp.TransferCharacteristics)},
+                                            {QStringLiteral("MatrixCoefficients"), cicp_matrix_text(cicp.MatrixCoefficients)},
+                                            {QStringLiteral("VideoFullRangeFlag"), range}}));
 }
 
 ColorantOrderTagComponent::ColorantOrderTagComponent(krmProfile profile, krmTagSignature sig, QWidget* parent)
@@ -133,7 +206,7 @@ MeasurementTagComponent::MeasurementTagComponent(krmProfile profile, krmTagSigna
     set_card(tr("Measurement"), make_html_table({{tr("Observer"), observerName(meas.Observer)},
                                                  {tr("Backing"), xyz_text(meas.Backing)},
                                                  {tr("Geometry"), geometryName(meas.Geometry)},
-                                                 {tr("Flare"), QString::number(meas.Flare, 'f', 4)},
+                                                 {tr("Flare"), QStringLiteral("%1 %").arg(meas.Flare * 100.0, 0, 'f', 2)},
                                                  {tr("Illuminant type"), illuminantTypeName(meas.IlluminantType)}}));
 }
 
@@ -181,7 +254,11 @@ SingleXYZTagComponent::SingleXYZTagComponent(krmProfile profile, krmTagSignature
     : TagCardComponent(parent)
 {
     // 0x17A505B8 is the engine's second handler reading 'XYZ ' data.
-    set_card(tagName(sig), single_cell(xyz_text(read<krmCIEXYZ>(profile, sig, {krmSig("XYZ "), 0x17A505B8}))));
+    const krmCIEXYZ& xyz = read<krmCIEXYZ>(profile, sig, {krmSig("XYZ "), 0x17A505B8});
+    // 'lumi' holds absolute luminance: Y is the white's luminance in candelas per square metre.
+    const QString text = sig == krmSig("lumi") ? tr("%1 cd/m\u00B2 (X, Y, Z: %2)").arg(xyz.Y, 0, 'f', 2).arg(xyz_text(xyz))
+                                                : xyz_text(xyz);
+    set_card(tagName(sig), single_cell(text));
 }
 
 ViewingConditionsTagComponent::ViewingConditionsTagComponent(krmProfile profile, krmTagSignature sig, QWidget* parent)
@@ -189,7 +266,7 @@ ViewingConditionsTagComponent::ViewingConditionsTagComponent(krmProfile profile,
 {
     const auto& view = read<krmViewingConditions>(profile, sig, {krmSig("view")});
     set_card(tr("Viewing conditions"),
-             make_html_table({{tr("Iluminant"), xyz_text(view.IlluminantXYZ)},
+             make_html_table({{tr("Illuminant"), xyz_text(view.IlluminantXYZ)},
                               {tr("Surround"), xyz_text(view.SurroundXYZ)},
                               {tr("Illuminant type"), illuminantTypeName(view.IlluminantType)}}));
 }

@@ -33,6 +33,11 @@ private:
 };
 
 // 'cicp': the four video code points.
+// A coding-independent code point with its ITU-T H.273 name, e.g. "16 – SMPTE ST 2084 (PQ), BT.2100".
+QString cicp_primaries_text(int code);
+QString cicp_transfer_text(int code);
+QString cicp_matrix_text(int code);
+
 class CICPTagComponent : public TagCardComponent
 {
     Q_OBJECT

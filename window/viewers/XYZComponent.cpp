@@ -204,7 +204,7 @@ void PrimariesScene::describe(ChromaticityDiagram& diagram) const
     diagram.title = tr(titles[index_]);
     diagram.titleColor = channel_color(krmSig("RGB "), index_);
     const QString column =
-        QStringLiteral("Matrix column [%1 %2 %3]").arg(fixed(column_.X, 2), fixed(column_.Y, 2), fixed(column_.Z, 2));
+        QStringLiteral("Matrix column [%1 %2 %3]").arg(fixed(column_.X, 4), fixed(column_.Y, 4), fixed(column_.Z, 4));
     const krmCIExyY& own = primaries_[std::size_t(index_)];
     diagram.subtitle = own.x > 0.0 || own.y > 0.0
                            ? QStringLiteral("%1 True chromaticity xy:(%2, %3)").arg(column, fixed(own.x, 3), fixed(own.y, 3))
@@ -221,9 +221,11 @@ RefScene::RefScene(bool mediaWhite, const krmCIEXYZ& value, QObject* parent)
 void RefScene::describe(ChromaticityDiagram& diagram) const
 {
     diagram.title = mediaWhite_ ? tr("Media white") : tr("Black point");
-    QString text = QStringLiteral("XYZ:(%1, %2, %3) xy:(%4, %5)")
-                       .arg(fixed(value_.X, 2), fixed(value_.Y, 2), fixed(value_.Z, 2), fixed(xy_.x(), 3),
-                            fixed(xy_.y(), 3));
+    // All-zero XYZ (a black point of ideal black) has no chromaticity: x and y divide by X+Y+Z.
+    const bool undefined = value_.X + value_.Y + value_.Z <= 0.0;
+    QString text = QStringLiteral("XYZ:(%1, %2, %3) ").arg(fixed(value_.X, 4), fixed(value_.Y, 4), fixed(value_.Z, 4))
+                   + (undefined ? tr("xy: undefined (XYZ is zero)")
+                                : QStringLiteral("xy:(%1, %2)").arg(fixed(xy_.x(), 4), fixed(xy_.y(), 4)));
     if (mediaWhite_)
         text += QLatin1Char(' ') + whitePointName(xy_.x(), xy_.y(), 0.003);
     diagram.subtitle = text;
@@ -242,8 +244,8 @@ void ChromaticityScene::describe(ChromaticityDiagram& diagram) const
 {
     diagram.title = tr("Chromaticity");
     diagram.subtitle = QStringLiteral("R:(%1, %2) G:(%3, %4) B:(%5, %6)")
-                           .arg(fixed(primaries_.Red.x, 2), fixed(primaries_.Red.y, 2), fixed(primaries_.Green.x, 2),
-                                fixed(primaries_.Green.y, 2), fixed(primaries_.Blue.x, 2), fixed(primaries_.Blue.y, 2));
+                           .arg(fixed(primaries_.Red.x, 4), fixed(primaries_.Red.y, 4), fixed(primaries_.Green.x, 4),
+                                fixed(primaries_.Green.y, 4), fixed(primaries_.Blue.x, 4), fixed(primaries_.Blue.y, 4));
     diagram.triangles.append(DiagramTriangle{xy_of(primaries_.Red), xy_of(primaries_.Green), xy_of(primaries_.Blue), -1,
                                              Qt::SolidLine, Qt::white});
 }

@@ -299,7 +299,13 @@ void CurveGraphScene::add_paths()
 
 void CurveGraphScene::add_legend()
 {
-    double y = top_ + 16.0;
+    // The names are written in the text colour on a card of the base colour, so curves running
+    // behind stay out of the way and a yellow ink stays readable on a light palette; the line
+    // before each name carries the curve's colour.
+    const QPalette palette = QApplication::palette();
+    const double top = top_ + 16.0;
+    double y = top;
+    double right = 0.0;
     for (int e = 0; e < entries_.size(); ++e) {
         const CurveEntry& entry = entries_[e];
         if (entry.name.isEmpty())
@@ -317,7 +323,7 @@ void CurveGraphScene::add_legend()
         }
         text->document()->setDocumentMargin(0);
         text->setHtml(QStringLiteral("<span style='color: %1; font-size: 12pt; font-weight: bold;'>%2</span>")
-                          .arg(entry.color.name(), label));
+                          .arg(palette.color(QPalette::Text).name(), label));
         text->setPos(126.0, y);
         text->setZValue(100);
         addItem(text);
@@ -325,12 +331,21 @@ void CurveGraphScene::add_legend()
         legendEntries_.append(e);
 
         const double h = text->boundingRect().height();
-        QPen pen(entry.color, 2.0, entry.penStyle);
+        right = std::max(right, 126.0 + text->boundingRect().width());
+        QPen pen(entry.color, 4.0, entry.penStyle);
         QGraphicsLineItem* line = addLine(80.0, y + h / 2, 116.0, y + h / 2, pen);
         line->setZValue(100);
         line->setAcceptedMouseButtons(Qt::NoButton);
         y += h + 2.0;
     }
+    if (y == top)
+        return;
+    QColor card = palette.color(QPalette::Base);
+    card.setAlpha(235);
+    legendCard_ = addRect(QRectF(72.0, top - 6.0, right - 72.0 + 8.0, y - top + 10.0),
+                          QPen(palette.color(QPalette::Mid)), QBrush(card));
+    legendCard_->setZValue(99);
+    legendCard_->setAcceptedMouseButtons(Qt::NoButton);
 }
 
 QString CurveGraphScene::valuesText() const

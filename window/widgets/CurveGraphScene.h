@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QGraphicsPathItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QList>
@@ -76,6 +77,8 @@ public:
     double topMargin() const { return top_; }
     QRectF plotRect() const;
     const QList<CurvePathItem*>& pathItems() const { return paths_; }
+    // The card behind the legend; null without named curves.
+    QGraphicsRectItem* legendCard() const { return legend_; }
 
     // Tab-separated text: a header line "Input" and the legend names, then one line per plotted
     // sample with the input (0..1) and each curve's value as drawn.
@@ -104,6 +107,7 @@ private:
     CurveAxes axes_;
     QGraphicsSimpleTextItem* readout_ = nullptr;
     QGraphicsLineItem* cursor_ = nullptr;
+    QGraphicsRectItem* legendCard_ = nullptr;
 };
 
 // The legend text of a curve: "Sampled, N points" with its estimated gamma, "Multisegmented", or

@@ -49,9 +49,10 @@ void HexViewer::changeEvent(QEvent* event)
     }
 }
 
-void HexViewer::setData(const QByteArray& bytes)
+void HexViewer::setData(const QByteArray& bytes, quint32 firstOffset)
 {
     data_ = bytes;
+    firstOffset_ = firstOffset;
     selectionStart_ = -1;
     selectionEnd_ = -1;
     dragging_ = false;
@@ -59,12 +60,19 @@ void HexViewer::setData(const QByteArray& bytes)
     viewport()->update();
 }
 
+QString HexViewer::offsetText(int line) const
+{
+    return QStringLiteral("%1").arg(firstOffset_ + quint32(line * bytesPerLine_), 8, 16, QLatin1Char('0')).toUpper();
+}
+
 void HexViewer::updateLayout()
 {
-    const int width = viewport()->width();
-    hexAreaWidth_ = 2 * width / 3;
-    textAreaWidth_ = width - hexAreaWidth_;
-    bytesPerLine_ = charWidth_ > 0 ? std::max(1, (hexAreaWidth_ - 2 * charWidth_) / (3 * charWidth_)) : 1;
+    // Offsets are compared with the directory and with other dumps: a fixed 16 bytes a line keeps
+    // them round whatever the width. Eight hex digits and two blanks, the pairs, then the text.
+    const int c = charWidth_;
+    offsetAreaWidth_ = 9 * c;
+    hexAreaWidth_ = offsetAreaWidth_ + c * (3 * bytesPerLine_ + 1);
+    textAreaWidth_ = c * (bytesPerLine_ + 2);
     updateScrollRange();
 }
 
@@ -84,6 +92,10 @@ void HexViewer::updateScrollRange()
     verticalScrollBar()->setPageStep(std::max(1, page));
     verticalScrollBar()->setSingleStep(1);
     verticalScrollBar()->setRange(0, std::max(0, lineCount() - page));
+    const int width = hexAreaWidth_ + textAreaWidth_;
+    horizontalScrollBar()->setPageStep(std::max(1, viewport()->width()));
+    horizontalScrollBar()->setSingleStep(std::max(1, charWidth_));
+    horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
 }
 
 void HexViewer::resizeEvent(QResizeEvent* event)
@@ -106,15 +118,18 @@ void HexViewer::paintEvent(QPaintEvent*)
     const int low = std::min(selectionStart_, selectionEnd_);
     const int high = std::max(selectionStart_, selectionEnd_);
     const int c = charWidth_;
+    painter.translate(-horizontalScrollBar()->value(), 0);
 
     for (int line = first; line < last; ++line) {
         const int y = (line - first + 1) * lineHeight_;
+        painter.setPen(pal.color(QPalette::PlaceholderText));
+        painter.drawText(0, y, offsetText(line));
         for (int i = 0; i < bytesPerLine_; ++i) {
             const int index = line * bytesPerLine_ + i;
             if (index >= data_.size())
                 break;
             const auto byte = static_cast<unsigned char>(data_[index]);
-            const int hexX = c * (3 * i + 1);
+            const int hexX = offsetAreaWidth_ + c * (3 * i + 1);
             const int charX = hexAreaWidth_ + c * (i + 1);
             const bool selected = low >= 0 && index >= low && index <= high;
             if (selected) {
@@ -137,11 +152,12 @@ int HexViewer::byteAt(const QPoint& point) const
     if (data_.isEmpty() || charWidth_ <= 0 || lineHeight_ <= 0)
         return -1;
     const int c = charWidth_;
+    const int x = point.x() + horizontalScrollBar()->value();
     int column;
-    if (point.x() >= c && point.x() < hexAreaWidth_)
-        column = (point.x() - c) / (3 * c);
-    else if (point.x() >= hexAreaWidth_ + c)
-        column = (point.x() - c - hexAreaWidth_) / c;
+    if (x >= offsetAreaWidth_ + c && x < hexAreaWidth_)
+        column = (x - c - offsetAreaWidth_) / (3 * c);
+    else if (x >= hexAreaWidth_ + c)
+        column = (x - c - hexAreaWidth_) / c;
     else
         return -1;
     if (column < 0 || column >= bytesPerLine_)

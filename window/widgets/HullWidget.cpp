@@ -258,6 +258,14 @@ void HullWidget::set_unit_scale(bool on)
     repaint_view();
 }
 
+void HullWidget::set_unit_scale_ranges(ScaleRange across, ScaleRange vertical, ScaleRange depth)
+{
+    unitRanges_[0] = across;
+    unitRanges_[1] = vertical;
+    unitRanges_[2] = depth;
+    repaint_view();
+}
+
 void HullWidget::set_spheres(bool on)
 {
     spheres_ = on;
@@ -333,6 +341,18 @@ QMatrix4x4 HullWidget::modelViewMatrix() const
     return m;
 }
 
+void HullWidget::label_basis(const QMatrix4x4& modelView, QVector3D* right, QVector3D* up)
+{
+    // The rows of the model-view's rotation are the screen's x and y axes in scene coordinates.
+    *right = modelView.row(0).toVector3D().normalized();
+    *up = modelView.row(1).toVector3D().normalized();
+}
+
+namespace {
+// Distance from the pivot (L* 50 on the axis) to the far side of an a*/b* axis label.
+const float kLabelRadius = std::sqrt(150.0f * 150.0f + 50.0f * 50.0f);
+}  // namespace
+
 float HullWidget::fit_distance() const
 {
     float lo[3] = {0, 0, 0}, hi[3] = {0, 0, 0};
@@ -359,9 +379,23 @@ float HullWidget::fit_distance() const
         const float hy = std::fabs((hi[1] + lo[1]) / 2 - 50.0f) + (hi[1] - lo[1]) / 2;
         radius = std::max(10.0f, 1.1f * std::sqrt(hy * hy + hx * hx + hz * hz));
     }
+    // The axis labels are drawn whatever the meshes: their ends (±136 plus a label's half width on
+    // the floor, 50 below the pivot) stay in the frame.
+    if (colorSpace_ != 0)
+        radius = std::max(radius, kLabelRadius);
     const float aspect = float(width()) / float(std::max(height(), 1));
     const float target = radius / (std::min(aspect, 1.0f) * std::tan(22.5f * kPi / 180.0f));
     return std::clamp(target, 50.0f, 1500.0f);
+}
+
+void HullWidget::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // The fit made at construction used a size the view never had: frame again at the real one.
+    if (!fittedShown_) {
+        fittedShown_ = true;
+        auto_fit();
+    }
 }
 
 void HullWidget::auto_fit()
@@ -612,8 +646,12 @@ QMenu* HullWidget::createContextMenu(QWidget* parent)
     ply->setEnabled(!meshes_.empty());
     QAction* cgats = menu->addAction(tr("Export Lab CGATS..."), this, &HullWidget::on_export_lab_cgats);
     cgats->setObjectName("actionExportCgats");
-    cgats->setEnabled(meshes_.size() == 1
-                      && (meshes_.front().mode == MeshPoints || meshes_.front().mode == MeshCubes));
+    cgats->setEnabled(cgats_mesh() != nullptr);
+    if (!cgats->isEnabled())
+        cgats->setToolTip(tr("The view holds no points to export."));
+    else if (is_surface(cgats_mesh()->mode))
+        cgats->setToolTip(tr("Exports the hull's vertices, the colours on its boundary."));
+    menu->setToolTipsVisible(true);
     return menu;
 }
 

@@ -22,6 +22,7 @@
 #include <QColor>
 #include <QMatrix4x4>
 #include <QPoint>
+#include <QVector3D>
 #include <QWidget>
 
 #include <vector>
@@ -61,6 +62,7 @@ public:
     QString notice() const;
     int meshCount() const { return int(meshes_.size()); }
     MeshMode meshMode(int mesh) const { return meshes_[std::size_t(mesh)].mode; }
+    std::size_t meshVertexCount(int mesh) const { return meshes_[std::size_t(mesh)].source.vertexCount(); }
     // The data as given (vector ends included, as changed by Shift-clicks).
     const HullRenderData& meshSource(int mesh) const { return meshes_[std::size_t(mesh)].source; }
     // The data drawn: subdivided, in the display space, with recomputed surface normals.
@@ -73,7 +75,13 @@ public:
     void set_show_grid(bool on);   // the L* = 0 base grid
     void set_side_grids(bool on);  // the two back walls, drawn only with the base grid
     void set_show_scale(bool on);
-    void set_unit_scale(bool on);  // 0..1 labels instead of L*a*b* values
+    void set_unit_scale(bool on);
+    // What the unit scale prints at the two ends of each axis (0 and 1 by default), for views
+    // that place coordinates of another range in the unit box: across (x), vertical, depth (z).
+    struct ScaleRange {
+        float low = 0.0f, high = 1.0f;
+    };
+    void set_unit_scale_ranges(ScaleRange across, ScaleRange vertical, ScaleRange depth);  // 0..1 labels instead of L*a*b* values
     void set_spheres(bool on);     // lit spheres, else flat round dots
     void set_proportional_points(bool on);  // point size follows the zoom
     void set_color_space(color_space_t space);  // rebuilds the display copies and fits
@@ -114,6 +122,11 @@ public:
     static int auto_subdivision_levels(std::size_t triangles);
     // One level: every triangle into four, edge midpoints shared, normals per triangle.
     static HullRenderData subdivide(const HullRenderData& data);
+
+    // The world directions along which label text runs (right) and stands (up) so that it reads
+    // left to right, upright and unmirrored on screen from any camera angle: the screen's axes
+    // taken back into the scene, unit length.
+    static void label_basis(const QMatrix4x4& modelView, QVector3D* right, QVector3D* up);
 
     // The matrices of the current frame (projection for the current widget size).
     QMatrix4x4 projectionMatrix() const;
@@ -181,6 +194,8 @@ private:
     void draw_axes(QOpenGLFunctions_1_0* gl, float labelSize) const;
     void draw_scale(QOpenGLFunctions_1_0* gl, float labelSize) const;
     void draw_selection(QOpenGLFunctions_1_0* gl, const QMatrix4x4& modelView) const;
+    void showEvent(QShowEvent* event) override;
+    const Mesh* cgats_mesh() const;  // what "Export Lab CGATS..." writes; null for nothing
 
     HullCanvas* canvas_ = nullptr;
     QLabel* message_ = nullptr;
@@ -197,6 +212,9 @@ private:
     bool sideGrids_ = false;
     bool showScale_ = false;
     bool unitScale_ = false;
+    ScaleRange unitRanges_[3];  // across, vertical, depth
+    QVector3D labelRight_{1.0f, 0.0f, 0.0f}, labelUp_{0.0f, 1.0f, 0.0f};  // of the frame being drawn
+    bool fittedShown_ = false;  // the first fit at the size the view is shown at has run
     bool spheres_ = true;
     bool proportional_ = true;
     color_space_t colorSpace_ = 1;

@@ -11,16 +11,32 @@
 #include <algorithm>
 #include <sstream>
 
+const HullWidget::Mesh* HullWidget::cgats_mesh() const
+{
+    // A point cloud's own points first; otherwise the corners of a surface (a gamut hull's
+    // vertices are the colours on its boundary).
+    for (const Mesh& mesh : meshes_) {
+        if ((mesh.mode == MeshPoints || mesh.mode == MeshCubes) && mesh.source.vertexCount() > 0)
+            return &mesh;
+    }
+    for (const Mesh& mesh : meshes_) {
+        if (mesh.source.vertexCount() > 0)
+            return &mesh;
+    }
+    return nullptr;
+}
+
 void HullWidget::on_export_lab_cgats()
 {
-    if (meshes_.size() != 1 || (meshes_.front().mode != MeshPoints && meshes_.front().mode != MeshCubes))
+    const Mesh* mesh = cgats_mesh();
+    if (!mesh)
         return;
     const QString path = QFileDialog::getSaveFileName(this, tr("Export Lab CGATS"), QString(),
                                                       tr("CGATS files (*.cgats *.txt);;All files (*)"));
     if (path.isEmpty())
         return;
     std::ostringstream text;
-    write_lab_cgats(text, meshes_.front().source);
+    write_lab_cgats(text, mesh->source);
     const std::string bytes = text.str();
     QFile file(path);
     // A full disk is as much a failure as a file that cannot be opened.

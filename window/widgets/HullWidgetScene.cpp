@@ -86,22 +86,27 @@ void axis_styles(color_space_t space, AxisStyle out[5])
     for (int i = 0; i < 5; i++) out[i] = {"", {1.0f, 1.0f, 1.0f}};
 }
 
-void draw_text(QOpenGLFunctions_1_0* gl, const char* text, float x, float y, float z, float size)
+// Text in the screen's plane through the anchor, centred on it and set down by 3 × size: it reads
+// the same from every side instead of mirrored from behind.
+void draw_text(QOpenGLFunctions_1_0* gl, const char* text, const QVector3D& anchor, const QVector3D& right,
+               const QVector3D& up, float size)
 {
     const GlyphCache& cache = glyphs();
     float width = 0.0f;
     for (const char* c = text; *c; c++)
         if ((unsigned char)*c < 128)
             width += cache.glyphs[(unsigned char)*c].advance * size;
-    float pen = x - width / 2;
-    const float base = y - 3.0f * size;
+    float pen = -width / 2;
+    const float base = -3.0f * size;
     gl->glBegin(GL_LINES);
     for (const char* c = text; *c; c++) {
         const unsigned code = (unsigned char)*c;
         if (code >= 128)
             continue;
-        for (const QPointF& p : cache.glyphs[code].segments)
-            gl->glVertex3f(pen + float(p.x()) * size, base + float(p.y()) * size, z);
+        for (const QPointF& p : cache.glyphs[code].segments) {
+            const QVector3D q = anchor + (pen + float(p.x()) * size) * right + (base + float(p.y()) * size) * up;
+            gl->glVertex3f(q.x(), q.y(), q.z());
+        }
         pen += cache.glyphs[code].advance * size;
     }
     gl->glEnd();
@@ -209,6 +214,7 @@ void HullWidget::paint_gl()
     gl->glMatrixMode(GL_MODELVIEW);
     const QMatrix4x4 modelView = modelViewMatrix();
     gl->glLoadMatrixf(modelView.constData());
+    label_basis(modelView, &labelRight_, &labelUp_);
 
     if (showGrid_)
         draw_grids(gl);
@@ -422,7 +428,8 @@ void HullWidget::draw_axes(QOpenGLFunctions_1_0* gl, float axisLabel) const
     const float labelAt[5][3] = {{-136, 0, 0}, {136, 0, 0}, {0, 128, 0}, {0, 0, -136}, {0, 0, 136}};
     for (int a = 0; a < 5; a++) {
         gl->glColor3f(axes[a].color.r, axes[a].color.g, axes[a].color.b);
-        draw_text(gl, axes[a].label, labelAt[a][0], labelAt[a][1], labelAt[a][2], axisLabel);
+        draw_text(gl, axes[a].label, QVector3D(labelAt[a][0], labelAt[a][1], labelAt[a][2]), labelRight_, labelUp_,
+                  axisLabel);
     }
 }
 
@@ -433,19 +440,33 @@ void HullWidget::draw_scale(QOpenGLFunctions_1_0* gl, float size) const
     const int n = gridRes_;
     char text[32];
     gl->glLineWidth(1.0f);
+    auto label = [&](const char* text, float x, float y, float z) {
+        draw_text(gl, text, QVector3D(x, y, z), labelRight_, labelUp_, size);
+    };
     if (unitScale_) {
         gl->glColor3f(0.85f, 0.85f, 0.85f);
+        char across[32], vertical[32], depth[32];
+        auto value = [](char* out, const ScaleRange& range, int i) {
+            const float v = range.low + (range.high - range.low) * float(i) * 0.25f;
+            std::snprintf(out, 32, std::fabs(range.high - range.low) >= 10.0f ? "%.0f" : "%.2f", double(v));
+        };
         for (int i = 0; i <= 4; i++) {
-            std::snprintf(text, sizeof text, "%.2f", i * 0.25);
+            value(across, unitRanges_[0], i);
+            value(vertical, unitRanges_[1], i);
+            value(depth, unitRanges_[2], i);
             const float h = 25.0f * float(i), l = h - 50.0f;
             gl->glBegin(GL_LINES);
             line(gl, l, -2, 0, l, 2, 0);
             line(gl, -2, h, 0, 2, h, 0);
             line(gl, 0, -2, l, 0, 2, l);
             gl->glEnd();
-            draw_text(gl, text, l, -8, 0, size);
-            draw_text(gl, text, 8, h, 0, size);
-            draw_text(gl, text, 0, -8, l, size);
+            // The x and z axes cross at their middle, where the vertical one starts: one label at
+            // the crossing, not three printed over each other.
+            label(across, l, -8, 0);
+            if (i > 0)
+                label(vertical, 8, h, 0);
+            if (i != 2)
+                label(depth, 0, -8, l);
         }
     } else {
         for (int i = -n; i <= n; i++) {
@@ -461,14 +482,14 @@ void HullWidget::draw_scale(QOpenGLFunctions_1_0* gl, float size) const
             line(gl, l, -2.5f, 0, l, 2.5f, 0);
             gl->glEnd();
             if (!atEnd)
-                draw_text(gl, text, l, -8, 0, size);
+                label(text, l, -8, 0);
             const AxisStyle& zs = axes[i < 0 ? 3 : 4];
             gl->glColor3f(zs.color.r, zs.color.g, zs.color.b);
             gl->glBegin(GL_LINES);
             line(gl, 0, -2.5f, l, 0, 2.5f, l);
             gl->glEnd();
             if (!atEnd)
-                draw_text(gl, text, 0, -8, l, size);
+                label(text, 0, -8, l);
         }
         gl->glColor3f(axes[2].color.r, axes[2].color.g, axes[2].color.b);
         for (int i = 2; i <= n; i += 2) {
@@ -477,7 +498,7 @@ void HullWidget::draw_scale(QOpenGLFunctions_1_0* gl, float size) const
             gl->glBegin(GL_LINES);
             line(gl, -2.5f, l, 0, 2.5f, l, 0);
             gl->glEnd();
-            draw_text(gl, text, 8, l, 0, size);
+            label(text, 8, l, 0);
         }
     }
 }

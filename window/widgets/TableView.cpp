@@ -17,6 +17,8 @@ TableView::TableView(QWidget* parent)
     setSortingEnabled(false);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Nothing here is edited: Tab leaves the table for the next control, the arrows move inside.
+    setTabKeyNavigation(false);
 }
 
 void TableView::setModel(QAbstractItemModel* model)

@@ -330,7 +330,7 @@ private slots:
         // Findings about a tag say where its data lies.
         QVERIFY(message(rowBytes("CMYK B2A0 with three outputs"), "LUT-CHANNELS")
                     .startsWith(QStringLiteral("BToA0 has 3 input chans and 3 output chans, but 3 input chans and 4 output "
-                                               "chans are required by Cmyk color space. Its data starts at byte ")));
+                                               "chans are required by CMYK color space. Its data starts at byte ")));
         QVERIFY(message(rowBytes("sRGB with a gray curve"), "TAG-NOT-APPLICABLE").contains(QStringLiteral(" Its data starts at byte ")));
     }
 

@@ -110,7 +110,14 @@ void TestSignatures::names_data()
     QTest::newRow("ACLR") << colorSpaceName(krmSig("ACLR")) << "10 color";
     QTest::newRow("1CLR") << colorSpaceName(krmSig("1CLR")) << "1 color";
     QTest::newRow("MCHA") << colorSpaceName(krmSig("MCHA")) << "MCHA";
-    QTest::newRow("RGB") << colorSpaceName(krmSig("RGB ")) << "Rgb";
+    QTest::newRow("RGB") << colorSpaceName(krmSig("RGB ")) << "RGB";
+    QTest::newRow("CMYK") << colorSpaceName(krmSig("CMYK")) << "CMYK";
+    // A2B and D2B tables are proofing tables only in output profiles (ICC.1:2010 Table 25 vs 26).
+    QTest::newRow("A2B0 output") << tagNameForClass(krmSig("A2B0"), krmSig("prtr")) << "AToB0 Proof Perceptual";
+    QTest::newRow("A2B1 input") << tagNameForClass(krmSig("A2B1"), krmSig("scnr")) << "AToB1 Rel.Col.";
+    QTest::newRow("A2B0 link") << tagNameForClass(krmSig("A2B0"), krmSig("link")) << "AToB0 Device Link";
+    QTest::newRow("D2B3 display") << tagNameForClass(krmSig("D2B3"), krmSig("mntr")) << "DToB3 Float Abs.Col.";
+    QTest::newRow("B2A0 input") << tagNameForClass(krmSig("B2A0"), krmSig("scnr")) << "BToA0 Perceptual";
     QTest::newRow("YCbr") << colorSpaceName(krmSig("YCbr")) << "YCbCr";
     QTest::newRow("nmcl space") << colorSpaceName(krmSig("nmcl")) << "Named";
     QTest::newRow("nmcl class") << deviceClassName(krmSig("nmcl")) << "NamedColor";
@@ -138,7 +145,7 @@ void TestSignatures::names_data()
     QTest::newRow("LNV blank is not Lenovo") << manufacturerName(krmSig("LNV ")) << "LNV ";
     QTest::newRow("tech") << technologyName(krmSig("CRT ")) << "CRT Display";
     QTest::newRow("stage") << stageTypeName(krmSig("2 4 ")) << "Lab V2 to V4";
-    QTest::newRow("lut") << lutTypeName(krmSig("mft1")) << "V2 8 bits";
+    QTest::newRow("lut") << lutTypeName(krmSig("mft1")) << "V2 8 bit";
     QTest::newRow("ciis") << imageStateName(krmSig("fpce")) << "FocalPlaneColorimetryEstimates";
 }
 
@@ -203,9 +210,9 @@ void TestSignatures::registryFlags()
 
 void TestSignatures::enumeratedCodes()
 {
-    QCOMPARE(geometryName(1), QString::fromUtf8("0\u00BA:45\u00BA or 45\u00BA:0\u00BA "));
-    QCOMPARE(geometryName(2), QString::fromUtf8("0\u00BA:d or d:0\u00BA"));
-    QCOMPARE(observerName(2), QString::fromUtf8("CIE 1964 10\u00BA observer"));
+    QCOMPARE(geometryName(1), QString::fromUtf8("0\u00B0:45\u00B0 or 45\u00B0:0\u00B0 "));
+    QCOMPARE(geometryName(2), QString::fromUtf8("0\u00B0:d or d:0\u00B0"));
+    QCOMPARE(observerName(2), QString::fromUtf8("CIE 1964 10\u00B0 observer"));
     QCOMPARE(signatureText(krmSig("XYZ ")), QStringLiteral("XYZ "));
     QCOMPARE(illuminantTypeName(0), QStringLiteral("unknown"));
     QCOMPARE(illuminantTypeName(8), QStringLiteral("F8"));

@@ -156,7 +156,7 @@ void TestGamut::gamutView_styles()
     ProfilePtr cmyk = open(kCMYK);
     GamutHullTagComponent view(cmyk.get(), krmSig("A2B0"));
     // Out-of-range stored styles show "Solid" and are written back as 1.
-    for (int stored : {0, 4}) {
+    for (int stored : {0, 5}) {
         appSettings()->setValue("gamut_view", stored);
         view.tabSelected();
         QCOMPARE(view.styleCombo()->currentText(), QString("Solid"));
@@ -172,6 +172,12 @@ void TestGamut::gamutView_styles()
     QCOMPARE(view.view()->meshCount(), 1);
     QCOMPARE(view.view()->meshMode(0), MeshWireframe);
     QCOMPARE(appSettings()->value("gamut_view").toInt(), 3);
+    // Style 4 draws every sample as a point, which the CGATS export then writes.
+    view.styleCombo()->setCurrentIndex(3);
+    QCOMPARE(view.view()->meshCount(), 1);
+    QCOMPARE(view.view()->meshMode(0), MeshPoints);
+    QCOMPARE(view.view()->meshVertexCount(0), view.sampleCount());
+    view.styleCombo()->setCurrentIndex(2);
 
     // Grids: "Full grids" stores both keys and shows the side grids; the spin box sets divisions.
     view.controls()->gridCombo()->setCurrentIndex(2);

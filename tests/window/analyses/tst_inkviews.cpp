@@ -16,6 +16,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QGraphicsPathItem>
+#include <QGraphicsRectItem>
 #include <QGraphicsTextItem>
 #include <QLabel>
 #include <QSettings>
@@ -129,7 +130,26 @@ void TestInkViews::separationCurvesAreTheSharedRamp()
         QVERIFY2(names.contains(expected), qPrintable(names.join(" | ")));
     }
     QVERIFY(names.contains(QStringLiteral("Total Ink (Estimated TAC %1%)").arg(krmDetectTAC(profile.get()), 0, 'f', 1)));
-    QVERIFY(names.contains(QStringLiteral("Obtained L*")));
+    QVERIFY(names.contains(QStringLiteral("Obtained L* (absolute colorimetric)")));
+
+    // The legend sits on a card above the curves, its names in the text colour (a yellow ink
+    // name on a light palette was unreadable).
+    const QGraphicsRectItem* card = view.scene()->legendCard();
+    QVERIFY(card);
+    for (const CurveGraphScene::CurvePathItem* path : view.scene()->pathItems())
+        QVERIFY(card->zValue() > path->zValue());
+    for (QGraphicsItem* item : view.scene()->items()) {
+        if (auto* text = dynamic_cast<QGraphicsTextItem*>(item); text && names.contains(text->toPlainText())) {
+            QVERIFY(card->sceneBoundingRect().contains(text->sceneBoundingRect()));
+            QVERIFY(text->toHtml().contains(QApplication::palette().color(QPalette::Text).name(), Qt::CaseInsensitive));
+        }
+    }
+    if (const QString shots = qEnvironmentVariable("PRISMET_SCREENSHOT_DIR"); !shots.isEmpty()) {
+        view.resize(1100, 700);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.grab().save(shots + QStringLiteral("/ink_separation.png"));
+    }
 
     view.copyValuesAction()->trigger();
     QCOMPARE(QApplication::clipboard()->text(), view.valuesText());
@@ -168,7 +188,7 @@ void TestInkViews::separationControlsAndSettings()
     view.curveCombo()->setCurrentIndex(3);
     QCOMPARE(view.obtainedBox()->text(), QStringLiteral("Obtained b*"));
     QCOMPARE(view.samplingCombo()->currentIndex(), 1);
-    QVERIFY(legend_names(view.scene()).contains(QStringLiteral("Obtained b*")));
+    QVERIFY(legend_names(view.scene()).contains(QStringLiteral("Obtained b* (absolute colorimetric)")));
 
     // The neutral axis shows "Lab", disabled, and keeps the stored CAM16 for the next ramp.
     view.curveCombo()->setCurrentIndex(0);

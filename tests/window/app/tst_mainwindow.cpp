@@ -7,12 +7,19 @@
 #include "window/app/PrismetApp.h"
 #include "window/app/StartupDialog.h"
 #include "window/widgets/SystemColorDirectory.h"
+#include "window/overview/HeaderTableView.h"
+#include "window/overview/HeaderValueModel.h"
+#include "window/overview/TagsListValueModel.h"
 #include "window/overview/TagsTableView.h"
+#include "window/viewers/GenericTagComponent.h"
+#include "window/widgets/HexViewer.h"
 
 #include <QAction>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QDockWidget>
+#include <QLabel>
+#include <QTemporaryDir>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
@@ -91,6 +98,7 @@ private slots:
     void openingReplacesTabsWithData();
     void selectingATagRowShowsItsViewers();
     void failedOpenChangesNothing();
+    void truncatedProfile_listsEveryEntryWithItsReason();
     void recentFiles_sameProfileTwiceKeepsOneEntryAtFront();
     void recentFiles_keepsTheTenNewest();
     void recentFiles_hidesMissingFilesAndNumbersConsecutively();
@@ -215,6 +223,79 @@ void TestMainWindow::failedOpenChangesNothing()
     QVERIFY(!watcher_->messages.first().isEmpty());
     QCOMPARE(watcher_->fileNames.first(), QStringLiteral("broken.icc"));
     QVERIFY(window.openingPath().isEmpty());
+}
+
+// default_cmyk.icc (183 KB) cut at 1,000 bytes: its six LUT entries point past the end. The file
+// still opens, and nothing of its directory may vanish from view.
+void TestMainWindow::truncatedProfile_listsEveryEntryWithItsReason()
+{
+    QFile whole(QStringLiteral("/usr/share/color/icc/ghostscript/default_cmyk.icc"));
+    if (!whole.open(QIODevice::ReadOnly))
+        QSKIP("libgs-common is needed");
+    const QByteArray bytes = whole.readAll();
+    QTemporaryDir dir;
+    const QString cut = dir.filePath(QStringLiteral("cut.icc"));
+    QFile out(cut);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(bytes.left(1000));
+    out.close();
+
+    // The directory as the file stores it, read here independently of the model.
+    auto be32 = [&](int at) {
+        return quint32(quint8(bytes[at])) << 24 | quint32(quint8(bytes[at + 1])) << 16
+               | quint32(quint8(bytes[at + 2])) << 8 | quint8(bytes[at + 3]);
+    };
+    const int count = int(be32(128));
+    QStringList reasons;  // what each row must say, from the stored offset and size
+    for (int i = 0; i < count; ++i) {
+        const quint32 offset = be32(128 + 4 + 12 * i + 4), size = be32(128 + 4 + 12 * i + 8);
+        reasons << (offset >= 1000 ? QStringLiteral("points past the end of the file")
+                    : offset + size > 1000 ? QStringLiteral("runs past the end of the file")
+                                           : QString());
+    }
+    QCOMPARE(reasons.count(QString()), 3);  // 'desc', 'cprt', 'wtpt' lie inside
+
+    Prismet window;
+    window.open_filename(colord("sRGB.icc"));
+    window.open_filename(cut);
+    QCOMPARE(window.profilePath(), QFileInfo(cut).absoluteFilePath());
+    QCOMPARE(storedRecentFiles().value(0), QFileInfo(cut).absoluteFilePath());
+
+    const TagsListValueModel* model = window.findChild<TagsTableView*>("tagsListTabView")->tagsModel();
+    QVERIFY(model);
+    QCOMPARE(int(model->entries().size()), count);
+    for (int row = 0; row < count; ++row) {
+        const QString shown = model->index(row, 1).data().toString();
+        QCOMPARE(model->entries()[row].signature, krmTagSignature(be32(128 + 4 + 12 * row)));
+        QCOMPARE(model->entries()[row].problem, reasons[row]);
+        QVERIFY2(reasons[row].isEmpty() ? !shown.contains("unreadable") : shown.contains(reasons[row]),
+                 qPrintable(shown));
+    }
+
+    // The header's size against the file's.
+    const auto* header = window.findChild<HeaderTableView*>("headerTabView")->headerModel();
+    QCOMPARE(header->items().first().value, QStringLiteral("183.09 KB, file 1000 bytes"));
+
+    // An unreadable entry opens its Raw page, which says why it is empty.
+    const krmTagSignature lost = model->entries()[reasons.indexOf("points past the end of the file")].signature;
+    window.onTagSelected(lost);
+    QCOMPARE(tabTitles(window), QStringList{"Raw"});
+    auto* raw = window.findChild<GenericTagComponent*>();
+    QVERIFY(raw && raw->noteLabel());
+    QVERIFY2(raw->noteLabel()->text().contains(QStringLiteral("points past the end of the file")),
+             qPrintable(raw->noteLabel()->text()));
+
+    const QString pictures = qEnvironmentVariable("PRISMET_SCREENSHOT_DIR");
+    if (!pictures.isEmpty()) {  // for a person to look at
+        window.resize(1200, 800);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTest::qWait(200);
+        window.grab().save(pictures + QStringLiteral("/truncated_lost.png"));
+        window.onTagSelected(model->entries()[reasons.indexOf("runs past the end of the file")].signature);
+        QTest::qWait(100);
+        window.grab().save(pictures + QStringLiteral("/truncated_partial.png"));
+    }
 }
 
 void TestMainWindow::recentFiles_sameProfileTwiceKeepsOneEntryAtFront()

@@ -9,7 +9,9 @@
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
+#include <QApplication>
 #include <QTest>
+#include <QTextBrowser>
 
 namespace {
 
@@ -31,6 +33,7 @@ private slots:
     void coversEveryPartOfTheWindow();
     void buildWroteThePdf();
     void helpFindsTheManual();
+    void helpShowsTheManualItselfWithoutAPdfViewer();
 };
 
 void TestManual::firstPageHasTitleAndContents()
@@ -104,6 +107,26 @@ void TestManual::helpFindsTheManual()
     QVERIFY(QDir(prefix.path()).mkpath("share/doc/prismet"));
     QVERIFY(QFile::copy(built, prefix.filePath("share/doc/prismet/manual.pdf")));
     QCOMPARE(Prismet::manualPath(prefix.filePath("bin")), QDir::cleanPath(prefix.filePath("share/doc/prismet/manual.pdf")));
+}
+
+void TestManual::helpShowsTheManualItselfWithoutAPdfViewer()
+{
+    // An empty PATH hides xdg-mime and xdg-open: no PDF viewer can be found or started.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QByteArray());
+    Prismet window;
+    QMetaObject::invokeMethod(&window, "user_manual");
+    qputenv("PATH", path);
+    QWidget* shown = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        if (widget->objectName() == QLatin1String("manualWindow"))
+            shown = widget;
+    QVERIFY(shown);
+    QVERIFY(shown->isVisible());
+    auto* browser = qobject_cast<QTextBrowser*>(shown);
+    QVERIFY(browser);
+    QVERIFY(browser->toPlainText().contains(ManualDocument(manualSource()).title()));
+    shown->close();
 }
 
 QTEST_MAIN(TestManual)

@@ -64,6 +64,7 @@ private slots:
     void exit_quitKeyClosesTheWindow();
     void copy_followsTheFocusedWidget();
     void resizeRoundTrip_keepsUsableDocks();
+    void firstStart_showsTheHeaderWhole();
     void newProfile_headerScrollsToTop();
     void menuTexts_areCorrected();
     void dialogIcons_areDrawn();
@@ -175,6 +176,36 @@ void TestWindowUsage::copy_followsTheFocusedWidget()
     QGuiApplication::clipboard()->clear();
     copy->trigger();
     QVERIFY2(QGuiApplication::clipboard()->text().contains("cprt"), qPrintable(QGuiApplication::clipboard()->text()));
+}
+
+// The first start used to open at 975 x 661 with the ProfileID row and the Check button
+// scrolled out of the header dock. Now every header row shows, and a viewer's minimum size
+// does not squeeze the docks.
+void TestWindowUsage::firstStart_showsTheHeaderWhole()
+{
+    Prismet window;  // no stored geometry: settings cleared by init()
+    window.open_filename(kColord + "sRGB.icc");
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* header = window.findChild<HeaderTableView*>("headerTabView");
+    QTRY_COMPARE(header->verticalScrollBar()->maximum(), 0);
+    auto* button = window.findChild<QWidget*>("checkProfileButton");
+    QVERIFY(button && button->isVisible());
+    QVERIFY(header->viewport()->rect().contains(button->geometry()));
+    auto* tags = window.findChild<QDockWidget*>("tagsList");
+    const int before = tags->width();
+    window.onTagSelected(krmSig("A2B0"));
+    window.onTagSelected(MatrixShaperTag);
+    QTest::qWait(50);
+    QVERIFY2(tags->width() >= std::min(before, 300), qPrintable(QString::number(tags->width())));
+
+    // Tab leaves the tags table for the next control instead of walking its cells.
+    auto* table = window.findChild<TagsTableView*>("tagsListTabView");
+    window.activateWindow();
+    table->setFocus();
+    QTRY_VERIFY(table->hasFocus());
+    QTest::keyClick(table, Qt::Key_Tab);
+    QVERIFY(!table->hasFocus());
 }
 
 void TestWindowUsage::resizeRoundTrip_keepsUsableDocks()

@@ -473,7 +473,7 @@ void TestHeaderView::replacingAndClearingTheProfile()
     QCOMPARE(old->items().at(4).value, QStringLiteral("Gray"));
     view.setProfile(second);
     QVERIFY(old.isNull());  // the previous model is deleted with its profile's values
-    QCOMPARE(view.headerModel()->items().at(4).value, QStringLiteral("Rgb"));
+    QCOMPARE(view.headerModel()->items().at(4).value, QStringLiteral("RGB"));
     view.setProfile(nullptr);
     QVERIFY(!view.model());
     QVERIFY(krmCloseProfile(first));

@@ -183,7 +183,9 @@ void TestTagsList::corpus_rowsMatchTheDirectory()
             const QString where = path + QStringLiteral(" entry %1").arg(i);
             QCOMPARE(model.signatureAt(int(i)), signature);
             QCOMPARE(model.index(int(i), 0).data().toString(), signatureText(signature));
-            QVERIFY2(model.index(int(i), 1).data().toString().startsWith(tagName(signature)), qPrintable(where));
+            QVERIFY2(model.index(int(i), 1).data().toString().startsWith(
+                         tagNameForClass(signature, krmGetProfileClass(profile.get()))),
+                     qPrintable(where));
 
             const QString tip = model.index(int(i), 0).data(Qt::ToolTipRole).toString();
             QVERIFY2(tip.contains(QStringLiteral("<i>Type:</i> '%1'").arg(signatureText(bigEndian32(data, offset)))),

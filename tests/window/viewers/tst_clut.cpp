@@ -187,8 +187,9 @@ void TestCLut::labCellAndTooltip()
     viewer.tabSelected();
     const QModelIndex cell = viewer.model()->index(1, 1);
     QCOMPARE(cell.data().toString(), QStringLiteral("50.3"));
+    // The node's input coordinates come first: on a 2-point grid node 1 is the top of each input.
     QCOMPARE(cell.data(Qt::ToolTipRole).toString(),
-             QStringLiteral("L*: 50.260\na*: 0.000\nb*: 0.000"));
+             QStringLiteral("R 255.000 [node 1], G 255.000 [node 1], B 255.000 [node 1]\nL*: 50.260\na*: 0.000\nb*: 0.000"));
     QCOMPARE(viewer.model()->headerData(1, Qt::Vertical).toString(), QStringLiteral("1"));
     QVERIFY(!viewer.model()->index(1, 1).data(Qt::DecorationRole).isValid());
 

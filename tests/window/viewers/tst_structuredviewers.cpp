@@ -38,10 +38,10 @@ QStringList expectedFields(krmProfile profile, krmTagSignature sig)
     const auto xyz = [](const krmCIEXYZ& v) { return format_xyz(v.X, v.Y, v.Z); };
     if (sig == krmSig("cicp")) {
         const auto* v = static_cast<const krmVideoSignal*>(data);
-        return {QStringLiteral("ColourPrimaries\n%1").arg(v->ColourPrimaries),
-                QStringLiteral("TransferCharacteristics\n%1").arg(v->TransferCharacteristics),
-                QStringLiteral("MatrixCoefficients\n%1").arg(v->MatrixCoefficients),
-                QStringLiteral("VideoFullRangeFlag\n%1").arg(v->VideoFullRangeFlag)};
+        return {QStringLiteral("ColourPrimaries\n") + cicp_primaries_text(v->ColourPrimaries),
+                QStringLiteral("TransferCharacteristics\n") + cicp_transfer_text(v->TransferCharacteristics),
+                QStringLiteral("MatrixCoefficients\n") + cicp_matrix_text(v->MatrixCoefficients),
+                QStringLiteral("VideoFullRangeFlag\n%1 \u2013").arg(v->VideoFullRangeFlag)};
     }
     if (sig == krmSig("clro")) {
         const auto* v = static_cast<const krmColorantOrder*>(data);
@@ -52,16 +52,19 @@ QStringList expectedFields(krmProfile profile, krmTagSignature sig)
     }
     if (sig == krmSig("meas")) {
         const auto* v = static_cast<const krmMeasurement*>(data);
-        return {observerName(v->Observer), xyz(v->Backing), geometryName(v->Geometry), QString::number(v->Flare, 'f', 4),
+        return {observerName(v->Observer), xyz(v->Backing), geometryName(v->Geometry),
+                QStringLiteral("%1 %").arg(v->Flare * 100, 0, 'f', 2),
                 illuminantTypeName(v->IlluminantType)};
     }
     if (sig == krmSig("view")) {
         const auto* v = static_cast<const krmViewingConditions*>(data);
-        return {QStringLiteral("Iluminant\n") + xyz(v->IlluminantXYZ), QStringLiteral("Surround\n") + xyz(v->SurroundXYZ),
+        return {QStringLiteral("Illuminant\n") + xyz(v->IlluminantXYZ), QStringLiteral("Surround\n") + xyz(v->SurroundXYZ),
                 illuminantTypeName(v->IlluminantType)};
     }
-    if (sig == krmSig("lumi"))
-        return {xyz(*static_cast<const krmCIEXYZ*>(data))};
+    if (sig == krmSig("lumi")) {
+        const auto* v = static_cast<const krmCIEXYZ*>(data);
+        return {QStringLiteral("%1 cd/m\u00B2").arg(v->Y, 0, 'f', 2), xyz(*v)};
+    }
     if (sig == krmSig("tech"))
         return {technologyName(*static_cast<const krmSignature*>(data))};
     if (sig == krmSig("ciis"))
@@ -173,6 +176,8 @@ private slots:
     void initTestCase() { registerPermissiveReading(); }
 
     void cardsShowEveryField();
+    void cicpNamesFollowH273_data();
+    void cicpNamesFollowH273();
     void enumeratedAndScreeningTexts();
     void dataTextOrBytes();
     void sequenceChain();
@@ -208,8 +213,9 @@ void TestStructuredViewers::cardsShowEveryField()
     // Engine-written values, spelled out.
     const ProfilePtr& profile = profiles.front();
     CICPTagComponent cicp(profile.get(), krmSig("cicp"));
-    QVERIFY(cardText(&cicp).contains("ColourPrimaries\n9\nTransferCharacteristics\n16\nMatrixCoefficients\n0\n"
-                                     "VideoFullRangeFlag\n1"));
+    QVERIFY(cardText(&cicp).contains(QString::fromUtf8(
+        "ColourPrimaries\n9 \u2013 BT.2020, BT.2100\nTransferCharacteristics\n16 \u2013 SMPTE ST 2084 (PQ), BT.2100\n"
+        "MatrixCoefficients\n0 \u2013 Identity (RGB, GBR)\nVideoFullRangeFlag\n1 \u2013 full range")));
     ColorantOrderTagComponent order(profile.get(), krmSig("clro"));
     QVERIFY(cardText(&order).contains("0, 1, 2"));
     MetaTagComponent meta(profile.get(), krmSig("meta"));
@@ -299,6 +305,33 @@ void TestStructuredViewers::missingTagsThrow()
     // A tag stored in another type than the viewer reads.
     QVERIFY_THROWS_EXCEPTION(QException, MeasurementTagComponent(profile.get(), krmSig("view")));
     QVERIFY_THROWS_EXCEPTION(QException, SingleXYZTagComponent(nullptr, krmSig("lumi")));
+}
+
+// Names from ITU-T H.273's code point tables, typed from the recommendation.
+void TestStructuredViewers::cicpNamesFollowH273_data()
+{
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("primaries 1") << cicp_primaries_text(1) << "1 \u2013 BT.709, sRGB";
+    QTest::newRow("primaries 9") << cicp_primaries_text(9) << "9 \u2013 BT.2020, BT.2100";
+    QTest::newRow("primaries 12") << cicp_primaries_text(12) << "12 \u2013 SMPTE EG 432-1 (Display P3)";
+    QTest::newRow("primaries 22") << cicp_primaries_text(22) << "22 \u2013 EBU Tech. 3213-E";
+    QTest::newRow("primaries 3") << cicp_primaries_text(3) << "3 \u2013 reserved";
+    QTest::newRow("transfer 13") << cicp_transfer_text(13) << "13 \u2013 IEC 61966-2-1 (sRGB)";
+    QTest::newRow("transfer 16") << cicp_transfer_text(16) << "16 \u2013 SMPTE ST 2084 (PQ), BT.2100";
+    QTest::newRow("transfer 18") << cicp_transfer_text(18) << "18 \u2013 ARIB STD-B67 (HLG), BT.2100";
+    QTest::newRow("transfer 8") << cicp_transfer_text(8) << "8 \u2013 Linear";
+    QTest::newRow("transfer 19") << cicp_transfer_text(19) << "19 \u2013 reserved";
+    QTest::newRow("matrix 0") << cicp_matrix_text(0) << "0 \u2013 Identity (RGB, GBR)";
+    QTest::newRow("matrix 14") << cicp_matrix_text(14) << "14 \u2013 BT.2100 ICtCp";
+    QTest::newRow("matrix 3") << cicp_matrix_text(3) << "3 \u2013 reserved";
+}
+
+void TestStructuredViewers::cicpNamesFollowH273()
+{
+    QFETCH(QString, shown);
+    QFETCH(QString, expected);
+    QCOMPARE(shown, expected);
 }
 
 QTEST_MAIN(TestStructuredViewers)

@@ -1,4 +1,5 @@
-// HexViewer: layout arithmetic, hit testing, mouse selection in both directions, copy text.
+// HexViewer: 16 bytes a line with file offsets, hit testing, mouse selection in both directions,
+// copy text.
 
 #include "window/widgets/HexViewer.h"
 
@@ -18,7 +19,7 @@ QPoint hexPoint(const HexViewer& v, int index)
     const int c = v.charWidth();
     const int column = index % v.bytesPerLine();
     const int line = index / v.bytesPerLine();
-    return {c * (3 * column + 1) + c, line * v.lineHeight() + v.lineHeight() / 2};
+    return {v.offsetAreaWidth() + c * (3 * column + 1) + c, line * v.lineHeight() + v.lineHeight() / 2};
 }
 
 QPoint charPoint(const HexViewer& v, int index)
@@ -66,38 +67,40 @@ private slots:
 
 void TestHexViewer::bytesPerLineFollowsWidth()
 {
+    // Sixteen bytes a line at every width, so offsets stay round; a narrow view scrolls sideways
+    // instead of reflowing.
     HexViewer viewer;
     viewer.show();
     const int c = viewer.charWidth();
     QVERIFY(c > 0);
+    viewer.setData(sample(40), 0x1F0);
     for (const int width : {60, 300, 640, 1000}) {
         viewer.resize(width + viewer.width() - viewer.viewport()->width(), 200);
         QCoreApplication::processEvents();
-        const int w = viewer.viewport()->width();
-        QCOMPARE(viewer.hexAreaWidth(), 2 * w / 3);
-        QCOMPARE(viewer.bytesPerLine(), std::max(1, (2 * w / 3 - 2 * c) / (3 * c)));
-        // The hex pairs of a full line end inside the hex area.
-        QVERIFY(viewer.bytesPerLine() == 1 || c * (3 * viewer.bytesPerLine() + 1) <= viewer.hexAreaWidth());
+        QCOMPARE(viewer.bytesPerLine(), 16);
+        // The last pair of a line ends before the character column starts.
+        QVERIFY(viewer.offsetAreaWidth() + c * (3 * 15 + 1) + 3 * c <= viewer.hexAreaWidth() + c);
+        const int content = viewer.hexAreaWidth() + c * 18;
+        QCOMPARE(viewer.horizontalScrollBar()->maximum(), std::max(0, content - viewer.viewport()->width()));
     }
-    // The example of a 7-pixel character in a 300-pixel viewport: (200 - 14) / 21 = 8 bytes.
-    QFont font = viewer.font();
-    for (int pixels = 6; pixels <= 16 && viewer.charWidth() != 7; ++pixels) {
-        font.setPixelSize(pixels);
-        viewer.setFont(font);
-    }
-    if (viewer.charWidth() != 7)
-        QSKIP("no pixel size of the monospace font gives a 7-pixel character");
-    viewer.resize(300 + viewer.width() - viewer.viewport()->width(), 200);
+    // Line k starts at the first offset plus 16·k, in eight hex digits.
+    QCOMPARE(viewer.offsetText(0), QStringLiteral("000001F0"));
+    QCOMPARE(viewer.offsetText(2), QStringLiteral("00000210"));
+
+    // Scrolled sideways, a click still lands on the byte drawn under it.
+    viewer.resize(200 + viewer.width() - viewer.viewport()->width(), 200);
     QCoreApplication::processEvents();
-    QCOMPARE(viewer.viewport()->width(), 300);
-    QCOMPARE(viewer.hexAreaWidth(), 200);
-    QCOMPARE(viewer.bytesPerLine(), 8);
+    viewer.horizontalScrollBar()->setValue(viewer.horizontalScrollBar()->maximum());
+    const int shift = viewer.horizontalScrollBar()->value();
+    QVERIFY(shift > 0);
+    const QPoint onByte = charPoint(viewer, 17) - QPoint(shift, 0);
+    QCOMPARE(viewer.byteAt(onByte), 17);
 }
 
 void TestHexViewer::scrollRange()
 {
     HexViewer viewer;
-    viewer.resize(400, 10 * viewer.lineHeight() + viewer.height() - viewer.viewport()->height());
+    viewer.resize(800, 10 * viewer.lineHeight() + viewer.height() - viewer.viewport()->height());
     viewer.show();
     QCoreApplication::processEvents();
     const int perLine = viewer.bytesPerLine();
@@ -117,29 +120,31 @@ void TestHexViewer::scrollRange()
 void TestHexViewer::hitTest()
 {
     HexViewer viewer;
-    viewer.resize(500, 300);
+    viewer.resize(800, 300);
     viewer.show();
     QCoreApplication::processEvents();
     const int c = viewer.charWidth();
-    QCOMPARE(viewer.byteAt(QPoint(c + 1, 1)), -1);  // no data yet
+    QCOMPARE(viewer.byteAt(QPoint(viewer.offsetAreaWidth() + c + 1, 1)), -1);  // no data yet
 
     viewer.setData(sample(viewer.bytesPerLine() * 3 + 2));
     const int perLine = viewer.bytesPerLine();
     QCOMPARE(viewer.byteAt(hexPoint(viewer, 0)), 0);
     QCOMPARE(viewer.byteAt(hexPoint(viewer, perLine + 3)), perLine + 3);
     QCOMPARE(viewer.byteAt(charPoint(viewer, perLine + 3)), perLine + 3);
-    QCOMPARE(viewer.byteAt(QPoint(c - 1, 1)), -1);                            // left margin
+    QCOMPARE(viewer.byteAt(QPoint(c - 1, 1)), -1);                            // offset column
+    QCOMPARE(viewer.byteAt(QPoint(viewer.offsetAreaWidth() + c - 1, 1)), -1);  // before the first pair
     QCOMPARE(viewer.byteAt(QPoint(viewer.hexAreaWidth() + c / 2, 1)), -1);     // between the areas
     QCOMPARE(viewer.byteAt(QPoint(viewer.viewport()->width() + 50, 1)), -1);  // past the last column
     // Below the data the index is cut to the last byte; above the view it stays on the first line.
-    QCOMPARE(viewer.byteAt(QPoint(c + 1, 40 * viewer.lineHeight())), int(viewer.data().size()) - 1);
-    QCOMPARE(viewer.byteAt(QPoint(c + 1, -3 * viewer.lineHeight())), 0);
+    const int firstPair = viewer.offsetAreaWidth() + c + 1;
+    QCOMPARE(viewer.byteAt(QPoint(firstPair, 40 * viewer.lineHeight())), int(viewer.data().size()) - 1);
+    QCOMPARE(viewer.byteAt(QPoint(firstPair, -3 * viewer.lineHeight())), 0);
 }
 
 void TestHexViewer::dragSelectsTheSameBytesBothWays()
 {
     HexViewer viewer;
-    viewer.resize(500, 300);
+    viewer.resize(800, 300);
     viewer.show();
     QVERIFY(QTest::qWaitForWindowExposed(&viewer));
     const QByteArray bytes = sample(3 * viewer.bytesPerLine());
@@ -167,7 +172,7 @@ void TestHexViewer::dragSelectsTheSameBytesBothWays()
 void TestHexViewer::copyAndSelectAll()
 {
     HexViewer viewer;
-    viewer.resize(500, 300);
+    viewer.resize(800, 300);
     viewer.show();
     QApplication::clipboard()->setText(QStringLiteral("untouched"));
     viewer.select_all();  // no data: nothing to select
@@ -208,7 +213,7 @@ void TestHexViewer::paintsWithoutData()
 {
     // An empty tag paints the plain base colour; 0x41 and 0x0A paint glyphs in both areas.
     HexViewer viewer;
-    viewer.resize(400, 120);
+    viewer.resize(800, 120);
     viewer.show();
     QVERIFY(QTest::qWaitForWindowExposed(&viewer));
     const QImage empty = viewer.viewport()->grab().toImage();
@@ -227,7 +232,8 @@ void TestHexViewer::paintsWithoutData()
         return false;
     };
     const int c = viewer.charWidth();
-    QVERIFY(inkIn(c, 3 * c));                                                  // "41"
+    QVERIFY(inkIn(0, viewer.offsetAreaWidth()));                                // "00000000"
+    QVERIFY(inkIn(viewer.offsetAreaWidth() + c, viewer.offsetAreaWidth() + 3 * c));  // "41"
     QVERIFY(inkIn(viewer.hexAreaWidth() + c, viewer.hexAreaWidth() + 2 * c));  // "A"
     QVERIFY(inkIn(viewer.hexAreaWidth() + 2 * c, viewer.hexAreaWidth() + 3 * c));  // "." for 0x0A
 }
@@ -243,10 +249,10 @@ void TestHexViewer::screenshot()
     QFile file(QStringLiteral("/usr/share/color/icc/colord/sRGB.icc"));
     QVERIFY(file.open(QIODevice::ReadOnly));
     HexViewer viewer;
-    viewer.resize(640, 260);
+    viewer.resize(760, 260);
     viewer.show();
     QVERIFY(QTest::qWaitForWindowExposed(&viewer));
-    viewer.setData(file.readAll().left(600));
+    viewer.setData(file.readAll().left(600), 0);
     drag(viewer, hexPoint(viewer, 5), charPoint(viewer, 2 * viewer.bytesPerLine() + 3));
     QVERIFY(viewer.grab().save(folder + QStringLiteral("/hexviewer.png")));
 }

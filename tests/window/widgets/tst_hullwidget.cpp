@@ -160,27 +160,61 @@ private slots:
         HullWidget view;
         view.resize(400, 300);
         const float tan225 = std::tan(22.5f * 3.14159265f / 180.0f);
-        QCOMPARE(view.fit_distance(), 138.0f / tan225);
+        // Without meshes the axis labels set the frame: ±136 plus half a label, 50 below the pivot.
+        const float labels = std::sqrt(150.0f * 150 + 50 * 50);
+        QVERIFY(std::fabs(view.fit_distance() - labels / tan225) < 0.01f);
         view.auto_fit();
         settle(view);
-        QCOMPARE(view.zoom(), 138.0f / tan225);
+        QVERIFY(std::fabs(view.zoom() - labels / tan225) < 0.01f);
+        // A small cloud still frames the labels.
+        view.add_mesh(cloud({{40, -10, -10}, {60, 10, 10}}), MeshPoints);
+        QVERIFY(std::fabs(view.fit_distance() - labels / tan225) < 0.01f);
 
-        // A cloud from L* 0..100 spanning ±60 in b* and ±20 in a*, in a portrait widget.
+        // A cloud from L* 0..100 spanning ±150 in b* and ±120 in a*, in a portrait widget.
+        view.clear_meshes();
         view.resize(200, 400);
-        view.add_mesh(cloud({{0, -20, -60}, {100, 20, 60}}), MeshPoints);
-        const float R = 1.1f * std::sqrt(50.0f * 50 + 60 * 60 + 20 * 20);
+        view.add_mesh(cloud({{0, -120, -150}, {100, 120, 150}}), MeshPoints);
+        const float R = 1.1f * std::sqrt(50.0f * 50 + 150 * 150 + 120 * 120);
         QVERIFY(std::fabs(view.fit_distance() - R / (0.5f * tan225)) < 0.01f);
-        // A vector end counts: one reaching L* 150 moves the top.
+        // A vector end counts: one reaching L* 250 moves the top.
         HullRenderData withVector = cloud({{50, 0, 0}});
-        withVector.normals = {0, 150, 0};
+        withVector.normals = {0, 250, 0};
         view.clear_meshes();
         view.add_mesh(withVector, MeshCubes);
-        QVERIFY(std::fabs(view.fit_distance() - 1.1f * 100 / (0.5f * tan225)) < 0.01f);
+        QVERIFY(std::fabs(view.fit_distance() - 1.1f * 200 / (0.5f * tan225)) < 0.01f);
         view.reset_camera();
         QCOMPARE(view.pitch(), 13.0f);
         QCOMPARE(view.yaw(), 21.0f);
         settle(view);
         QCOMPARE(view.zoom(), std::clamp(view.fit_distance(), 30.0f, 1300.0f));
+    }
+
+    // Labels are drawn along label_basis: seen from any side they must run left to right and
+    // stand upright on screen, never mirrored (text drawn in a fixed scene plane read "*⅃" from
+    // behind).
+    void labelsReadFromEverySide_data()
+    {
+        QTest::addColumn<float>("pitch");
+        QTest::addColumn<float>("yaw");
+        for (const float pitch : {0.0f, 13.0f, 80.0f, 170.0f, 250.0f})
+            for (const float yaw : {0.0f, 21.0f, 100.0f, 180.0f, 290.0f})
+                QTest::addRow("pitch %g yaw %g", double(pitch), double(yaw)) << pitch << yaw;
+    }
+    void labelsReadFromEverySide()
+    {
+        QFETCH(float, pitch);
+        QFETCH(float, yaw);
+        HullWidget view;
+        view.resize(400, 300);
+        view.set_rotation(pitch, yaw);
+        const QMatrix4x4 modelView = view.modelViewMatrix();
+        QVector3D right, up;
+        HullWidget::label_basis(modelView, &right, &up);
+        const QVector3D screenRight = modelView.mapVector(right), screenUp = modelView.mapVector(up);
+        QVERIFY(std::fabs(screenRight.x() - 1.0f) < 1e-4f && std::fabs(screenRight.y()) < 1e-4f);
+        QVERIFY(std::fabs(screenUp.y() - 1.0f) < 1e-4f && std::fabs(screenUp.x()) < 1e-4f);
+        // The glyphs' front faces the camera (+z in eye space): the text is not mirrored.
+        QVERIFY(QVector3D::crossProduct(screenRight, screenUp).z() > 0.999f);
     }
 
     void clickPicksWithinFourPixels()
@@ -286,14 +320,19 @@ private slots:
                 qWarning() << texts;
             return texts == expected && menu->actions().last()->isEnabled();
         };
+        // Greyed only when there is nothing to write, and then it says so.
         QVERIFY(!cgatsEnabled());
+        {
+            std::unique_ptr<QMenu> menu(view.createContextMenu(nullptr));
+            QVERIFY(!menu->actions().last()->toolTip().contains("CGATS"));
+        }
         view.add_mesh(cloud({{50, 0, 0}}), MeshPoints);
         QVERIFY(cgatsEnabled());
         view.add_mesh(cloud({{60, 0, 0}}), MeshCubes);
-        QVERIFY(!cgatsEnabled());
+        QVERIFY(cgatsEnabled());
         view.clear_meshes();
-        view.add_mesh(cubeHull(), MeshSolid);
-        QVERIFY(!cgatsEnabled());
+        view.add_mesh(cubeHull(), MeshSolid);  // a gamut hull: its vertices
+        QVERIFY(cgatsEnabled());
     }
 
     void canvasOrMessage()
@@ -408,6 +447,10 @@ private slots:
                 if (!dir.isEmpty()) {
                     const char* names[] = {"solid", "wireframe", "translucent", "points", "cubes"};
                     window.grab().save(QString("%1/hull_%2_%3.png").arg(dir, names[mode], dark ? "dark" : "light"));
+                    if (mode == MeshSolid) {  // seen from behind: the labels must still read
+                        view->set_rotation(13.0f, 200.0f);
+                        view->grabFrame().save(QString("%1/hull_behind_%2.png").arg(dir, dark ? "dark" : "light"));
+                    }
                 }
             }
         }
