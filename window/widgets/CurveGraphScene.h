@@ -78,7 +78,7 @@ public:
     QRectF plotRect() const;
     const QList<CurvePathItem*>& pathItems() const { return paths_; }
     // The card behind the legend; null without named curves.
-    QGraphicsRectItem* legendCard() const { return legend_; }
+    QGraphicsRectItem* legendCard() const { return legendCard_; }
 
     // Tab-separated text: a header line "Input" and the legend names, then one line per plotted
     // sample with the input (0..1) and each curve's value as drawn.
