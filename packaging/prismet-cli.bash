@@ -52,7 +52,7 @@ _prismet_cli()
                           --no-optimize --help' ;;
         check) options='--min-severity --ignore --junit --recursive --json --help' ;;
         diff) options='--ignore-header --json --help' ;;
-        gamut) options='--intent --tag --compare --image --export --min-coverage --json --help' ;;
+        gamut) options='--intent --tag --grid --compare --image --export --min-coverage --json --help' ;;
         roundtrip) options='--intent --worst --fail-above --json --help' ;;
         verify) options='--intent --relative --worst --fail-above --json --help' ;;
         inks) options='--intent --ramp --space --json --help' ;;
@@ -97,7 +97,7 @@ _prismet_cli()
                                      0x7ffffff0' -- "$cur"))
             return ;;
         --adaptation | --values | --precision | --quality | --worst | --ignore | --ignore-header | --fail-above \
-            | --min-coverage)
+            | --min-coverage | --grid)
             return ;;
     esac
 
