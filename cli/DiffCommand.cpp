@@ -23,7 +23,10 @@ const char kDiffHelp[] =
     "  --json                 one JSON document (layout in cli/README.md)\n"
     "  --help                 this text\n"
     "\n"
-    "Exit status: 0 identical in content, 3 they differ, 1 a profile cannot be read, 2 bad usage.\n";
+    "Exit status: 0 identical in content, 3 they differ, 1 a profile cannot be read, 2 bad usage.\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli diff --ignore-header date,id old/printer.icc new/printer.icc\n";
 
 CliValue lab_value(const double lab[3])
 {

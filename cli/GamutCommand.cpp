@@ -217,11 +217,12 @@ bool parse_intent_option(const CliArgs& options, bool& given, krmUInt32Number& i
 // --export FILE: the hull, and OTHER's with --compare, written by the file's extension.
 bool export_gamut(const QString& path, const GamutFigures& profile, const GamutFigures* other, QString& error)
 {
-    const HullRenderData mine = profile.gamut->hull->get_render_data();
+    // The measured hulls: the surfaces whose volume and extents are printed.
+    const HullRenderData mine = measured_render_data(*profile.gamut);
     HullRenderData theirs;
     std::vector<ExportMesh> meshes{{"gamut", &mine, false}};
     if (other && other->gamut) {
-        theirs = other->gamut->hull->get_render_data();
+        theirs = measured_render_data(*other->gamut);
         meshes.push_back({"compare", &theirs, false});
     }
     try {

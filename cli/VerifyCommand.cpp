@@ -32,7 +32,14 @@ const char kVerifyHelp[] =
     "  --fail-above mean=X,p95=Y,max=Z\n"
     "                  exit 3 when a CIEDE2000 figure exceeds its threshold (any of the three)\n"
     "  --json          one JSON document (layout in cli/README.md)\n"
-    "  --help          this text\n";
+    "  --help          this text\n"
+    "\n"
+    "Exit status: 0 the measurements were compared (and every --fail-above figure is met),\n"
+    "3 a --fail-above figure is exceeded, 1 the profile or the measurement file cannot be read or\n"
+    "do not fit each other, 2 bad usage.\n"
+    "\n"
+    "Example:\n"
+    "  prismet-cli verify --relative --fail-above mean=1,max=4 printer.icc measurements.txt\n";
 
 CliValue triple(const double v[3])
 {

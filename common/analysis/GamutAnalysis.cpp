@@ -273,6 +273,48 @@ HullRenderData exact_render_data(const GamutHull& gamut)
     return data;
 }
 
+namespace {
+
+// sRGB colours (0..1) of L*a*b* triples; mid grey where the built-in profiles cannot be linked.
+std::vector<float> screen_colours(const std::vector<float>& labs)
+{
+    const std::size_t n = labs.size() / 3;
+    std::vector<float> colours(n * 3, 0.5f);
+    krmProfile lab = krmCreateLab4Profile(nullptr);
+    krmProfile srgb = krmCreate_sRGBProfile();
+    krmTransform toScreen = lab && srgb ? krmCreateTransform(lab, krmFmtLabFloat, srgb, krmFmtRGBFloat, 0, 0) : nullptr;
+    if (toScreen && n > 0)
+        krmDoTransform(toScreen, labs.data(), colours.data(), krmUInt32Number(n));
+    if (toScreen)
+        krmDeleteTransform(toScreen);
+    if (lab)
+        krmCloseProfile(lab);
+    if (srgb)
+        krmCloseProfile(srgb);
+    for (float& c : colours)
+        c = std::clamp(c, 0.0f, 1.0f);
+    return colours;
+}
+
+}  // namespace
+
+HullRenderData measured_render_data(const GamutHull& gamut)
+{
+    HullRenderData data = gamut.measured->get_render_data();
+    const std::size_t n = data.positions.size() / 3;
+    std::vector<float> labs(n * 3);
+    for (std::size_t i = 0; i < n; ++i) {
+        float* p = &data.positions[i * 3];  // b*, L*, a* on the 1/scale grid
+        for (int k = 0; k < 3; ++k)
+            p[k] = float(p[k] / gamut.scale);
+        labs[i * 3] = p[1];
+        labs[i * 3 + 1] = p[2];
+        labs[i * 3 + 2] = p[0];
+    }
+    data.colors = screen_colours(labs);
+    return data;
+}
+
 HullRenderData sample_cloud(const GamutHull& gamut)
 {
     HullRenderData data;
@@ -284,20 +326,7 @@ HullRenderData sample_cloud(const GamutHull& gamut)
         data.positions[i * 3 + 2] = gamut.labs[i * 3 + 1];
     }
     data.normals.assign(n * 3, 0.0f);
-    data.colors.assign(n * 3, 0.5f);
-    krmProfile lab = krmCreateLab4Profile(nullptr);
-    krmProfile srgb = krmCreate_sRGBProfile();
-    krmTransform toScreen = lab && srgb ? krmCreateTransform(lab, krmFmtLabFloat, srgb, krmFmtRGBFloat, 0, 0) : nullptr;
-    if (toScreen && n > 0)
-        krmDoTransform(toScreen, gamut.labs.data(), data.colors.data(), krmUInt32Number(n));
-    if (toScreen)
-        krmDeleteTransform(toScreen);
-    if (lab)
-        krmCloseProfile(lab);
-    if (srgb)
-        krmCloseProfile(srgb);
-    for (float& c : data.colors)
-        c = std::clamp(c, 0.0f, 1.0f);
+    data.colors = screen_colours(gamut.labs);
     data.ids.resize(n);
     for (std::size_t i = 0; i < n; ++i)
         data.ids[i] = int(i + 1);

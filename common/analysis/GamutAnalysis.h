@@ -109,6 +109,8 @@ struct GamutHull {
 // (the first sample truncating to it): the hull is found on whole units, the surface is exported
 // and drawn at the measured values.
 HullRenderData exact_render_data(const GamutHull& gamut);
+// The measured hull's render data in L*a*b* units: the surface the printed figures describe.
+HullRenderData measured_render_data(const GamutHull& gamut);
 // Every sample as a point of a cloud (positions b*, L*, a*; sRGB colours), for drawing and export.
 HullRenderData sample_cloud(const GamutHull& gamut);
 
