@@ -41,6 +41,14 @@ public:
 
     static CliValue array() { CliValue v; v.kind_ = Kind::Array; return v; }
     static CliValue object() { CliValue v; v.kind_ = Kind::Object; return v; }
+    // An array of `count` numbers (an L*a*b* triple, device values).
+    static CliValue numbers(const double* values, int count)
+    {
+        CliValue v = array();
+        for (int i = 0; i < count; ++i)
+            v.append(values[i]);
+        return v;
+    }
     static CliValue rows(std::shared_ptr<const CliRows> rows) { CliValue v; v.kind_ = Kind::Rows; v.rows_ = std::move(rows); return v; }
 
     // While one lives, long tables hand what is printed so far to `spill` (which empties the

@@ -28,14 +28,6 @@ const char kDiffHelp[] =
     "Example:\n"
     "  prismet-cli diff --ignore-header date,id old/printer.icc new/printer.icc\n";
 
-CliValue lab_value(const double lab[3])
-{
-    CliValue v = CliValue::array();
-    for (int k = 0; k < 3; ++k)
-        v.append(lab[k]);
-    return v;
-}
-
 CliValue signature_list(const std::vector<krmTagSignature>& tags)
 {
     CliValue v = CliValue::array();
@@ -96,8 +88,8 @@ CliValue diff_value(const ProfileDiff& diff)
             for (double d : s.device)
                 device.append(d);
             w.set(QStringLiteral("device"), std::move(device));
-            w.set(QStringLiteral("lab_a"), lab_value(s.labA));
-            w.set(QStringLiteral("lab_b"), lab_value(s.labB));
+            w.set(QStringLiteral("lab_a"), CliValue::numbers(s.labA, 3));
+            w.set(QStringLiteral("lab_b"), CliValue::numbers(s.labB, 3));
             w.set(QStringLiteral("de00"), s.de00);
             worst.append(std::move(w));
         }

@@ -41,14 +41,6 @@ const char kVerifyHelp[] =
     "Example:\n"
     "  prismet-cli verify --relative --fail-above mean=1,max=4 printer.icc measurements.txt\n";
 
-CliValue triple(const double v[3])
-{
-    CliValue a = CliValue::array();
-    for (int k = 0; k < 3; ++k)
-        a.append(v[k]);
-    return a;
-}
-
 CliValue statistics_value(const ErrorStatistics& s)
 {
     CliValue v = CliValue::object();
@@ -68,8 +60,8 @@ CliValue patch_value(const MeasurementSet& set, const VerificationReport& report
     for (double d : p.device)
         device.append(d);
     v.set(QStringLiteral("device"), std::move(device));
-    v.set(QStringLiteral("measured"), triple(p.lab));
-    v.set(QStringLiteral("predicted"), triple(report.patches[i].predicted));
+    v.set(QStringLiteral("measured"), CliValue::numbers(p.lab, 3));
+    v.set(QStringLiteral("predicted"), CliValue::numbers(report.patches[i].predicted, 3));
     v.set(QStringLiteral("de00"), report.patches[i].de00);
     v.set(QStringLiteral("de76"), report.patches[i].de76);
     return v;
@@ -158,7 +150,7 @@ int runVerify(const QStringList& args, CliIO& io)
     output.set(QStringLiteral("intent"), report.intent);
     output.set(QStringLiteral("colorimetry"), report.relative ? "relative" : "absolute");
     output.set(QStringLiteral("colorimetry_reason"), QString::fromStdString(report.colorimetryReason));
-    output.set(QStringLiteral("paper"), triple(report.paper));
+    output.set(QStringLiteral("paper"), CliValue::numbers(report.paper, 3));
     output.set(QStringLiteral("de00"), statistics_value(report.de00));
     output.set(QStringLiteral("de76"), statistics_value(report.de76));
     CliValue regions = CliValue::array();

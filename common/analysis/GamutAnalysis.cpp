@@ -1,5 +1,6 @@
 // Device sampling, gamut and roundtrip computations, hull volumes and the mesh file formats.
 #include "common/analysis/GamutAnalysis.h"
+#include "common/analysis/EngineHandles.h"
 
 #include "common/signatures/SignatureRange.h"
 
@@ -33,20 +34,6 @@ std::size_t power(std::size_t base, int exponent)
         result *= base;
     return result;
 }
-
-// Holders that free engine objects however a computation ends.
-struct ProfileCloser {
-    void operator()(krmProfile profile) const { krmCloseProfile(profile); }
-};
-using ProfilePtr = std::unique_ptr<std::remove_pointer_t<krmProfile>, ProfileCloser>;
-struct TransformDeleter {
-    void operator()(krmTransform transform) const { krmDeleteTransform(transform); }
-};
-using TransformPtr = std::unique_ptr<std::remove_pointer_t<krmTransform>, TransformDeleter>;
-struct ContextDeleter {
-    void operator()(krmContext context) const { krmDeleteContext(context); }
-};
-using ContextPtr = std::unique_ptr<std::remove_pointer_t<krmContext>, ContextDeleter>;
 
 // Gamut points stay inside the L*a*b* range the views draw; tables that overshoot it are clipped.
 double limit_lab(double value, int channel)

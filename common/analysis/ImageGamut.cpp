@@ -1,27 +1,11 @@
 // The image-against-gamut analysis behind prismet-cli gamut --image and the Gamut view's image
 // point cloud.
 #include "common/analysis/ImageGamut.h"
+#include "common/analysis/EngineHandles.h"
 
 #include <cmath>
 #include <cstring>
 #include <memory>
-
-namespace {
-
-struct ContextCloser {
-    void operator()(krmContext c) const { krmDeleteContext(c); }
-};
-struct ProfileCloser {
-    void operator()(krmProfile p) const { krmCloseProfile(p); }
-};
-struct TransformCloser {
-    void operator()(krmTransform t) const { krmDeleteTransform(t); }
-};
-using ContextPtr = std::unique_ptr<std::remove_pointer_t<krmContext>, ContextCloser>;
-using ProfilePtr = std::unique_ptr<std::remove_pointer_t<krmProfile>, ProfileCloser>;
-using TransformPtr = std::unique_ptr<std::remove_pointer_t<krmTransform>, TransformCloser>;
-
-} // namespace
 
 std::vector<std::size_t> image_sample_indices(std::size_t pixels, std::size_t limit)
 {

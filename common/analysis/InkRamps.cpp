@@ -1,4 +1,5 @@
 #include "common/analysis/InkRamps.h"
+#include "common/analysis/EngineHandles.h"
 
 #include "common/analysis/Cam16Model.h"
 
@@ -12,16 +13,6 @@
 #include <type_traits>
 
 namespace {
-
-struct ProfileClose {
-    void operator()(void* profile) const { krmCloseProfile(static_cast<krmProfile>(profile)); }
-};
-using ProfilePtr = std::unique_ptr<std::remove_pointer_t<krmProfile>, ProfileClose>;
-
-struct TransformDelete {
-    void operator()(void* transform) const { krmDeleteTransform(static_cast<krmTransform>(transform)); }
-};
-using TransformPtr = std::unique_ptr<std::remove_pointer_t<krmTransform>, TransformDelete>;
 
 // 16-bit words, n channels, no colour-space code: the device side of every transform here.
 krmUInt32Number device_words_format(int channels)

@@ -1,5 +1,6 @@
 // The profile comparison behind prismet-cli diff and the window's comparison dialog.
 #include "common/analysis/ProfileDiff.h"
+#include "common/analysis/EngineHandles.h"
 
 #include <algorithm>
 #include <cmath>
@@ -140,15 +141,6 @@ bool same_bytes(const std::vector<std::uint8_t>& a, const StoredTag& ta, const s
     return ta.valid && tb.valid && ta.size == tb.size &&
            std::equal(a.begin() + ta.offset, a.begin() + ta.offset + ta.size, b.begin() + tb.offset);
 }
-
-struct ContextCloser {
-    void operator()(krmContext c) const { krmDeleteContext(c); }
-};
-struct ProfileCloser {
-    void operator()(krmProfile p) const { krmCloseProfile(p); }
-};
-using ContextPtr = std::unique_ptr<std::remove_pointer_t<krmContext>, ContextCloser>;
-using ProfilePtr = std::unique_ptr<std::remove_pointer_t<krmProfile>, ProfileCloser>;
 
 std::string mlu_text(const krmMLU* mlu)
 {

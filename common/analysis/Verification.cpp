@@ -1,5 +1,6 @@
 // Measurement files, the profile's predictions of them and the error statistics.
 #include "common/analysis/Verification.h"
+#include "common/analysis/EngineHandles.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,22 +12,10 @@
 
 namespace {
 
-struct ContextDeleter {
-    void operator()(krmContext context) const { krmDeleteContext(context); }
-};
-using ContextPtr = std::unique_ptr<std::remove_pointer_t<krmContext>, ContextDeleter>;
 struct IT8Deleter {
     void operator()(krmIT8* it8) const { krmIT8Free(it8); }
 };
 using IT8Ptr = std::unique_ptr<krmIT8, IT8Deleter>;
-struct ProfileCloser {
-    void operator()(krmProfile profile) const { krmCloseProfile(profile); }
-};
-using ProfilePtr = std::unique_ptr<std::remove_pointer_t<krmProfile>, ProfileCloser>;
-struct TransformDeleter {
-    void operator()(krmTransform transform) const { krmDeleteTransform(transform); }
-};
-using TransformPtr = std::unique_ptr<std::remove_pointer_t<krmTransform>, TransformDeleter>;
 
 // The reader's last complaint, kept in the context's user data.
 void keep_message(krmContext context, krmUInt32Number, const char* text)
