@@ -392,6 +392,38 @@ TEST(Hull, RenderDataAxisOrderNormalsAndColours)
     }
 }
 
+// Each vertex is drawn in its own L*a*b* colour: a fault that feeds b* where a* belongs (or swaps
+// the signs) turns red vertices yellow or green, which the hue of each axis end catches.
+TEST(Hull, VertexColoursFollowTheirHue)
+{
+    Hull hull;
+    Feed(hull, {{50, 60, 0}, {50, -60, 0}, {50, 0, 60}, {50, 0, -60}, {20, 0, 0}, {80, 0, 0}});
+    hull.compute();
+    const HullRenderData d = hull.get_render_data();
+    ASSERT_EQ(d.vertexCount(), 6u);
+    for (std::size_t v = 0; v < d.vertexCount(); v++) {
+        const float b = d.positions[v * 3], L = d.positions[v * 3 + 1], a = d.positions[v * 3 + 2];
+        const float red = d.colors[v * 3], green = d.colors[v * 3 + 1], blue = d.colors[v * 3 + 2];
+        SCOPED_TRACE(testing::Message() << "L* " << L << " a* " << a << " b* " << b);
+        if (a > 0) {  // reddish
+            EXPECT_GT(red, green + 0.2f);
+            EXPECT_GT(red, blue + 0.1f);
+        } else if (a < 0) {  // greenish
+            EXPECT_GT(green, red + 0.2f);
+            EXPECT_GT(green, blue);
+        } else if (b > 0) {  // yellowish: red and green above blue
+            EXPECT_GT(red, blue + 0.2f);
+            EXPECT_GT(green, blue + 0.2f);
+        } else if (b < 0) {  // bluish
+            EXPECT_GT(blue, red + 0.2f);
+            EXPECT_GT(blue, green);
+        } else {  // the neutral ends stay grey, the lighter one lighter
+            EXPECT_NEAR(red, green, 0.02f);
+            EXPECT_NEAR(green, blue, 0.02f);
+        }
+    }
+}
+
 TEST(Hull, PropertiesOverRandomAndGamutClouds)
 {
     std::mt19937 rng(20261209);
