@@ -51,14 +51,7 @@ bool imageGamut(EngineSession& session, krmProfile profile, const Hull& hull, co
         error = QStringLiteral("image '%1': its profile is for another colour space than its pixels").arg(path);
         return false;
     }
-    ImagePixels pixels;
-    pixels.data = reinterpret_cast<const std::uint8_t*>(image.pixels.constData());
-    pixels.width = image.width;
-    pixels.height = image.height;
-    pixels.bytesPerLine = std::size_t(image.bytesPerLine);
-    pixels.bytesPerPixel = std::size_t(image.bytesPerPixel());
-    pixels.format = image.engineFormat();
-    pixels.profile = own.get();
+    const ImagePixels pixels = image.analysisPixels(own.get());
     ImageGamutResult r;
     try {
         r = analyse_image_gamut(pixels, profile, hull);

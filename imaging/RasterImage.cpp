@@ -136,3 +136,16 @@ RasterImage RasterImage::fromQImage(const QImage& image)
     }
     return r;
 }
+
+ImagePixels RasterImage::analysisPixels(krmProfile profile) const
+{
+    ImagePixels view;
+    view.data = reinterpret_cast<const std::uint8_t*>(pixels.constData());
+    view.width = width;
+    view.height = height;
+    view.bytesPerLine = std::size_t(bytesPerLine);
+    view.bytesPerPixel = std::size_t(bytesPerPixel());
+    view.format = engineFormat();
+    view.profile = profile;
+    return view;
+}

@@ -5,6 +5,8 @@
 // profile the file carried. The engine converts these samples as they are, so a CMYK or 16-bit
 // image never passes through 8-bit RGB before its profile is applied.
 
+#include "common/analysis/ImageGamut.h"
+
 #include <krm.h>
 
 #include <QByteArray>
@@ -41,6 +43,9 @@ struct RasterImage {
     QRgb rgbAt(int x, int y) const;
     // The whole image the same way (for drawing when no transform can be made).
     QImage toQImage() const;
+
+    // The samples as the shared image analyses read them, with the image's own `profile`.
+    ImagePixels analysisPixels(krmProfile profile) const;
 
     // A Qt image in its nearest layout: gray 8/16, RGB 8/16, with alpha when it has one.
     static RasterImage fromQImage(const QImage& image);

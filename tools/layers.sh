@@ -14,7 +14,7 @@ common/signatures src
 common/workers     src
 common/analysis    src common/signatures
 common/audit       src common/signatures
-imaging            src
+imaging            src common/*
 cli                src common/* imaging
 window/widgets     src common/* imaging
 window/viewers     src common/* imaging window/widgets

@@ -668,14 +668,7 @@ std::shared_ptr<const ImageColourCloud> ProofingWidget::image_colour_cloud() con
 {
     if (image_.isNull() || !imageProfile_ || krmGetProfileColorSpace(imageProfile_) != image_.space)
         return nullptr;
-    ImagePixels pixels;
-    pixels.data = reinterpret_cast<const std::uint8_t*>(image_.pixels.constData());
-    pixels.width = image_.width;
-    pixels.height = image_.height;
-    pixels.bytesPerLine = std::size_t(image_.bytesPerLine);
-    pixels.bytesPerPixel = std::size_t(image_.bytesPerPixel());
-    pixels.format = image_.engineFormat();
-    pixels.profile = imageProfile_;
+    const ImagePixels pixels = image_.analysisPixels(imageProfile_);
     auto cloud = std::make_shared<ImageColourCloud>();
     cloud->name = (imageName_.isEmpty() ? tr("pasted image") : imageName_).toStdString();
     cloud->pixels = std::size_t(image_.width) * std::size_t(image_.height);
