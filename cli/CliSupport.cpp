@@ -1,5 +1,6 @@
 #include "cli/CliSupport.h"
 
+#include "common/analysis/TagDirectory.h"
 #include "common/workers/WorkerPool.h"
 #include "imaging/ImageProfiles.h"
 
@@ -440,27 +441,26 @@ std::unique_ptr<LoadedProfile> loadProfile(EngineSession& session, const QString
 
 std::vector<DirectoryEntry> storedDirectory(const QByteArray& bytes)
 {
-    std::vector<DirectoryEntry> entries;
-    const qint64 fileSize = bytes.size();
     // The engine reads tag data up to the smaller of the declared and the actual size.
-    const qint64 declared = be32(bytes, 0);
-    const krmUInt32Number count = be32(bytes, 128);
-    for (krmUInt32Number i = 0; i < count && 132 + 12 * qint64(i) + 12 <= fileSize; ++i) {
+    const TagDirectory stored = read_tag_directory(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                                   std::size_t(bytes.size()));
+    std::vector<DirectoryEntry> entries;
+    for (std::size_t i = 0; i < stored.entries.size(); ++i) {
+        const TagDirectoryEntry& stored_entry = stored.entries[i];
         DirectoryEntry e;
         e.index = int(i);
-        e.signature = be32(bytes, 132 + 12 * qsizetype(i));
-        e.offset = be32(bytes, 136 + 12 * qsizetype(i));
-        e.size = be32(bytes, 140 + 12 * qsizetype(i));
-        const qint64 end = qint64(e.offset) + qint64(e.size);
+        e.signature = stored_entry.signature;
+        e.offset = stored_entry.offset;
+        e.size = stored_entry.size;
         const QString sig = signatureString(e.signature);
-        if (e.offset == 0 || e.size == 0)
+        if (TagDirectory::hasNoData(stored_entry))
             e.problem = QStringLiteral("'%1' has no data (offset %2, size %3)").arg(sig).arg(e.offset).arg(e.size);
-        else if (end > fileSize)
+        else if (stored.runsPastEnd(stored_entry))
             e.problem = QStringLiteral("'%1' points past the end of the file (offset %2, size %3, file %4)")
-                            .arg(sig).arg(e.offset).arg(e.size).arg(fileSize);
-        else if (end > declared)
+                            .arg(sig).arg(e.offset).arg(e.size).arg(bytes.size());
+        else if (stored.runsPastDeclared(stored_entry))
             e.problem = QStringLiteral("'%1' lies past the profile size in the header (offset %2, size %3, header %4)")
-                            .arg(sig).arg(e.offset).arg(e.size).arg(declared);
+                            .arg(sig).arg(e.offset).arg(e.size).arg(stored.declaredSize);
         entries.push_back(e);
     }
     return entries;

@@ -13,7 +13,7 @@ src
 common/signatures src
 common/workers     src
 common/analysis    src common/signatures
-common/audit       src common/signatures
+common/audit       src common/signatures common/analysis
 imaging            src common/*
 cli                src common/* imaging
 window/widgets     src common/* imaging

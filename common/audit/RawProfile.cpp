@@ -1,6 +1,7 @@
 #include "common/audit/RawProfile.h"
 
 #include "common/signatures/Signatures.h"
+#include "common/analysis/TagDirectory.h"
 
 #include <QCoreApplication>
 #include <QtEndian>
@@ -32,12 +33,8 @@ RawProfile RawProfile::read(krmProfile profile)
     if (!ok)
         return raw;
     raw.bytes = bytes;
-    // ICC.1:2010 7.3: the count at 128, then 12-byte entries.
-    const krmUInt32Number count = be32(bytes, 128);
-    for (krmUInt32Number i = 0; i < count && 132 + 12 * qint64(i) + 12 <= bytes.size(); ++i) {
-        const qsizetype at = 132 + 12 * qsizetype(i);
-        raw.directory.push_back(RawTagEntry{be32(bytes, at), be32(bytes, at + 4), be32(bytes, at + 8)});
-    }
+    raw.directory = read_tag_directory(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
+                                       std::size_t(bytes.size())).entries;
     return raw;
 }
 

@@ -10,11 +10,9 @@
 
 #include <vector>
 
-struct RawTagEntry {
-    krmTagSignature signature = 0;
-    krmUInt32Number offset = 0;
-    krmUInt32Number size = 0;
-};
+#include "common/analysis/TagDirectory.h"
+
+using RawTagEntry = TagDirectoryEntry;
 
 struct RawProfile {
     QByteArray bytes;                    // the whole file
