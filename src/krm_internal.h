@@ -585,6 +585,8 @@ typedef struct {
 const _krmPrelin8Data* _krmOptimizedPrelin8(const krmPipeline* Lut);
 // True when the pipeline's single-precision evaluation runs its stages one after the other.
 krmBool _krmPipelineEvaluatesStages(const krmPipeline* lut);
+krmBool _krmStageIsCLut16(const krmStage* mpe);
+krmBool _krmStageIsTableCurves(const krmStage* mpe);
 // True when the parameters use the built-in 16-bit tetrahedral routine.
 krmBool _krmIsTetrahedral16(const krmInterpParams* p);
 // True when the parameters use the built-in 16-bit routine for four inputs.

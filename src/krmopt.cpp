@@ -2,6 +2,7 @@
 // 16-bit formats (joined curves, an integer matrix-shaper, prelinearised or plain resampled CLUTs).
 #include "krm_internal.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -319,67 +320,132 @@ krmInt32Number XFormSampler16(const krmUInt16Number In[], krmUInt16Number Out[],
     return 1;
 }
 
-// The resampling evaluates the pipeline at every node, but a leading set of curves only ever sees
-// the few coordinates of the grid's nodes on each input: its outputs are computed once per
-// coordinate, and the other stages run as the pipeline's own evaluation runs them, so every node
-// gets the same words as through XFormSampler16.
-struct ResampleCargo {
-    const krmPipeline* Lut;
+// The resampling evaluates the pipeline at every node, in the order and with the words
+// krmStageSampleCLut16bit gives XFormSampler16, and every node gets the same words as through it.
+// Two shortcuts make it several times faster:
+// - a leading set of curves only ever sees the few coordinates of the grid's nodes on each input:
+//   its outputs are computed once per coordinate;
+// - trailing 16-bit grids and table curves only pass words through (their single-precision
+//   evaluation rounds w / 65535 back to w): they run on the words, as the optimised transform does.
+struct ResamplePlan {
+    krmUInt32Number nInputs, nOutputs;
     krmUInt32Number nSamples[krmMAX_INPUT_DIMENSIONS];
     krmUInt16Number Node[krmMAX_INPUT_DIMENSIONS][256];    // each node coordinate's word
-    krmFloat32Number First[krmMAX_INPUT_DIMENSIONS][256];  // the leading curves at each node coordinate
+    krmFloat32Number First[krmMAX_INPUT_DIMENSIONS][256];  // the first stage's input or output there
+    const krmStage* Float;  // first stage run in single precision
+    const krmStage* Words;  // first stage run on words, null for none
 };
 
-krmInt32Number MemoSampler16(const krmUInt16Number In[], krmUInt16Number Out[], void* Cargo)
+// The trailing run of stages that can be evaluated on words, not before `from`.
+const krmStage* WordTail(const krmStage* from)
 {
-    const ResampleCargo* c = static_cast<const ResampleCargo*>(Cargo);
-    const krmPipeline* Lut = c->Lut;
-    krmFloat32Number Storage[2][krmMAX_STAGE_CHANNELS];
-    for (krmUInt32Number i = 0; i < Lut->InputChannels; i++) {
-        const krmUInt32Number n = c->nSamples[i];
-        const krmUInt32Number g = (krmUInt32Number(In[i]) * (n - 1) + 32767) / 65535;
-        if (c->Node[i][g] != In[i]) return XFormSampler16(In, Out, const_cast<krmPipeline*>(Lut));
-        Storage[1][i] = c->First[i][g];
+    const krmStage* tail = nullptr;
+    for (const krmStage* s = from; s; s = s->Next) {
+        if (_krmStageIsCLut16(s) || _krmStageIsTableCurves(s)) {
+            if (!tail) tail = s;
+        } else {
+            tail = nullptr;
+        }
     }
-    int Phase = 1;
-    for (const krmStage* mpe = Lut->Elements->Next; mpe; mpe = mpe->Next) {
-        mpe->EvalPtr(&Storage[Phase][0], &Storage[Phase ^ 1][0], mpe);
-        Phase ^= 1;
+    return tail;
+}
+
+// Runs the word stages from s on n nodes, `stride` words apart, each stage over all of them.
+void EvalOnWords(const krmStage* s, krmUInt16Number* w, krmUInt32Number n, krmUInt32Number stride)
+{
+    krmUInt16Number out[krmMAX_STAGE_CHANNELS];
+    for (; s; s = s->Next) {
+        if (s->Type == krmSigCLutElemType) {
+            const krmInterpParams* p = CLutOf(s)->Params;
+            for (krmUInt32Number k = 0; k < n; k++) {
+                krmUInt16Number* v = w + k * stride;
+                _krmInterpEval16(p, v, out);
+                for (krmUInt32Number i = 0; i < s->OutputChannels; i++) v[i] = out[i];
+            }
+        } else {
+            const krmStageToneCurvesData* c = CurvesOf(s);
+            for (krmUInt32Number k = 0; k < n; k++)
+                for (krmUInt32Number i = 0; i < c->nCurves; i++) w[k * stride + i] = krmEvalToneCurve16(c->TheCurves[i], w[k * stride + i]);
+        }
     }
-    for (krmUInt32Number i = 0; i < Lut->OutputChannels; i++)
-        Out[i] = krmQuickSaturateWord(Storage[Phase][i] * 65535.0);
-    return 1;
 }
 
 // Samples Lut into a 16-bit CLUT stage, as krmStageSampleCLut16bit with XFormSampler16 would.
 bool SampleThrough(krmStage* clut, const krmPipeline* Lut)
 {
-    const krmStage* first = Lut->Elements;
     const krmInterpParams* params = CLutOf(clut)->Params;
-    bool memo = first && first->Type == krmSigCurveSetElemType && first->InputChannels == first->OutputChannels &&
-                _krmPipelineEvaluatesStages(Lut) && params->nInputs == Lut->InputChannels &&
-                first->InputChannels <= krmMAX_INPUT_DIMENSIONS;
-    for (krmUInt32Number i = 0; memo && i < params->nInputs; i++) memo = params->nSamples[i] >= 2 && params->nSamples[i] <= 256;
-    if (!memo) return krmStageSampleCLut16bit(clut, XFormSampler16, const_cast<krmPipeline*>(Lut), 0);
+    bool planned = _krmPipelineEvaluatesStages(Lut) && params->nInputs == Lut->InputChannels &&
+                   params->nOutputs == Lut->OutputChannels && params->nInputs <= krmMAX_INPUT_DIMENSIONS;
+    for (krmUInt32Number i = 0; planned && i < params->nInputs; i++)
+        planned = params->nSamples[i] >= 2 && params->nSamples[i] <= 256;
+    if (!planned) return krmStageSampleCLut16bit(clut, XFormSampler16, const_cast<krmPipeline*>(Lut), 0);
 
-    ResampleCargo* cargo = static_cast<ResampleCargo*>(krmMallocZero(Lut->ContextID, sizeof(ResampleCargo)));
-    if (!cargo) return false;
-    cargo->Lut = Lut;
+    ResamplePlan* plan = static_cast<ResamplePlan*>(krmMallocZero(Lut->ContextID, sizeof(ResamplePlan)));
+    if (!plan) return false;
+    plan->nInputs = params->nInputs;
+    plan->nOutputs = params->nOutputs;
+    const krmStage* first = Lut->Elements;
+    // Each curve depends on its own input only: one evaluation per coordinate and input.
+    const bool memo = first && first->Type == krmSigCurveSetElemType && first->InputChannels == first->OutputChannels;
+    plan->Float = memo ? first->Next : first;
+    plan->Words = WordTail(plan->Float);
     krmFloat32Number in[krmMAX_STAGE_CHANNELS] = {}, out[krmMAX_STAGE_CHANNELS];
-    for (krmUInt32Number i = 0; i < params->nInputs; i++) {
-        cargo->nSamples[i] = params->nSamples[i];
-        // Each curve depends on its own input only: one evaluation per coordinate and input.
+    for (krmUInt32Number i = 0; i < plan->nInputs; i++) {
+        plan->nSamples[i] = params->nSamples[i];
         for (krmUInt32Number g = 0; g < params->nSamples[i]; g++) {
-            cargo->Node[i][g] = krmQuantizeVal(g, params->nSamples[i]);
-            in[i] = krmFloat32Number(cargo->Node[i][g] / 65535.0);
-            first->EvalPtr(in, out, first);
-            cargo->First[i][g] = out[i];
+            plan->Node[i][g] = krmQuantizeVal(g, params->nSamples[i]);
+            in[i] = krmFloat32Number(plan->Node[i][g] / 65535.0);
+            if (memo) first->EvalPtr(in, out, first);
+            plan->First[i][g] = memo ? out[i] : in[i];
         }
         in[i] = 0;
     }
-    const bool ok = krmStageSampleCLut16bit(clut, MemoSampler16, cargo, 0);
-    krmFree(Lut->ContextID, cargo);
-    return ok;
+
+    // The nodes in krmStageSampleCLut16bit's order, the last input fastest, a row of the last input
+    // at a time: each stage runs over the row's nodes before the next, so the nodes' long chains of
+    // arithmetic overlap instead of waiting on each other.
+    krmUInt32Number stride = std::max(plan->nInputs, plan->nOutputs);
+    for (const krmStage* s = Lut->Elements; s; s = s->Next)
+        stride = std::max({stride, s->InputChannels, s->OutputChannels});
+    const krmUInt32Number last = plan->nInputs - 1, rowLength = plan->nSamples[last];
+    krmFloat32Number* row[2];
+    // Two rows of single-precision values and one of words.
+    row[0] = static_cast<krmFloat32Number*>(krmMalloc(Lut->ContextID, 3 * rowLength * stride * sizeof(krmFloat32Number)));
+    if (!row[0]) {
+        krmFree(Lut->ContextID, plan);
+        return false;
+    }
+    row[1] = row[0] + rowLength * stride;
+
+    krmUInt16Number* table = CLutOf(clut)->Tab.T16;
+    const krmUInt32Number rows = krmCubeSize(params->nSamples, plan->nInputs) / rowLength;
+    krmUInt32Number digit[krmMAX_INPUT_DIMENSIONS] = {};
+    krmUInt16Number* words = reinterpret_cast<krmUInt16Number*>(row[1] + rowLength * stride);
+    for (krmUInt32Number r = 0; r < rows; r++) {
+        for (krmUInt32Number k = 0; k < rowLength; k++) {
+            krmFloat32Number* v = row[0] + k * stride;
+            for (krmUInt32Number i = 0; i < last; i++) v[i] = plan->First[i][digit[i]];
+            v[last] = plan->First[last][k];
+        }
+        int phase = 0;
+        for (const krmStage* s = plan->Float; s != plan->Words; s = s->Next, phase ^= 1)
+            for (krmUInt32Number k = 0; k < rowLength; k++) s->EvalPtr(row[phase] + k * stride, row[phase ^ 1] + k * stride, s);
+        if (plan->Words) {
+            for (krmUInt32Number k = 0; k < rowLength; k++)
+                for (krmUInt32Number i = 0; i < plan->Words->InputChannels; i++)
+                    words[k * stride + i] = krmQuickSaturateWord(row[phase][k * stride + i] * 65535.0);
+            EvalOnWords(plan->Words, words, rowLength, stride);
+            for (krmUInt32Number k = 0; k < rowLength; k++, table += plan->nOutputs)
+                for (krmUInt32Number i = 0; i < plan->nOutputs; i++) table[i] = words[k * stride + i];
+        } else {
+            for (krmUInt32Number k = 0; k < rowLength; k++, table += plan->nOutputs)
+                for (krmUInt32Number i = 0; i < plan->nOutputs; i++) table[i] = krmQuickSaturateWord(row[phase][k * stride + i] * 65535.0);
+        }
+        for (krmInt32Number i = krmInt32Number(last) - 1; i >= 0 && ++digit[i] == plan->nSamples[i]; i--) digit[i] = 0;
+    }
+    krmFree(Lut->ContextID, row[0]);
+    krmFree(Lut->ContextID, plan);
+    return true;
 }
 
 // Curves in (optional), CLUT, curves out (optional), each through its 16-bit table. The data is

@@ -688,6 +688,11 @@ TEST(Resampling, NodesHoldThePipelineWordsExactly)
         {"/usr/share/color/icc/ghostscript/default_cmyk.icc", nullptr, 0x60022, krmFmtRGB16},
         {"/usr/share/color/icc/colord/AdobeRGB1998.icc", "/usr/share/color/icc/ghostscript/default_cmyk.icc",
          krmFmtRGB16, 0x60022},
+        // four inputs on 17 nodes, and one input
+        {"/usr/share/color/icc/ghostscript/ps_cmyk.icc", "/usr/share/color/icc/ghostscript/default_cmyk.icc",
+         0x60021, 0x60021},
+        {"/usr/share/color/icc/ghostscript/default_gray.icc", "/usr/share/color/icc/ghostscript/default_cmyk.icc",
+         0x30009, 0x60021},
     };
     for (const auto& c : kCases) {
         krmProfile in = c.in ? krmOpenProfileFromFile(c.in, "r") : krmCreate_sRGBProfile();

@@ -246,6 +246,52 @@ TEST_F(PipelineTest, LabToXYZStageGivesD50AtWhite)
     krmStageFree(s);
 }
 
+// The XYZ-to-Lab stage takes its cube roots a faster way than krmXYZ2Lab: its single-precision
+// results must still be the very floats krmXYZ2Lab's double results round to, everywhere: on a
+// dense grid of the encodable range, around the cube root's threshold, and beyond 16 x white.
+TEST_F(PipelineTest, XYZToLabStageRoundsAsTheExactFormula)
+{
+    krmStage* s = krmStageAllocXYZ2Lab(ctx);
+    std::vector<std::array<krmFloat32Number, 3>> inputs;
+    for (int i = 0; i <= 96; i++)
+        for (int j = 0; j <= 96; j++)
+            for (int k = 0; k <= 96; k++) inputs.push_back({i / 96.0f, j / 96.0f, k / 96.0f});
+    const krmFloat64Number threshold = 0.008856451679035631 * 0.9642 / krmMAX_ENCODEABLE_XYZ;
+    for (int d = -200; d <= 200; d++) {
+        const krmFloat32Number x = krmFloat32Number(threshold) + d * 1e-9f;
+        inputs.push_back({x, x, x});
+    }
+    for (krmFloat32Number big : {7.0f, 7.9f, 8.5f, 100.0f}) inputs.push_back({big, 0.3f, big});
+    // Where a* or b* is near -128 the encoded value is near 0 and its floats are finely spaced:
+    // any slip of the fast root shows there.
+    for (int j = 2; j <= 16; j++) {
+        const krmFloat64Number fy = std::cbrt(j / 16.0 * krmMAX_ENCODEABLE_XYZ);
+        const krmFloat64Number fx = fy - 128.0 / 500.0, fz = fy + 128.0 / 200.0;
+        krmFloat32Number x = krmFloat32Number(fx * fx * fx * 0.9642 / krmMAX_ENCODEABLE_XYZ);
+        krmFloat32Number z = krmFloat32Number(fz * fz * fz * 0.8249 / krmMAX_ENCODEABLE_XYZ);
+        for (int d = 0; d < 3000; d++, x = std::nextafter(x, 0.0f), z = std::nextafter(z, 0.0f))
+            inputs.push_back({x, j / 16.0f, z});
+    }
+    std::uint32_t seed = 12345;
+    for (int n = 0; n < 200000; n++) {
+        std::array<krmFloat32Number, 3> v;
+        for (auto& c : v) c = krmFloat32Number((seed = seed * 1664525u + 1013904223u) >> 8) / 16777216.0f * 1.2f;
+        inputs.push_back(v);
+    }
+    size_t differ = 0;
+    for (const auto& in : inputs) {
+        krmFloat32Number out[3];
+        krmStageEvalFloat(s, in.data(), out);
+        const krmCIEXYZ XYZ{in[0] * krmMAX_ENCODEABLE_XYZ, in[1] * krmMAX_ENCODEABLE_XYZ, in[2] * krmMAX_ENCODEABLE_XYZ};
+        krmCIELab Lab;
+        krmXYZ2Lab(nullptr, &Lab, &XYZ);
+        differ += out[0] != krmFloat32Number(Lab.L / 100.0) || out[1] != krmFloat32Number((Lab.a + 128.0) / 255.0) ||
+                  out[2] != krmFloat32Number((Lab.b + 128.0) / 255.0);
+    }
+    EXPECT_EQ(differ, 0u) << "of " << inputs.size();
+    krmStageFree(s);
+}
+
 TEST_F(PipelineTest, PCSConversionStagesInvertEachOther)
 {
     struct Pair {
