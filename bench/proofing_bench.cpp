@@ -21,6 +21,7 @@ namespace {
 
 const char* kAdobeRGB = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
 const char* kCMYK = "/usr/share/color/icc/ghostscript/default_cmyk.icc";
+const char* kPressCMYK = "/usr/share/color/icc/ghostscript/ps_cmyk.icc";
 const QSize kViewport(1920, 1080);
 
 RasterImage photo(krmColorSpaceSignature space, int depth, int width, int height)
@@ -93,14 +94,17 @@ void BM_ViewportDirectRGB8Workers(benchmark::State& state)
     Direct(state, image, kAdobeRGB, workerContext());
 }
 
-// The proofing view's chain: image (sRGB) -> proof (CMYK) -> screen (sRGB), with the gamut alarm.
-krmTransform proofTransform(krmContext context, krmUInt32Number inputFormat)
+// The proofing view's chain: image (sRGB, or a CMYK profile) -> proof (CMYK) -> screen (sRGB),
+// with the gamut alarm.
+krmTransform proofTransform(krmContext context, krmUInt32Number inputFormat, const char* imageProfile = nullptr,
+                            const char* proofProfile = kCMYK)
 {
-    krmProfile in = krmCreate_sRGBProfile(context);
-    krmProfile proof = krmOpenProfileFromFileInContext(context, kCMYK, "r");
+    krmProfile in = imageProfile ? krmOpenProfileFromFileInContext(context, imageProfile, "r")
+                                 : krmCreate_sRGBProfile(context);
+    krmProfile proof = krmOpenProfileFromFileInContext(context, proofProfile, "r");
     krmProfile screen = krmCreate_sRGBProfile(context);
     krmTransform t = nullptr;
-    if (proof) {
+    if (in && proof) {
         krmProfile chain[] = {in, proof, proof, screen};
         krmUInt32Number intents[] = {1, 1, 1, 1};
         krmBool bpc[] = {false, false, true, true};
@@ -108,9 +112,11 @@ krmTransform proofTransform(krmContext context, krmUInt32Number inputFormat)
         t = krmCreateExtendedTransform(context, 4, chain, bpc, intents, adaptation, proof, 1, inputFormat, krmFmtBGRA8,
                                        krmFlagCopyAlpha | krmFlagNoWhiteOnWhiteFixup | krmFlagSoftProofing |
                                            krmFlagGamutCheck);
-        krmCloseProfile(proof);
     }
-    krmCloseProfile(in);
+    if (proof)
+        krmCloseProfile(proof);
+    if (in)
+        krmCloseProfile(in);
     krmCloseProfile(screen);
     return t;
 }
@@ -151,6 +157,19 @@ void BM_ViewportDirectCMYK16Workers(benchmark::State& state)
     Direct(state, image, kCMYK, workerContext());
 }
 
+// A CMYK photo proofed on another press's CMYK, with the gamut alarm.
+void BM_ViewportProofGamutCMYK16(benchmark::State& state)
+{
+    static const RasterImage image = photo(krmSig("CMYK"), 16, 3000, 2000);
+    Render(state, image, proofTransform(nullptr, image.engineFormat(true), kCMYK, kPressCMYK));
+}
+
+void BM_ViewportProofGamutCMYK16Workers(benchmark::State& state)
+{
+    static const RasterImage image = photo(krmSig("CMYK"), 16, 3000, 2000);
+    Render(state, image, proofTransform(workerContext(), image.engineFormat(true), kCMYK, kPressCMYK));
+}
+
 // Qt's conversion of a whole 1920 × 1080 image from Adobe RGB to sRGB, for comparison.
 void BM_QtConvertRGB32(benchmark::State& state)
 {
@@ -181,4 +200,6 @@ BENCHMARK(BM_ViewportProofGamutRGB8Workers)->Unit(benchmark::kMillisecond)->UseR
 BENCHMARK(BM_CreateProofTransformGamutCheck)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewportDirectCMYK16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewportDirectCMYK16Workers)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ViewportProofGamutCMYK16)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ViewportProofGamutCMYK16Workers)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_QtConvertRGB32)->Unit(benchmark::kMillisecond);

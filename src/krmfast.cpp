@@ -115,15 +115,17 @@ inline void Store16(krmUInt8Number* p, krmUInt16Number v) { std::memcpy(p, &v, 2
 enum FastKind { kMatShaper, kCLUT };
 enum CellState : krmUInt8Number { kMixed = 0, kAllIn = 1, kAllOut = 2 };
 
-// The gamut check's one-output 3-input grid, indexed like a CLUT's, and per node whether the corners
-// of the cell above it are all zero (in gamut), all above zero (out: the interpolated value, with
-// weights summing to 65536 and the base corner's at least 1, rounds to at least 1) or mixed. Only a
-// pixel in a mixed cell needs the interpolation.
+// The gamut check's one-output grid of 3 or 4 inputs, indexed like a CLUT's, and per node whether
+// the corners of the cell above it are all zero (in gamut), all above zero (out: the interpolated
+// value, with weights summing to 65536 and the base corner's at least 1, rounds to at least 1, and
+// so does the linear step between two such values along a fourth input) or mixed. Only a pixel in
+// a mixed cell needs the interpolation.
 struct _krmGamutGrid {
-    krmUInt32Number Base[3][256];
-    krmUInt64Number Key[3][256];
-    krmUInt32Number Domain[3];
-    krmUInt32Number Stride[3];
+    krmUInt32Number nInputs;
+    krmUInt32Number Base[4][256];
+    krmUInt64Number Key[4][256];  // fraction above, upper-neighbour offset below
+    krmUInt32Number Domain[4];
+    krmUInt32Number Stride[4];
     krmUInt16Number* Table;
     krmUInt8Number* CellState;
 };
@@ -688,33 +690,40 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void Interpolate4AVX512(con
 }
 #endif
 
-// The gamut check of up to kBlock pixels: the out-of-gamut ones take the alarm codes.
-template <class L>
+// The gamut check of up to kBlock pixels: the out-of-gamut ones take the alarm codes. The last
+// three inputs pick the tetrahedron; a fourth, first, input is interpolated linearly between the
+// tetrahedra of two neighbouring slices, as the four-input routine does.
+template <int NIn, class L>
 void GamutBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, Cells& c, krmUInt32Number count,
                 const krmUInt16Number* alarm, krmUInt32Number first = 0)
 {
+    constexpr int t0 = NIn - 3;
     const _krmGamutGrid* g = f->Gamut;
     const krmUInt16Number* t = g->Table;
     for (krmUInt32Number k = first; k < count; k++, s += l.ps) {
         krmUInt32Number base = 0;
-        krmUInt64Number key[3];
-        krmUInt8Number state;
-        if (l.inBytes == 1) {
-            const krmUInt32Number x = s[l.in[0]], y = s[l.in[1]], z = s[l.in[2]];
-            base = g->Base[0][x] + g->Base[1][y] + g->Base[2][z];
-            state = g->CellState[base];
-            key[0] = g->Key[0][x];
-            key[1] = g->Key[1][y];
-            key[2] = g->Key[2][z];
-        } else {
-            for (int ch = 0; ch < 3; ch++) key[ch] = Cell16(Load16(s + l.in[ch]), g->Domain[ch], g->Stride[ch], &base);
-            state = g->CellState[base];
+        krmUInt64Number key[4];
+        for (int ch = 0; ch < NIn; ch++) {
+            if (l.inBytes == 1) {
+                const krmUInt32Number v = s[l.in[ch]];
+                base += g->Base[ch][v];
+                key[ch] = g->Key[ch][v];
+            } else {
+                key[ch] = Cell16(Load16(s + l.in[ch]), g->Domain[ch], g->Stride[ch], &base);
+            }
         }
+        const krmUInt8Number state = g->CellState[base];
         if (state == kAllIn) continue;
         if (state == kMixed) {
             krmUInt32Number off[4], w[4];
-            MakeCell(off, w, base, key[0], key[1], key[2]);
-            if (Tetra(t[off[0]], t[off[1]], t[off[2]], t[off[3]], w) == 0) continue;
+            MakeCell(off, w, base, key[t0], key[t0 + 1], key[t0 + 2]);
+            krmUInt32Number r = Tetra(t[off[0]], t[off[1]], t[off[2]], t[off[3]], w);
+            if constexpr (NIn == 4) {
+                const krmUInt32Number up = krmUInt32Number(key[0]);
+                r = Lerp(krmUInt32Number(key[0] >> 32), r,
+                         Tetra(t[off[0] + up], t[off[1] + up], t[off[2] + up], t[off[3] + up], w));
+            }
+            if (r == 0) continue;
         }
         for (krmUInt32Number o = 0; o < 4; o++) c.out[k][o] = alarm[o];
     }
@@ -762,27 +771,44 @@ void StoreBlock(const L& l, const Cells& c, const krmUInt8Number* s, krmUInt8Num
 
 
 #ifdef KRM_X86
+// The tetrahedral value of sixteen one-output cells (the mixed ones), their corners gathered at
+// the offsets o plus shift.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __m512i GamutTetra(const krmUInt16Number* table,
+                                                                              __mmask16 mixed, const __m512i o[4],
+                                                                              const __m512i w[4], __m512i shift)
+{
+    const __m512i ffff = _mm512_set1_epi32(0xFFFF);
+    __m512i corner[4];
+    for (int i = 0; i < 4; i++)
+        corner[i] = _mm512_and_si512(
+            _mm512_mask_i32gather_epi32(_mm512_setzero_si512(), mixed, _mm512_add_epi32(o[i], shift), table, 2), ffff);
+    __m512i T = _mm512_add_epi32(_mm512_mullo_epi32(corner[0], w[0]), _mm512_set1_epi32(0x8001));
+    for (int i = 1; i < 4; i++) T = _mm512_add_epi32(T, _mm512_mullo_epi32(corner[i], w[i]));
+    return _mm512_srli_epi32(_mm512_add_epi32(_mm512_sub_epi32(T, corner[0]), _mm512_srli_epi32(T, 16)), 16);
+}
+
 // GamutBlock sixteen pixels at a time: cells by arithmetic, the cell states and, for the mixed
-// cells, the corners gathered.
-template <class L>
+// cells, the corners gathered (with four inputs, in both slices).
+template <int NIn, class L>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void GamutBlockAVX512(const _krmFastWorker* f, const L& l,
                                                                            const krmUInt8Number* s, Cells& c,
                                                                            krmUInt32Number count,
                                                                            const krmUInt16Number* alarm)
 {
+    constexpr int t0 = NIn - 3;
     const _krmGamutGrid* g = f->Gamut;
     const krmUInt32Number whole = count & ~15u;
-    alignas(64) krmUInt32Number v[3][kBlock];
+    alignas(64) krmUInt32Number v[NIn][kBlock];
     const krmUInt8Number* p = s;
     for (krmUInt32Number k = 0; k < whole; k++, p += l.ps)
-        for (int ch = 0; ch < 3; ch++) v[ch][k] = l.inBytes == 1 ? p[l.in[ch]] * 257u : Load16(p + l.in[ch]);
+        for (int ch = 0; ch < NIn; ch++) v[ch][k] = l.inBytes == 1 ? p[l.in[ch]] * 257u : Load16(p + l.in[ch]);
     const __m512i ffff = _mm512_set1_epi32(0xFFFF), bias = _mm512_set1_epi32(0x7FFF), one = _mm512_set1_epi32(1),
-                  full = _mm512_set1_epi32(65536), byte = _mm512_set1_epi32(0xFF);
+                  full = _mm512_set1_epi32(65536), byte = _mm512_set1_epi32(0xFF), none = _mm512_setzero_si512();
     krmUInt64Number alarm64;
     std::memcpy(&alarm64, alarm, 8);
     for (krmUInt32Number k = 0; k < whole; k += 16) {
-        __m512i base = _mm512_setzero_si512(), rest[3], upper[3];
-        for (int ch = 0; ch < 3; ch++) {
+        __m512i base = _mm512_setzero_si512(), rest[NIn], upper[NIn];
+        for (int ch = 0; ch < NIn; ch++) {
             const __m512i x = _mm512_load_si512(v[ch] + k);
             const __m512i stride = _mm512_set1_epi32(int(g->Stride[ch]));
             const __m512i a = _mm512_mullo_epi32(x, _mm512_set1_epi32(int(g->Domain[ch])));
@@ -798,28 +824,31 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void GamutBlockAVX512(const
         __mmask16 out = _mm512_cmpeq_epi32_mask(state, _mm512_set1_epi32(kAllOut));
         const __mmask16 mixed = _mm512_cmpeq_epi32_mask(state, _mm512_setzero_si512());
         if (mixed) {
-            __m512i ra = rest[0], rb = rest[1], rc = rest[2], ua = upper[0], ub = upper[1], uc = upper[2];
+            __m512i ra = rest[t0], rb = rest[t0 + 1], rc = rest[t0 + 2], ua = upper[t0], ub = upper[t0 + 1],
+                    uc = upper[t0 + 2];
             Order(ra, ua, rb, ub);
             Order(rb, ub, rc, uc);
             Order(ra, ua, rb, ub);
             const __m512i o1 = _mm512_add_epi32(base, ua);
             const __m512i o2 = _mm512_add_epi32(o1, ub);
             const __m512i o3 = _mm512_add_epi32(o2, uc);
-            const __m512i none = _mm512_setzero_si512();
-#define KRM_CORNER(o) _mm512_and_si512(_mm512_mask_i32gather_epi32(none, mixed, (o), g->Table, 2), ffff)
-            const __m512i c0 = KRM_CORNER(base);
-            __m512i T = _mm512_add_epi32(_mm512_mullo_epi32(c0, _mm512_sub_epi32(full, ra)), _mm512_set1_epi32(0x8001));
-            T = _mm512_add_epi32(T, _mm512_mullo_epi32(KRM_CORNER(o1), _mm512_sub_epi32(ra, rb)));
-            T = _mm512_add_epi32(T, _mm512_mullo_epi32(KRM_CORNER(o2), _mm512_sub_epi32(rb, rc)));
-            T = _mm512_add_epi32(T, _mm512_mullo_epi32(KRM_CORNER(o3), rc));
-#undef KRM_CORNER
-            const __m512i r = _mm512_srli_epi32(_mm512_add_epi32(_mm512_sub_epi32(T, c0), _mm512_srli_epi32(T, 16)), 16);
+            const __m512i w0 = _mm512_sub_epi32(full, ra), w1 = _mm512_sub_epi32(ra, rb), w2 = _mm512_sub_epi32(rb, rc);
+            const __m512i o[4] = {base, o1, o2, o3}, w[4] = {w0, w1, w2, rc};
+            __m512i r = GamutTetra(g->Table, mixed, o, w, none);
+            if constexpr (NIn == 4) {
+                // The linear step along the first input, in unsigned 32 bits as Lerp.
+                const __m512i hi = GamutTetra(g->Table, mixed, o, w, upper[0]);
+                r = _mm512_srli_epi32(_mm512_add_epi32(_mm512_add_epi32(_mm512_mullo_epi32(rest[0], hi),
+                                                                        _mm512_mullo_epi32(_mm512_sub_epi32(full, rest[0]), r)),
+                                                       _mm512_set1_epi32(0x8000)),
+                                      16);
+            }
             out |= _mm512_mask_cmpneq_epi32_mask(mixed, r, _mm512_setzero_si512());
         }
         for (unsigned bits = out; bits; bits &= bits - 1)
             std::memcpy(c.out[k + krmUInt32Number(__builtin_ctz(bits))], &alarm64, 8);
     }
-    if (whole < count) GamutBlock(f, l, s + whole * l.ps, c, count, alarm, whole);
+    if (whole < count) GamutBlock<NIn>(f, l, s + whole * l.ps, c, count, alarm, whole);
 }
 #endif
 
@@ -860,10 +889,10 @@ void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* 
         if (f->Gamut) {
 #ifdef KRM_X86
             if constexpr (Wide)
-                GamutBlockAVX512(f, l, s, c, count, alarm);
+                GamutBlockAVX512<NIn>(f, l, s, c, count, alarm);
             else
 #endif
-                GamutBlock(f, l, s, c, count, alarm);
+                GamutBlock<NIn>(f, l, s, c, count, alarm);
         }
         StoreBlock(l, c, s, d, count);
         s += count * l.ps;
@@ -1003,18 +1032,20 @@ bool BuildCLUT(_krmFastWorker* f, const krmInterpParams* params, const _krmPreli
 }
 
 // The gamut check's grid when it is the one its creation makes: a lone 16-bit CLUT stage of three
-// inputs and one output with the built-in tetrahedral routine. Its pipeline passes words through
-// single precision and back, which gives every word back unchanged, so the grid alone decides.
+// or four inputs and one output with the built-in tetrahedral or four-input routine. Its pipeline
+// passes words through single precision and back, which gives every word back unchanged, so the
+// grid alone decides.
 const krmInterpParams* GamutGridOf(const krmPipeline* g)
 {
-    if (!g || g->InputChannels != 3 || g->OutputChannels != 1) return nullptr;
+    if (!g || (g->InputChannels != 3 && g->InputChannels != 4) || g->OutputChannels != 1) return nullptr;
     const krmStage* s = g->Elements;
     if (!s || s->Next || s->Type != krmSigCLutElemType) return nullptr;
     const krmStageCLutData* d = static_cast<const krmStageCLutData*>(s->Data);
     if (d->HasFloatValues) return nullptr;
     const krmInterpParams* p = d->Params;
-    if (!p || p->nInputs != 3 || p->nOutputs != 1 || !_krmIsTetrahedral16(p)) return nullptr;
-    for (int ch = 0; ch < 3; ch++)
+    if (!p || p->nInputs != g->InputChannels || p->nOutputs != 1) return nullptr;
+    if (!(p->nInputs == 3 ? _krmIsTetrahedral16(p) : _krmIsEval4Inputs16(p))) return nullptr;
+    for (krmUInt32Number ch = 0; ch < p->nInputs; ch++)
         if (p->Domain[ch] >= 256) return nullptr;
     return p;
 }
@@ -1024,14 +1055,16 @@ bool BuildGamut(_krmFastWorker* f, const krmInterpParams* p, krmContext ctx)
     _krmGamutGrid* g = static_cast<_krmGamutGrid*>(krmMallocZero(ctx, sizeof(_krmGamutGrid)));
     if (!g) return false;
     f->Gamut = g;
-    const krmUInt32Number nodes = p->nSamples[0] * p->nSamples[1] * p->nSamples[2];
+    const krmUInt32Number n = g->nInputs = p->nInputs;
+    krmUInt32Number nodes = 1;
+    for (krmUInt32Number ch = 0; ch < n; ch++) nodes *= p->nSamples[ch];
     g->Table = static_cast<krmUInt16Number*>(krmMallocZero(ctx, (nodes + 8) * sizeof(krmUInt16Number)));
     g->CellState = static_cast<krmUInt8Number*>(krmMallocZero(ctx, nodes + 4));  // gathers read four bytes
     if (!g->Table || !g->CellState) return false;
     std::memcpy(g->Table, p->Table, nodes * sizeof(krmUInt16Number));
-    for (int ch = 0; ch < 3; ch++) {
+    for (krmUInt32Number ch = 0; ch < n; ch++) {
         g->Domain[ch] = p->Domain[ch];
-        g->Stride[ch] = p->opta[2 - ch];
+        g->Stride[ch] = p->opta[n - 1 - ch];
         for (krmUInt32Number v = 0; v < 256; v++) {
             const krmUInt32Number a = v * 257u * g->Domain[ch];
             const krmUInt32Number fk = a + (a + 0x7FFFu) / 0xFFFFu;
@@ -1041,20 +1074,33 @@ bool BuildGamut(_krmFastWorker* f, const krmInterpParams* p, krmContext ctx)
         }
     }
     // A cell's corners: its node and the upper neighbours that exist (none past the last node).
-    for (krmUInt32Number i = 0; i <= g->Domain[0]; i++)
-        for (krmUInt32Number j = 0; j <= g->Domain[1]; j++)
-            for (krmUInt32Number k = 0; k <= g->Domain[2]; k++) {
-                const krmUInt32Number n = i * g->Stride[0] + j * g->Stride[1] + k * g->Stride[2];
-                const krmUInt32Number ui = i < g->Domain[0] ? g->Stride[0] : 0;
-                const krmUInt32Number uj = j < g->Domain[1] ? g->Stride[1] : 0;
-                const krmUInt32Number uk = k < g->Domain[2] ? g->Stride[2] : 0;
-                bool zero = true, positive = true;
-                for (int c = 0; c < 8; c++) {
-                    const krmUInt16Number v = g->Table[n + ((c & 1) ? ui : 0) + ((c & 2) ? uj : 0) + ((c & 4) ? uk : 0)];
-                    zero = zero && v == 0;
-                    positive = positive && v > 0;
+    // The three inputs that pick the tetrahedron first, slice by slice of a fourth input.
+    const krmUInt32Number d = n - 3, slices = n == 4 ? g->Domain[0] + 1 : 1;
+    for (krmUInt32Number h = 0; h < slices; h++)
+        for (krmUInt32Number i = 0; i <= g->Domain[d]; i++)
+            for (krmUInt32Number j = 0; j <= g->Domain[d + 1]; j++)
+                for (krmUInt32Number k = 0; k <= g->Domain[d + 2]; k++) {
+                    const krmUInt32Number node =
+                        (n == 4 ? h * g->Stride[0] : 0) + i * g->Stride[d] + j * g->Stride[d + 1] + k * g->Stride[d + 2];
+                    const krmUInt32Number ui = i < g->Domain[d] ? g->Stride[d] : 0;
+                    const krmUInt32Number uj = j < g->Domain[d + 1] ? g->Stride[d + 1] : 0;
+                    const krmUInt32Number uk = k < g->Domain[d + 2] ? g->Stride[d + 2] : 0;
+                    bool zero = true, positive = true;
+                    for (int c = 0; c < 8; c++) {
+                        const krmUInt16Number v =
+                            g->Table[node + ((c & 1) ? ui : 0) + ((c & 2) ? uj : 0) + ((c & 4) ? uk : 0)];
+                        zero = zero && v == 0;
+                        positive = positive && v > 0;
+                    }
+                    g->CellState[node] = zero ? kAllIn : (positive ? kAllOut : kMixed);
                 }
-                g->CellState[n] = zero ? kAllIn : (positive ? kAllOut : kMixed);
+    // With four inputs a cell spans its slice and the next (none past the last): both must agree.
+    // Upwards, so that the next slice still holds its own states when it is read.
+    if (n == 4)
+        for (krmUInt32Number h = 0; h < g->Domain[0]; h++)
+            for (krmUInt32Number node = h * g->Stride[0]; node < (h + 1) * g->Stride[0]; node++) {
+                const krmUInt8Number a = g->CellState[node], b = g->CellState[node + g->Stride[0]];
+                g->CellState[node] = a == b ? a : krmUInt8Number(kMixed);
             }
     return true;
 }
@@ -1079,7 +1125,7 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
         return nullptr;
     Layout in, out;
     if (!DescribeChunky(InputFormat, &in) || !DescribeChunky(OutputFormat, &out)) return nullptr;
-    if (gamut && in.nChan != 3) return nullptr;
+    if (gamut && gamut->nInputs != in.nChan) return nullptr;
 
     const _krmMatShaper8Data* ms = _krmOptimizedMatShaper(p->Lut);
     const _krmPrelin8Data* prelin = _krmOptimizedPrelin8(p->Lut);

@@ -18,6 +18,7 @@ const char* kAdobeRGB = "/usr/share/color/icc/colord/AdobeRGB1998.icc";
 const char* kCMYK = "/usr/share/color/icc/ghostscript/default_cmyk.icc";
 const char* kLabFile = "/usr/share/color/icc/ghostscript/lab.icc";
 const char* kGray = "/usr/share/color/icc/ghostscript/default_gray.icc";
+const char* kPressCMYK = "/usr/share/color/icc/ghostscript/ps_cmyk.icc";
 
 // Paths to compare with the generic workers.
 const char* const kLevels[] = {"portable", "sse2", "avx2", "avx512"};
@@ -27,7 +28,7 @@ struct SimdLevel {
     ~SimdLevel() { unsetenv("KRM_SIMD"); }
 };
 
-enum Profile { sRGB, Adobe, CMYK, Lab4, Lab2, LabFile, XYZ, Gray };
+enum Profile { sRGB, Adobe, CMYK, Press, Lab4, Lab2, LabFile, XYZ, Gray };
 
 krmProfile OpenProfile(Profile p)
 {
@@ -35,6 +36,7 @@ krmProfile OpenProfile(Profile p)
     case sRGB: return krmCreate_sRGBProfile();
     case Adobe: return krmOpenProfileFromFile(kAdobeRGB, "r");
     case CMYK: return krmOpenProfileFromFile(kCMYK, "r");
+    case Press: return krmOpenProfileFromFile(kPressCMYK, "r");
     case Lab4: return krmCreateLab4Profile(nullptr);
     case Lab2: return krmCreateLab2Profile(nullptr);
     case LabFile: return krmOpenProfileFromFile(kLabFile, "r");
@@ -198,6 +200,8 @@ const Case kCases[] = {
     {"proof RGB16", {sRGB, CMYK, sRGB}, RGB16, RGB16, 0, kProofGamut, "clut"},
     {"proof BGR16 to CMYK8", {sRGB, CMYK, CMYK}, RGB16 | SW, CMYK8, 0, kProofGamut, "clut"},
     {"proof through a matrix-shaper", {sRGB, Adobe, sRGB}, BGRA8, BGRA8, krmFlagCopyAlpha, kProofGamut, "clut"},
+    {"proof CMYK16 with alpha to BGRA8", {CMYK, Press, sRGB}, CMYK16 | A1, BGRA8, krmFlagCopyAlpha, kProofGamut, "clut"},
+    {"proof CMYK8 to CMYK16", {CMYK, Press, CMYK}, CMYK8, CMYK16, 0, kProofGamut, "clut"},
 };
 
 class PixelPaths : public testing::TestWithParam<Case> {};
