@@ -145,6 +145,18 @@ void BM_CreateProofTransformGamutCheck(benchmark::State& state)
     }
 }
 
+// The same for a CMYK image proofed on another CMYK: the gamut check's grid has four inputs.
+void BM_CreateProofTransformGamutCheckCMYK(benchmark::State& state)
+{
+    const krmUInt32Number format = krmFMT_COLORSPACE(krmPT_CMYK) | krmFMT_CHANNELS(4) | krmFMT_EXTRA(1) | krmFMT_BYTES(2);
+    for (auto _ : state) {
+        krmTransform t = proofTransform(nullptr, format, kCMYK, kPressCMYK);
+        if (!t)
+            return state.SkipWithError("transform failed");
+        krmDeleteTransform(t);
+    }
+}
+
 void BM_ViewportDirectCMYK16(benchmark::State& state)
 {
     static const RasterImage image = photo(krmSig("CMYK"), 16, 3000, 2000);
@@ -198,6 +210,7 @@ BENCHMARK(BM_ViewportDirectRGB8Workers)->Unit(benchmark::kMillisecond)->UseRealT
 BENCHMARK(BM_ViewportProofGamutRGB8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewportProofGamutRGB8Workers)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_CreateProofTransformGamutCheck)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CreateProofTransformGamutCheckCMYK)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewportDirectCMYK16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ViewportDirectCMYK16Workers)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_ViewportProofGamutCMYK16)->Unit(benchmark::kMillisecond);

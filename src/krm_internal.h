@@ -186,10 +186,26 @@ const krmMAT3* krmBradfordMatrix(void);
 
 // ==== INTERPOLATION ====
 
+// w / 65535 in single precision, by a multiplication: the double product may differ from the
+// quotient in its last bit, but every w / 65535 lies over 4000 double steps away from a float
+// rounding boundary, so both round to the same float for every word (tested for all of them).
+inline krmFloat32Number _krmWordToFloat(krmUInt16Number w) { return krmFloat32Number(w * (1.0 / 65535.0)); }
+
 // Maps v * Domain (v a 16-bit input) into 16.16 fixed point: cell in the high word, fraction in the low.
 inline krmUInt64Number krmToFixedDomain(krmUInt64Number a)
 {
     return a + ((a + 0x7FFF) / 0xFFFF);
+}
+
+// The built-in one-input 16-bit interpolation: a table of Domain + 1 words at v, rounded. Curves
+// evaluate through it; callers that evaluate many curve values call it directly.
+inline krmUInt16Number _krmLinLerp16(const krmUInt16Number* Table, krmUInt32Number Domain, krmUInt16Number v)
+{
+    if (v == 0xFFFF || Domain == 0) return Table[Domain];
+    const krmUInt64Number fk = krmToFixedDomain(krmUInt64Number(v) * Domain);
+    const krmUInt32Number cell = krmUInt32Number(fk >> 16);
+    const std::int64_t dif = std::int64_t(Table[cell + 1] - Table[cell]) * std::int64_t(fk & 0xFFFF) + 0x8000;
+    return krmUInt16Number((dif >> 16) + Table[cell]);
 }
 
 // The built-in routine for a grid, without asking plug-ins; a null routine when none fits.
@@ -389,6 +405,18 @@ typedef struct {
 inline void _krmInterpEval16(const krmInterpParams* p, const krmUInt16Number In[], krmUInt16Number Out[])
 {
     p->Interpolation.Lerp16(In, Out, p);
+}
+
+// The built-in one-input 16-bit routine, and a one-input evaluation that calls it without the
+// indirection.
+void _krmLinLerp1D(const krmUInt16Number Value[], krmUInt16Number Output[], const krmInterpParams* p);
+inline krmUInt16Number _krmInterpEval1Input16(const krmInterpParams* p, krmUInt16Number v)
+{
+    if (p->Interpolation.Lerp16 == _krmLinLerp1D)
+        return _krmLinLerp16(static_cast<const krmUInt16Number*>(p->Table), p->Domain[0], v);
+    krmUInt16Number out;
+    p->Interpolation.Lerp16(&v, &out, p);
+    return out;
 }
 
 inline void _krmInterpEvalFloat(const krmInterpParams* p, const krmFloat32Number In[], krmFloat32Number Out[])

@@ -430,9 +430,7 @@ krmFloat64Number _krmEvalSegmentedFn(const krmToneCurve* g, krmFloat64Number R)
 krmUInt16Number krmEvalToneCurve16(const krmToneCurve* Curve, krmUInt16Number v)
 {
     _krmAssert(Curve != nullptr);
-    krmUInt16Number out;
-    Curve->InterpParams->Interpolation.Lerp16(&v, &out, Curve->InterpParams);
-    return out;
+    return _krmInterpEval1Input16(Curve->InterpParams, v);
 }
 
 krmFloat32Number krmEvalToneCurveFloat(const krmToneCurve* Curve, krmFloat32Number v)
@@ -442,8 +440,7 @@ krmFloat32Number krmEvalToneCurveFloat(const krmToneCurve* Curve, krmFloat32Numb
     // Table-only curves go through the 16-bit table.
     if (Curve->nSegments == 0) {
         const krmUInt16Number In = krmQuickSaturateWord(v * 65535.0);
-        const krmUInt16Number Out = krmEvalToneCurve16(Curve, In);
-        return krmFloat32Number(Out / 65535.0);
+        return _krmWordToFloat(_krmInterpEval1Input16(Curve->InterpParams, In));
     }
 
     return krmFloat32Number(_krmEvalSegmentedFn(Curve, v));

@@ -77,19 +77,6 @@ inline Float Lerp(Float a, Float l, Float h)
 // One input
 // ---------------------------------------------------------------------------------------------
 
-void LinLerp1D(const Word Value[], Word Output[], const krmInterpParams* p)
-{
-    const Word* LutTable = static_cast<const Word*>(p->Table);
-
-    if (Value[0] == 0xFFFF || p->Domain[0] == 0) {
-        Output[0] = LutTable[p->Domain[0]];
-        return;
-    }
-
-    const FixedCell c = ToCell(Value[0], p->Domain[0]);
-    Output[0] = LinearInterp(c.rest, LutTable[c.cell], LutTable[c.cell + 1]);
-}
-
 void LinLerp1Dfloat(const Float Value[], Float Output[], const krmInterpParams* p)
 {
     const Float* LutTable = static_cast<const Float*>(p->Table);
@@ -501,7 +488,7 @@ krmInterpFunction _krmDefaultInterpolatorsFactory(krmUInt32Number nInputChannels
             if (IsFloat)
                 Interpolation.LerpFloat = LinLerp1Dfloat;
             else
-                Interpolation.Lerp16 = LinLerp1D;
+                Interpolation.Lerp16 = _krmLinLerp1D;
         } else {
             if (IsFloat)
                 Interpolation.LerpFloat = Eval1InputFloat;
@@ -621,6 +608,11 @@ krmInterpParams* krmComputeInterpParams(krmContext ContextID, krmUInt32Number nS
 void krmFreeInterpParams(krmInterpParams* p)
 {
     if (p != nullptr) krmFree(p->ContextID, p);
+}
+
+void _krmLinLerp1D(const krmUInt16Number Value[], krmUInt16Number Output[], const krmInterpParams* p)
+{
+    Output[0] = _krmLinLerp16(static_cast<const krmUInt16Number*>(p->Table), p->Domain[0], Value[0]);
 }
 
 krmBool _krmIsTetrahedral16(const krmInterpParams* p)

@@ -410,7 +410,7 @@ static void EvaluateCLUTfloatIn16(const krmFloat32Number In[], krmFloat32Number 
 
     for (krmUInt32Number i = 0; i < mpe->InputChannels; i++) In16[i] = krmQuickSaturateWord(In[i] * 65535.0);
     _krmInterpEval16(Data->Params, In16, Out16);
-    for (krmUInt32Number i = 0; i < mpe->OutputChannels; i++) Out[i] = (krmFloat32Number)(Out16[i] / 65535.0);
+    for (krmUInt32Number i = 0; i < mpe->OutputChannels; i++) Out[i] = _krmWordToFloat(Out16[i]);
 }
 
 static void EvaluateCLUTfloat(const krmFloat32Number In[], krmFloat32Number Out[], const krmStage* mpe)
@@ -678,8 +678,8 @@ inline krmFloat64Number CubeRootNear(krmFloat64Number t)
 }
 
 // The single-precision value of v, when every value within 1e-12 of v rounds to it. The fast cube
-// root moves the stage's double results by less than 1e-13, so a value that passes rounds exactly
-// as the pow-based one would.
+// root (and the few roundings it adds) moves the stage's double results by less than 1e-13, so a
+// value that passes rounds exactly as the pow-based one would.
 inline bool RoundsAlike(krmFloat64Number v, krmFloat32Number& out)
 {
     constexpr krmFloat64Number Margin = 1e-12;
@@ -711,12 +711,13 @@ static void EvaluateXYZ2Lab(const krmFloat32Number In[], krmFloat32Number Out[],
     XYZ.Y = In[1] * MAX_ENCODEABLE_XYZ;
     XYZ.Z = In[2] * MAX_ENCODEABLE_XYZ;
 
-    const krmCIEXYZ* white = krmD50_XYZ();
-    const krmFloat64Number fx = CompandNear(XYZ.X / white->X);
-    const krmFloat64Number fy = CompandNear(XYZ.Y / white->Y);
-    const krmFloat64Number fz = CompandNear(XYZ.Z / white->Z);
-    if (RoundsAlike((116.0 * fy - 16.0) / 100.0, Out[0]) && RoundsAlike((500.0 * (fx - fy) + 128.0) / 255.0, Out[1]) &&
-        RoundsAlike((200.0 * (fy - fz) + 128.0) / 255.0, Out[2]))
+    // Divisions by constants become multiplications here: each moves a result by one double step
+    // at most, far inside the margin.
+    const krmFloat64Number fx = CompandNear(XYZ.X * (1.0 / krmD50X));
+    const krmFloat64Number fy = CompandNear(XYZ.Y * (1.0 / krmD50Y));
+    const krmFloat64Number fz = CompandNear(XYZ.Z * (1.0 / krmD50Z));
+    if (RoundsAlike((116.0 * fy - 16.0) * 0.01, Out[0]) && RoundsAlike((500.0 * (fx - fy) + 128.0) * (1.0 / 255.0), Out[1]) &&
+        RoundsAlike((200.0 * (fy - fz) + 128.0) * (1.0 / 255.0), Out[2]))
         return;
 
     krmXYZ2Lab(nullptr, &Lab, &XYZ);
@@ -852,7 +853,7 @@ static void _LUTeval16(const krmUInt16Number In[], krmUInt16Number Out[], const 
     const krmPipeline* lut = (const krmPipeline*)D;
     krmFloat32Number InF[krmMAX_STAGE_CHANNELS], OutF[krmMAX_STAGE_CHANNELS];
 
-    for (krmUInt32Number i = 0; i < lut->InputChannels; i++) InF[i] = (krmFloat32Number)(In[i] / 65535.0);
+    for (krmUInt32Number i = 0; i < lut->InputChannels; i++) InF[i] = _krmWordToFloat(In[i]);
     _LUTevalFloat(InF, OutF, D);
     for (krmUInt32Number i = 0; i < lut->OutputChannels; i++) Out[i] = krmQuickSaturateWord(OutF[i] * 65535.0);
 }

@@ -365,7 +365,8 @@ void EvalOnWords(const krmStage* s, krmUInt16Number* w, krmUInt32Number n, krmUI
         } else {
             const krmStageToneCurvesData* c = CurvesOf(s);
             for (krmUInt32Number k = 0; k < n; k++)
-                for (krmUInt32Number i = 0; i < c->nCurves; i++) w[k * stride + i] = krmEvalToneCurve16(c->TheCurves[i], w[k * stride + i]);
+                for (krmUInt32Number i = 0; i < c->nCurves; i++)
+                    w[k * stride + i] = _krmInterpEval1Input16(c->TheCurves[i]->InterpParams, w[k * stride + i]);
         }
     }
 }

@@ -42,7 +42,7 @@ bool writeName(krmIOHandler* io, krmUInt32Number fieldSize, const char* name)
     if (fieldSize > sizeof buf)
         return false;
     if (name != nullptr)
-        std::strncpy(buf, name, fieldSize);
+        std::memcpy(buf, name, strnlen(name, fieldSize));  // no terminator needed: the field is fixed
     return io->Write(io, fieldSize, buf);
 }
 

@@ -234,7 +234,9 @@ TEST(Encodings, EveryWordRoundTrips)
 
             krmXYZEncoded2Float(&xyz, in);
             krmFloat2XYZEncoded(out, &xyz);
-            if (ch != 1 || v != 0) ASSERT_EQ(out[ch], v) << "XYZ channel " << ch;
+            if (ch != 1 || v != 0) {
+                ASSERT_EQ(out[ch], v) << "XYZ channel " << ch;
+            }
         }
     }
 }

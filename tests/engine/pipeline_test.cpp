@@ -246,6 +246,18 @@ TEST_F(PipelineTest, LabToXYZStageGivesD50AtWhite)
     krmStageFree(s);
 }
 
+// Stages hand 16-bit words on as w / 65535 in single precision, made by a multiplication: the
+// float must be the quotient's for every word, and must give the word back.
+TEST(PipelineWords, WordToFloatIsTheQuotientAndRoundsBack)
+{
+    int differ = 0;
+    for (krmUInt32Number w = 0; w <= 0xFFFF; w++) {
+        const krmFloat32Number f = _krmWordToFloat(krmUInt16Number(w));
+        differ += f != krmFloat32Number(w / 65535.0) || krmQuickSaturateWord(f * 65535.0) != w;
+    }
+    EXPECT_EQ(differ, 0);
+}
+
 // The XYZ-to-Lab stage takes its cube roots a faster way than krmXYZ2Lab: its single-precision
 // results must still be the very floats krmXYZ2Lab's double results round to, everywhere: on a
 // dense grid of the encodable range, around the cube root's threshold, and beyond 16 x white.

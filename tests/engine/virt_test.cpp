@@ -309,7 +309,9 @@ TEST(BuiltinProfiles, SurviveSaveAndReopen)
             const krmTagSignature sig = krmGetTagSignature(h, krmUInt32Number(i));
             // Shared data comes back shared (a reopened file chains its links in directory order).
             EXPECT_EQ(krmTagLinkedTo(back, sig) != 0, krmTagLinkedTo(h, sig) != 0);
-            if (krmTagLinkedTo(h, sig)) EXPECT_EQ(krmReadTag(back, sig), krmReadTag(back, krmTagLinkedTo(h, sig)));
+            if (krmTagLinkedTo(h, sig)) {
+                EXPECT_EQ(krmReadTag(back, sig), krmReadTag(back, krmTagLinkedTo(h, sig)));
+            }
             // Decode every tag so that saving again encodes it anew.
             EXPECT_NE(krmReadTag(back, sig), nullptr) << std::hex << sig;
         }
