@@ -2,6 +2,7 @@
 // the one-pixel cache, the gamut check with its alarm colour, and the RGB gamma estimate.
 #include "krm_internal.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -296,35 +297,61 @@ struct GamutChain {
     krmFloat64Number Threshold;
 };
 
-// Round-trips a node's colour through the gamut profile twice; a colour that drifts on the first
-// trip much more than on the second is out of gamut.
-krmInt32Number GamutSampler(const krmUInt16Number In[], krmUInt16Number Out[], void* Cargo)
+// A colour round-tripped through the gamut profile twice: one that drifts on the first trip much
+// more than on the second is out of gamut.
+krmUInt16Number GamutValue(const krmCIELab& labIn1, const krmCIELab& labOut1, const krmCIELab& labOut2,
+                           krmFloat64Number thr)
 {
-    const GamutChain* t = static_cast<const GamutChain*>(Cargo);
-    krmCIELab labIn1, labOut1, labOut2;
-    krmUInt16Number proof[krmMAXCHANNELS], proof2[krmMAXCHANNELS];
-
-    krmDoTransform(t->hInput, In, &labIn1, 1);
-    krmDoTransform(t->hForward, &labIn1, proof, 1);
-    krmDoTransform(t->hReverse, proof, &labOut1, 1);
-    krmDoTransform(t->hForward, &labOut1, proof2, 1);
-    krmDoTransform(t->hReverse, proof2, &labOut2, 1);
-
     const krmFloat64Number dE1 = krmDeltaE(&labIn1, &labOut1);
     const krmFloat64Number dE2 = krmDeltaE(&labOut1, &labOut2);
-    const krmFloat64Number thr = t->Threshold;
+    if (dE1 < thr && dE2 < thr) return 0;
+    if (dE1 < thr && dE2 > thr) return 0;
+    if (dE1 > thr && dE2 < thr) return krmQuickSaturateWord(dE1 - thr);
+    const krmFloat64Number ratio = dE2 == 0.0 ? dE1 : dE1 / dE2;
+    return ratio > thr ? krmQuickSaturateWord(ratio - thr) : 0;
+}
 
-    if (dE1 < thr && dE2 < thr)
-        Out[0] = 0;
-    else if (dE1 < thr && dE2 > thr)
-        Out[0] = 0;
-    else if (dE1 > thr && dE2 < thr)
-        Out[0] = krmQuickSaturateWord(dE1 - thr);
-    else {
-        const krmFloat64Number ratio = dE2 == 0.0 ? dE1 : dE1 / dE2;
-        Out[0] = ratio > thr ? krmQuickSaturateWord(ratio - thr) : 0;
+// Fills the gamut check's grid, many nodes per call of each transform: the transforms convert
+// pixel by pixel alike however many they are given, and a context's parallel workers can share
+// a large call.
+bool SampleGamut(krmContext ContextID, krmStage* clut, const GamutChain& chain, krmUInt32Number nIn,
+                 krmUInt32Number nGamut)
+{
+    const krmInterpParams* params = static_cast<const krmStageCLutData*>(clut->Data)->Params;
+    krmUInt16Number* table = static_cast<krmStageCLutData*>(clut->Data)->Tab.T16;
+    const krmUInt32Number total = krmCubeSize(params->nSamples, nIn);
+    if (total == 0 || !table) return false;
+    constexpr krmUInt32Number kBatch = 32768;  // enough for the parallel workers to split
+    const krmUInt32Number batch = std::min(total, kBatch);
+    krmUInt16Number* words = static_cast<krmUInt16Number*>(krmMalloc(ContextID, batch * (nIn + nGamut) * sizeof(krmUInt16Number)));
+    krmCIELab* lab = static_cast<krmCIELab*>(krmMalloc(ContextID, 3 * batch * sizeof(krmCIELab)));
+    if (!words || !lab) {
+        krmFree(ContextID, words);
+        krmFree(ContextID, lab);
+        return false;
     }
-    return 1;
+    krmUInt16Number* proof = words + batch * nIn;
+    krmCIELab *in1 = lab, *out1 = lab + batch, *out2 = lab + 2 * batch;
+    // The nodes in krmStageSampleCLut16bit's order: the last input fastest.
+    krmUInt32Number digit[krmMAX_INPUT_DIMENSIONS] = {};
+    for (krmUInt32Number first = 0; first < total; first += batch) {
+        const krmUInt32Number n = std::min(batch, total - first);
+        for (krmUInt32Number k = 0; k < n; k++) {
+            for (krmUInt32Number ch = 0; ch < nIn; ch++)
+                words[k * nIn + ch] = krmQuantizeVal(digit[ch], params->nSamples[ch]);
+            for (krmInt32Number ch = krmInt32Number(nIn) - 1; ch >= 0 && ++digit[ch] == params->nSamples[ch]; ch--)
+                digit[ch] = 0;
+        }
+        krmDoTransform(chain.hInput, words, in1, n);
+        krmDoTransform(chain.hForward, in1, proof, n);
+        krmDoTransform(chain.hReverse, proof, out1, n);
+        krmDoTransform(chain.hForward, out1, proof, n);
+        krmDoTransform(chain.hReverse, proof, out2, n);
+        for (krmUInt32Number k = 0; k < n; k++) table[first + k] = GamutValue(in1[k], out1[k], out2[k], chain.Threshold);
+    }
+    krmFree(ContextID, words);
+    krmFree(ContextID, lab);
+    return true;
 }
 
 }  // namespace
@@ -383,7 +410,7 @@ krmPipeline* _krmCreateGamutCheckPipeline(krmContext ContextID, krmProfile hProf
         gamutCheck = krmPipelineAlloc(ContextID, inChannels, 1);
         krmStage* clut = gamutCheck ? krmStageAllocCLut16bit(ContextID, nGridPoints, inChannels, 1, nullptr) : nullptr;
         if (!clut || !krmPipelineInsertStage(gamutCheck, krmAT_BEGIN, clut) ||
-            !krmStageSampleCLut16bit(clut, GamutSampler, &chain, 0)) {
+            !SampleGamut(ContextID, clut, chain, inChannels, gamutChannels)) {
             krmPipelineFree(gamutCheck);
             gamutCheck = nullptr;
         }
