@@ -559,6 +559,73 @@ void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, 
 
 
 #ifdef KRM_X86
+// Four registers of eight pixels each (one value per pixel) stored as eight rows of four.
+__attribute__((target("avx2"))) inline void Transpose4x8(__m256i a, __m256i b, __m256i c, __m256i d, krmUInt32Number* dst)
+{
+    const __m256i t0 = _mm256_unpacklo_epi32(a, b), t1 = _mm256_unpackhi_epi32(a, b);
+    const __m256i t2 = _mm256_unpacklo_epi32(c, d), t3 = _mm256_unpackhi_epi32(c, d);
+    const __m256i u0 = _mm256_unpacklo_epi64(t0, t2), u1 = _mm256_unpackhi_epi64(t0, t2);
+    const __m256i u2 = _mm256_unpacklo_epi64(t1, t3), u3 = _mm256_unpackhi_epi64(t1, t3);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(dst), _mm256_permute2x128_si256(u0, u1, 0x20));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(dst + 8), _mm256_permute2x128_si256(u2, u3, 0x20));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(dst + 16), _mm256_permute2x128_si256(u0, u1, 0x31));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(dst + 24), _mm256_permute2x128_si256(u2, u3, 0x31));
+}
+
+// Puts the larger fraction (with its upper-neighbour offset) first, lane by lane.
+__attribute__((target("avx2"))) inline void Order8(__m256i& rh, __m256i& uh, __m256i& rl, __m256i& ul)
+{
+    const __m256i m = _mm256_cmpgt_epi32(rl, rh);
+    const __m256i r = rh, u = uh;
+    rh = _mm256_blendv_epi8(rh, rl, m);
+    rl = _mm256_blendv_epi8(rl, r, m);
+    uh = _mm256_blendv_epi8(uh, ul, m);
+    ul = _mm256_blendv_epi8(ul, u, m);
+}
+
+// PrepareBlock for grids addressed by arithmetic, eight pixels per step, as PrepareBlockAVX512.
+template <int NIn, class L>
+__attribute__((target("avx2"))) void PrepareBlockAVX2(const _krmFastWorker* f, const L& l, const krmUInt8Number* s,
+                                                      Cells& c, krmUInt32Number count)
+{
+    const krmUInt32Number whole = count & ~7u;
+    alignas(64) krmUInt32Number v[NIn][kBlock];
+    const krmUInt8Number* p = s;
+    for (krmUInt32Number k = 0; k < whole; k++, p += l.ps)
+        for (int ch = 0; ch < NIn; ch++) v[ch][k] = l.inBytes == 1 ? p[l.in[ch]] * 257u : Load16(p + l.in[ch]);
+    constexpr int t = NIn - 3;
+    const __m256i ffff = _mm256_set1_epi32(0xFFFF), bias = _mm256_set1_epi32(0x7FFF), one = _mm256_set1_epi32(1),
+                  full = _mm256_set1_epi32(65536);
+    for (krmUInt32Number k = 0; k < whole; k += 8) {
+        __m256i base = _mm256_setzero_si256(), rest[NIn], upper[NIn];
+        for (int ch = 0; ch < NIn; ch++) {
+            const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(v[ch] + k));
+            const __m256i stride = _mm256_set1_epi32(int(l.stride[ch]));
+            const __m256i a = _mm256_mullo_epi32(x, _mm256_set1_epi32(int(l.domain[ch])));
+            const __m256i y = _mm256_add_epi32(a, bias);
+            const __m256i fk =
+                _mm256_add_epi32(a, _mm256_srli_epi32(_mm256_add_epi32(_mm256_add_epi32(y, _mm256_srli_epi32(y, 16)), one), 16));
+            base = _mm256_add_epi32(base, _mm256_mullo_epi32(_mm256_srli_epi32(fk, 16), stride));
+            rest[ch] = _mm256_and_si256(fk, ffff);
+            upper[ch] = l.domain[ch] == 0 ? _mm256_setzero_si256() : _mm256_andnot_si256(_mm256_cmpeq_epi32(x, ffff), stride);
+        }
+        if constexpr (NIn == 4) {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(c.lerpRest + k), rest[0]);
+            _mm256_store_si256(reinterpret_cast<__m256i*>(c.lerpUpper + k), upper[0]);
+        }
+        __m256i ra = rest[t], rb = rest[t + 1], rc = rest[t + 2], ua = upper[t], ub = upper[t + 1], uc = upper[t + 2];
+        Order8(ra, ua, rb, ub);
+        Order8(rb, ub, rc, uc);
+        Order8(ra, ua, rb, ub);
+        const __m256i o1 = _mm256_add_epi32(base, ua);
+        const __m256i o2 = _mm256_add_epi32(o1, ub);
+        const __m256i o3 = _mm256_add_epi32(o2, uc);
+        Transpose4x8(base, o1, o2, o3, &c.off[k][0]);
+        Transpose4x8(_mm256_sub_epi32(full, ra), _mm256_sub_epi32(ra, rb), _mm256_sub_epi32(rb, rc), rc, &c.w[k][0]);
+    }
+    if (whole < count) PrepareBlock<NIn>(f, l, s + whole * l.ps, c, count, whole);
+}
+
 // Four registers of sixteen pixels each (one value per pixel) stored as sixteen rows of four.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) inline void Transpose4(__m512i a, __m512i b, __m512i c, __m512i d,
                                                                            krmUInt32Number* dst)
@@ -852,8 +919,11 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void GamutBlockAVX512(const
 }
 #endif
 
-// Wide: the 512-bit preparation (for grids addressed by arithmetic) and four-input interpolation.
-template <InterpolateFn Interpolate, bool Wide, class L, int NIn>
+// Vector preparation of the cells for grids addressed by arithmetic: none, AVX2, or AVX-512 (with
+// its four-input interpolation and gamut check).
+enum Prep { kPrepScalar, kPrepAVX2, kPrepAVX512 };
+
+template <InterpolateFn Interpolate, Prep P, class L, int NIn>
 void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* d, krmUInt32Number n,
               const krmUInt16Number* alarm)
 {
@@ -863,7 +933,7 @@ void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* 
     while (n > 0) {
         const krmUInt32Number count = std::min(n, kBlock);
 #ifdef KRM_X86
-        if constexpr (Wide) {
+        if constexpr (P == kPrepAVX512) {
             if (f->prelin)
                 PrepareBlock<NIn>(f, l, s, c, count);
             else
@@ -875,10 +945,15 @@ void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* 
         } else
 #endif
         {
-            PrepareBlock<NIn>(f, l, s, c, count);
+#ifdef KRM_X86
+            if (P == kPrepAVX2 && !f->prelin)  // prelinearised grids index through tables
+                PrepareBlockAVX2<NIn>(f, l, s, c, count);
+            else
+#endif
+                PrepareBlock<NIn>(f, l, s, c, count);
             Interpolate(f, c, count);
         }
-        if constexpr (NIn == 4 && !Wide) {
+        if constexpr (NIn == 4 && P != kPrepAVX512) {
             std::memcpy(c.low, c.out, sizeof c.out);
             for (krmUInt32Number k = 0; k < count; k++)
                 for (int j = 0; j < 4; j++) c.off[k][j] += c.lerpUpper[k];
@@ -888,7 +963,7 @@ void CLUTLine(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt8Number* 
         }
         if (f->Gamut) {
 #ifdef KRM_X86
-            if constexpr (Wide)
+            if constexpr (P == kPrepAVX512)
                 GamutBlockAVX512<NIn>(f, l, s, c, count, alarm);
             else
 #endif
@@ -905,18 +980,18 @@ typedef void (*LineFn)(const _krmFastWorker* f, const krmUInt8Number* s, krmUInt
                        const krmUInt16Number* alarm);
 
 // The line routine for an interpolation kernel and the worker's layout.
-template <InterpolateFn Interpolate, bool Wide = false>
+template <InterpolateFn Interpolate, Prep P = kPrepScalar>
 LineFn CLUTLineFor(const _krmFastWorker* f)
 {
     using RGBAToBGRA8 = ToPixel32<1, 3, 2, 1, 0, 3>;
     using CMYKA16ToBGRA8 = ToPixel32<2, 4, 2, 1, 0, 3>;
-    if (CMYKA16ToBGRA8::Matches(f)) return CLUTLine<Interpolate, Wide, CMYKA16ToBGRA8, 4>;
-    if (f->nInputs == 4) return CLUTLine<Interpolate, Wide, RuntimeCLUTOffsets, 4>;
-    if (RGBAToBGRA8::Matches(f)) return CLUTLine<Interpolate, Wide, RGBAToBGRA8, 3>;
-    if (RGBToCMYK<1, 1>::Matches(f)) return CLUTLine<Interpolate, Wide, RGBToCMYK<1, 1>, 3>;
-    if (RGBToCMYK<2, 2>::Matches(f)) return CLUTLine<Interpolate, Wide, RGBToCMYK<2, 2>, 3>;
-    if (RGBToCMYK<2, 1>::Matches(f)) return CLUTLine<Interpolate, Wide, RGBToCMYK<2, 1>, 3>;
-    return CLUTLine<Interpolate, Wide, RuntimeCLUTOffsets, 3>;
+    if (CMYKA16ToBGRA8::Matches(f)) return CLUTLine<Interpolate, P, CMYKA16ToBGRA8, 4>;
+    if (f->nInputs == 4) return CLUTLine<Interpolate, P, RuntimeCLUTOffsets, 4>;
+    if (RGBAToBGRA8::Matches(f)) return CLUTLine<Interpolate, P, RGBAToBGRA8, 3>;
+    if (RGBToCMYK<1, 1>::Matches(f)) return CLUTLine<Interpolate, P, RGBToCMYK<1, 1>, 3>;
+    if (RGBToCMYK<2, 2>::Matches(f)) return CLUTLine<Interpolate, P, RGBToCMYK<2, 2>, 3>;
+    if (RGBToCMYK<2, 1>::Matches(f)) return CLUTLine<Interpolate, P, RGBToCMYK<2, 1>, 3>;
+    return CLUTLine<Interpolate, P, RuntimeCLUTOffsets, 3>;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1181,11 +1256,11 @@ _krmTransform2Fn _krmChooseFastWorker(_krmTransform_struct* p, krmUInt32Number I
     }
 #ifdef KRM_X86
     if (level >= kAVX512) {
-        f->clutLine = CLUTLineFor<InterpolateAVX512, true>(f);
+        f->clutLine = CLUTLineFor<InterpolateAVX512, kPrepAVX512>(f);
         return use("clut avx512", FastXFORM<CLUTLineOf>);
     }
     if (level >= kAVX2) {
-        f->clutLine = CLUTLineFor<InterpolateAVX2>(f);
+        f->clutLine = CLUTLineFor<InterpolateAVX2, kPrepAVX2>(f);
         return use("clut avx2", FastXFORM<CLUTLineOf>);
     }
 #endif
