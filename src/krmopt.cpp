@@ -376,7 +376,9 @@ bool SampleThrough(krmStage* clut, const krmPipeline* Lut)
 {
     const krmInterpParams* params = CLutOf(clut)->Params;
     bool planned = _krmPipelineEvaluatesStages(Lut) && params->nInputs == Lut->InputChannels &&
-                   params->nOutputs == Lut->OutputChannels && params->nInputs <= krmMAX_INPUT_DIMENSIONS;
+                   params->nOutputs == Lut->OutputChannels && params->nInputs <= krmMAX_INPUT_DIMENSIONS &&
+                   (Lut->Elements || Lut->InputChannels == Lut->OutputChannels) &&
+                   krmCubeSize(params->nSamples, params->nInputs) > 0;
     for (krmUInt32Number i = 0; planned && i < params->nInputs; i++)
         planned = params->nSamples[i] >= 2 && params->nSamples[i] <= 256;
     if (!planned) return krmStageSampleCLut16bit(clut, XFormSampler16, const_cast<krmPipeline*>(Lut), 0);
