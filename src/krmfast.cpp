@@ -558,6 +558,14 @@ void PrepareBlock(const _krmFastWorker* f, const L& l, const krmUInt8Number* s, 
 }
 
 
+// The first n pixels' input samples as 16-bit words, one row per input, for the vector code.
+template <int NIn, class L>
+inline void SamplesAsWords(const L& l, const krmUInt8Number* s, krmUInt32Number n, krmUInt32Number (*v)[kBlock])
+{
+    for (krmUInt32Number k = 0; k < n; k++, s += l.ps)
+        for (int ch = 0; ch < NIn; ch++) v[ch][k] = l.inBytes == 1 ? s[l.in[ch]] * 257u : Load16(s + l.in[ch]);
+}
+
 #ifdef KRM_X86
 // Four registers of eight pixels each (one value per pixel) stored as eight rows of four.
 __attribute__((target("avx2"))) inline void Transpose4x8(__m256i a, __m256i b, __m256i c, __m256i d, krmUInt32Number* dst)
@@ -590,9 +598,7 @@ __attribute__((target("avx2"))) void PrepareBlockAVX2(const _krmFastWorker* f, c
 {
     const krmUInt32Number whole = count & ~7u;
     alignas(64) krmUInt32Number v[NIn][kBlock];
-    const krmUInt8Number* p = s;
-    for (krmUInt32Number k = 0; k < whole; k++, p += l.ps)
-        for (int ch = 0; ch < NIn; ch++) v[ch][k] = l.inBytes == 1 ? p[l.in[ch]] * 257u : Load16(p + l.in[ch]);
+    SamplesAsWords<NIn>(l, s, whole, v);
     constexpr int t = NIn - 3;
     const __m256i ffff = _mm256_set1_epi32(0xFFFF), bias = _mm256_set1_epi32(0x7FFF), one = _mm256_set1_epi32(1),
                   full = _mm256_set1_epi32(65536);
@@ -664,9 +670,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void PrepareBlockAVX512(con
 {
     const krmUInt32Number whole = count & ~15u;
     alignas(64) krmUInt32Number v[NIn][kBlock];
-    const krmUInt8Number* p = s;
-    for (krmUInt32Number k = 0; k < whole; k++, p += l.ps)
-        for (int ch = 0; ch < NIn; ch++) v[ch][k] = l.inBytes == 1 ? p[l.in[ch]] * 257u : Load16(p + l.in[ch]);
+    SamplesAsWords<NIn>(l, s, whole, v);
     constexpr int t = NIn - 3;
     const __m512i ffff = _mm512_set1_epi32(0xFFFF), bias = _mm512_set1_epi32(0x7FFF), one = _mm512_set1_epi32(1),
                   full = _mm512_set1_epi32(65536);
@@ -866,9 +870,7 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void GamutBlockAVX512(const
     const _krmGamutGrid* g = f->Gamut;
     const krmUInt32Number whole = count & ~15u;
     alignas(64) krmUInt32Number v[NIn][kBlock];
-    const krmUInt8Number* p = s;
-    for (krmUInt32Number k = 0; k < whole; k++, p += l.ps)
-        for (int ch = 0; ch < NIn; ch++) v[ch][k] = l.inBytes == 1 ? p[l.in[ch]] * 257u : Load16(p + l.in[ch]);
+    SamplesAsWords<NIn>(l, s, whole, v);
     const __m512i ffff = _mm512_set1_epi32(0xFFFF), bias = _mm512_set1_epi32(0x7FFF), one = _mm512_set1_epi32(1),
                   full = _mm512_set1_epi32(65536), byte = _mm512_set1_epi32(0xFF), none = _mm512_setzero_si512();
     krmUInt64Number alarm64;
