@@ -3,7 +3,7 @@
 # program does. A program whose help has a "Commands:" list gets each command's --help as a
 # subsection, and every command's "Example:" block in EXAMPLES.
 # Usage: packaging/helpman.sh PROGRAM OUTPUT VERSION [SEE-ALSO-PAGE...]
-#   e.g. packaging/helpman.sh build/cli/prismet-cli prismet-cli.1 1.0.0 'prismet(1)'
+#   e.g. packaging/helpman.sh build/cli/prismet-cli prismet-cli.1 2.0.0 'prismet(1)'
 # The help texts follow one layout: "Usage: " lines, paragraphs, "Heading:" lines followed by
 # two-space-indented lists ("  term   description", continued deeper) or examples, and
 # paragraphs that start with "Exit status".
