@@ -31,6 +31,6 @@ int runDiff(const QStringList& args, CliIO& io);
 
 // gamut --image: the image's colours against `hull` and their roundtrip through `profile`, as
 // the JSON value and the text lines; false with the reason.
-class Hull;
-bool imageGamut(EngineSession& session, krmProfile profile, const Hull& hull, const QString& path, CliValue& value,
+struct GamutHull;
+bool imageGamut(EngineSession& session, krmProfile profile, const GamutHull& gamut, const QString& path, CliValue& value,
                 QByteArray& text, QString& error);

@@ -427,7 +427,7 @@ int runGamut(const QStringList& args, CliIO& io)
     if (!imagePath.isEmpty()) {
         CliValue image;
         QByteArray text;
-        if (!imageGamut(session, loaded->profile, *figures.gamut->hull, imagePath, image, text, error))
+        if (!imageGamut(session, loaded->profile, *figures.gamut, imagePath, image, text, error))
             return output.finish(output.fail(error));
         output.set(QStringLiteral("image"), std::move(image));
         if (!json)

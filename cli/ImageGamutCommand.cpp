@@ -20,7 +20,7 @@ CliValue lab_array(const double* v)
 
 } // namespace
 
-bool imageGamut(EngineSession& session, krmProfile profile, const Hull& hull, const QString& path, CliValue& value,
+bool imageGamut(EngineSession& session, krmProfile profile, const GamutHull& gamut, const QString& path, CliValue& value,
                 QByteArray& text, QString& error)
 {
     QByteArray bytes;
@@ -54,7 +54,7 @@ bool imageGamut(EngineSession& session, krmProfile profile, const Hull& hull, co
     const ImagePixels pixels = image.analysisPixels(own.get());
     ImageGamutResult r;
     try {
-        r = analyse_image_gamut(pixels, profile, hull);
+        r = analyse_image_gamut(pixels, profile, gamut);
     } catch (const std::exception& e) {
         error = QStringLiteral("image '%1': %2").arg(path, QString::fromUtf8(e.what()));
         return false;

@@ -334,7 +334,8 @@ double hull_volume(const Hull& hull)
     return std::fabs(six) / 6.0;
 }
 
-HullSolid::HullSolid(const Hull& hull, double scale)
+HullSolid::HullSolid(const Hull& hull, double scale, double slack)
+    : slack_(slack)
 {
     const std::vector<HullPoint>& v = hull.vertices();
     const std::vector<std::uint32_t>& t = hull.triangles();
@@ -381,9 +382,8 @@ HullSolid::HullSolid(const Hull& hull, double scale)
 
 bool HullSolid::contains(double L, double a, double b) const
 {
-    constexpr double kTolerance = 1e-9;
     for (std::size_t i = 0; i < planes_.size(); i += 4)
-        if (planes_[i] * L + planes_[i + 1] * a + planes_[i + 2] * b > planes_[i + 3] + kTolerance)
+        if (planes_[i] * L + planes_[i + 1] * a + planes_[i + 2] * b > planes_[i + 3] + slack_)
             return false;
     return !planes_.empty();
 }

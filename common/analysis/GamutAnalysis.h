@@ -128,14 +128,16 @@ double hull_volume(const Hull& hull);
 class HullSolid
 {
 public:
-    // `scale`: the hull's integer units per L*a*b* unit (GamutHull::scale for the measured hull).
-    explicit HullSolid(const Hull& hull, double scale = 1);
+    // `scale`: the hull's integer units per L*a*b* unit (GamutHull::scale for the measured hull);
+    // `slack`: how far outside a face (in L*a*b* units) still counts as on it.
+    explicit HullSolid(const Hull& hull, double scale = 1, double slack = 1e-9);
     bool contains(double L, double a, double b) const;
     double min[3] = {0, 0, 0};  // bounding box, L*, a*, b*
     double max[3] = {0, 0, 0};
 
 private:
     std::vector<double> planes_;  // nx, ny, nz, d per face: inside when n·p ≤ d
+    double slack_ = 1e-9;
 };
 
 // The share (0..1) of `inner`'s volume that lies inside `outer`, estimated from `points`

@@ -44,13 +44,14 @@ std::vector<double> image_lab_samples(const ImagePixels& image, std::size_t limi
     return result;
 }
 
-ImageGamutResult judge_image_samples(std::vector<double> lab, std::size_t pixels, const Hull& hull, krmProfile profile)
+ImageGamutResult judge_image_samples(std::vector<double> lab, std::size_t pixels, const GamutHull& gamut,
+                                     krmProfile profile)
 {
     ImageGamutResult result;
     result.pixels = pixels;
     result.samples = lab.size() / 3;
     result.lab = std::move(lab);
-    const HullSolid solid(hull);
+    const HullSolid solid(*gamut.measured, gamut.scale, 1.0 / gamut.scale);
     result.isOutside.resize(result.samples);
     std::vector<double> outsideLab;
     for (std::size_t i = 0; i < result.samples; ++i) {
@@ -98,10 +99,11 @@ ImageGamutResult judge_image_samples(std::vector<double> lab, std::size_t pixels
     return result;
 }
 
-ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profile, const Hull& hull, std::size_t limit)
+ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profile, const GamutHull& gamut,
+                                     std::size_t limit)
 {
     if (!profile)
         throw Exception("no profile to judge the image against");
     return judge_image_samples(image_lab_samples(image, limit), std::size_t(image.width) * std::size_t(image.height),
-                               hull, profile);
+                               gamut, profile);
 }

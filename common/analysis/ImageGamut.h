@@ -53,12 +53,13 @@ struct ImageGamutResult {
 // Throws Exception when the transform cannot be made.
 std::vector<double> image_lab_samples(const ImagePixels& image, std::size_t limit = kImageGamutSamples);
 
-// The samples' verdict against `hull`; with `profile`, also the roundtrip of the outside ones
-// through it. `pixels` is the image's pixel count.
-ImageGamutResult judge_image_samples(std::vector<double> lab, std::size_t pixels, const Hull& hull,
+// The samples' verdict against the measured hull of `gamut` (a sample within one step of its grid
+// counts as inside: the grid rounds the gamut's own corners by up to half a step); with `profile`,
+// also the roundtrip of the outside ones through it. `pixels` is the image's pixel count.
+ImageGamutResult judge_image_samples(std::vector<double> lab, std::size_t pixels, const GamutHull& gamut,
                                      krmProfile profile);
 
-// Both steps: the analysis against `hull` (the profile's gamut through the tag the caller shows) and the
+// Both steps: the analysis against `gamut` (the profile's gamut through the tag the caller shows) and the
 // roundtrip through `profile`. Throws Exception with the reason when a transform cannot be made.
-ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profile, const Hull& hull,
+ImageGamutResult analyse_image_gamut(const ImagePixels& image, krmProfile profile, const GamutHull& gamut,
                                      std::size_t limit = kImageGamutSamples);

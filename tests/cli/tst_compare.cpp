@@ -2,6 +2,8 @@
 // vendors' sRGB, and an image of known colours against a press gamut.
 #include "CliTestSupport.h"
 
+#include <QColorSpace>
+#include <QFile>
 #include <QImage>
 #include <QJsonArray>
 #include <QTemporaryDir>
@@ -13,6 +15,7 @@ namespace {
 const QString kColordSrgb = QStringLiteral("/usr/share/color/icc/colord/sRGB.icc");
 const QString kGhostscriptSrgb = QStringLiteral("/usr/share/color/icc/ghostscript/srgb.icc");
 const QString kCmyk = QStringLiteral("/usr/share/color/icc/ghostscript/default_cmyk.icc");
+const QString kAdobe = QStringLiteral("/usr/share/color/icc/colord/AdobeRGB1998.icc");
 
 QByteArray saved(krmProfile p)
 {
@@ -195,6 +198,31 @@ private slots:
         QCOMPARE(trip.value(QStringLiteral("samples")).toInt(), i.value(QStringLiteral("outside")).toInt());
         // Outside colours come back clipped: far from where they were.
         QVERIFY(trip.value(QStringLiteral("mean")).toDouble() > 5);
+    }
+
+    // The colours at the very edge of a gamut are inside it: an image of the primaries,
+    // secondaries, white and black in a profile, judged against that profile, has nothing outside,
+    // however the hull's grid rounds its corners.
+    void imageAtTheGamutEdge()
+    {
+        const QRgb colours[] = {qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255), qRgb(0, 255, 255),
+                                qRgb(255, 0, 255), qRgb(255, 255, 0), qRgb(255, 255, 255), qRgb(0, 0, 0)};
+        for (const QString& profile : {kColordSrgb, kGhostscriptSrgb, kAdobe}) {
+            QFile icc(profile);
+            QVERIFY(icc.open(QIODevice::ReadOnly));
+            QImage img(8, 1, QImage::Format_RGB888);
+            for (int x = 0; x < 8; ++x)
+                img.setPixel(x, 0, colours[x]);
+            img.setColorSpace(QColorSpace::fromIccProfile(icc.readAll()));
+            const QString file = dir_.filePath(QStringLiteral("corners.png"));
+            QVERIFY(img.save(file));
+            const Run run = cli({QStringLiteral("gamut"), QStringLiteral("--json"), QStringLiteral("--image"), file, profile});
+            QCOMPARE(run.status, 0);
+            const QJsonObject i = run.json().value(QStringLiteral("image")).toObject();
+            QCOMPARE(i.value(QStringLiteral("image_profile")).toString(), QStringLiteral("embedded"));
+            QCOMPARE(i.value(QStringLiteral("samples")).toInt(), 8);
+            QVERIFY2(i.value(QStringLiteral("outside")).toInt() == 0, qPrintable(profile));
+        }
     }
 
 private:

@@ -321,7 +321,7 @@ void GamutHullTagComponent::add_image_points()
     const std::shared_ptr<const ImageColourCloud> cloud = session_image_cloud();
     if (!cloud || !gamut_)
         return;
-    const ImageGamutResult judged = judge_image_samples(cloud->lab, cloud->pixels, *gamut_->hull, nullptr);
+    const ImageGamutResult judged = judge_image_samples(cloud->lab, cloud->pixels, *gamut_, nullptr);
     imageOutside_ = judged.outsideShare;
     imageSamples_ = judged.samples;
     const std::vector<float> rgb = display_colours(judged.lab);
