@@ -32,5 +32,7 @@ int runDiff(const QStringList& args, CliIO& io);
 // gamut --image: the image's colours against `hull` and their roundtrip through `profile`, as
 // the JSON value and the text lines; false with the reason.
 struct GamutHull;
-bool imageGamut(EngineSession& session, krmProfile profile, const GamutHull& gamut, const QString& path, CliValue& value,
+// `assigned`: the profile of the image's pixels given on the command line, else null.
+bool imageGamut(EngineSession& session, krmProfile profile, const GamutHull& gamut, const QString& path,
+                const LoadedProfile* assigned, CliValue& value,
                 QByteArray& text, QString& error);

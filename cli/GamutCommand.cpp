@@ -14,7 +14,8 @@ namespace {
 
 const char kGamutHelp[] =
     "Usage: prismet-cli gamut [--intent N] [--tag SIG] [--grid N] [--compare OTHER] [--image IMG]\n"
-    "                         [--export FILE] [--min-coverage OTHER=PERCENT ...] [--json] PROFILE\n"
+    "                         [--image-profile P] [--export FILE] [--min-coverage OTHER=PERCENT ...]\n"
+    "                         [--json] PROFILE\n"
     "\n"
     "The gamut of a profile as the Gamut view samples it: the device space sampled on a regular\n"
     "grid (12 points per channel up to three channels, 5 up to six, 4 beyond, fewer while the\n"
@@ -38,6 +39,10 @@ const char kGamutHelp[] =
     "                   colorimetric to L*a*b*; at most 100000 evenly spaced) outside the hull,\n"
     "                   and the CIEDE2000 error of their roundtrip through PROFILE (relative\n"
     "                   colorimetric); the hull takes A2B1 unless --intent or --tag says\n"
+    "  --image-profile P\n"
+    "                   IMG's pixels are in profile P (a file or a built-in name such as *srgb),\n"
+    "                   whatever IMG embeds: for untagged grey or CMYK images, or to assign\n"
+    "                   another profile\n"
     "  --export FILE    writes the hull (and OTHER's with --compare) by FILE's extension:\n"
     "                   .glb (glTF 2.0 binary), .ply, .wrl (VRML 2.0), .txt or .cgats (L*a*b*\n"
     "                   of the hull's vertices)\n"
@@ -324,7 +329,8 @@ int runGamut(const QStringList& args, CliIO& io)
     output.setJson(wantsJson(args));
     CliArgs options({QStringLiteral("json"), QStringLiteral("help")},
                     {QStringLiteral("intent"), QStringLiteral("tag"), QStringLiteral("compare"), QStringLiteral("image"),
-                     QStringLiteral("grid"), QStringLiteral("export"), QStringLiteral("min-coverage")});
+                     QStringLiteral("image-profile"), QStringLiteral("grid"), QStringLiteral("export"),
+                     QStringLiteral("min-coverage")});
     if (!options.parse(args))
         return output.usage(options.errorText());
     if (options.isSet(QStringLiteral("help"))) {
@@ -341,6 +347,9 @@ int runGamut(const QStringList& args, CliIO& io)
     if (!parse_intent_option(options, intentGiven, intent, error))
         return output.usage(error);
     const QString imagePath = options.value(QStringLiteral("image"));
+    const QString imageProfile = options.value(QStringLiteral("image-profile"));
+    if (options.isSet(QStringLiteral("image-profile")) && imagePath.isEmpty())
+        return output.usage(QStringLiteral("--image-profile needs --image"));
     if (!intentGiven && !imagePath.isEmpty())
         intent = 1;  // the image is judged relative colorimetric
     const QString tagOption = options.value(QStringLiteral("tag"));
@@ -363,7 +372,8 @@ int runGamut(const QStringList& args, CliIO& io)
                                     .arg(options.value(QStringLiteral("grid"))));
     }
     const QString name = options.positionals().first();
-    if (name == QLatin1String("-") && options.value(QStringLiteral("compare")) == QLatin1String("-"))
+    const QLatin1String dash("-");
+    if (int(name == dash) + int(options.value(QStringLiteral("compare")) == dash) + int(imageProfile == dash) > 1)
         return output.usage(stdinTwiceMessage());
 
     EngineSession session(io);
@@ -427,7 +437,15 @@ int runGamut(const QStringList& args, CliIO& io)
     if (!imagePath.isEmpty()) {
         CliValue image;
         QByteArray text;
-        if (!imageGamut(session, loaded->profile, *figures.gamut, imagePath, image, text, error))
+        std::unique_ptr<LoadedProfile> assigned;
+        if (!imageProfile.isEmpty()) {
+            assigned = loadProfile(session, imageProfile);
+            if (!assigned) {
+                output.setError(session.takeMessages());
+                return output.finish(kExitUnreadable);
+            }
+        }
+        if (!imageGamut(session, loaded->profile, *figures.gamut, imagePath, assigned.get(), image, text, error))
             return output.finish(output.fail(error));
         output.set(QStringLiteral("image"), std::move(image));
         if (!json)

@@ -20,7 +20,8 @@ CliValue lab_array(const double* v)
 
 } // namespace
 
-bool imageGamut(EngineSession& session, krmProfile profile, const GamutHull& gamut, const QString& path, CliValue& value,
+bool imageGamut(EngineSession& session, krmProfile profile, const GamutHull& gamut, const QString& path,
+                const LoadedProfile* assigned, CliValue& value,
                 QByteArray& text, QString& error)
 {
     QByteArray bytes;
@@ -34,24 +35,32 @@ bool imageGamut(EngineSession& session, krmProfile profile, const GamutHull& gam
     const RasterImage& image = decoded.image;
     std::unique_ptr<std::remove_pointer_t<krmProfile>, ProfileCloser> own;
     QString source = QStringLiteral("embedded");
-    if (!image.icc.isEmpty())
+    krmProfile pixelsProfile = nullptr;
+    if (assigned) {
+        pixelsProfile = assigned->profile;
+        source = QStringLiteral("assigned (%1)").arg(assigned->name);
+    } else if (!image.icc.isEmpty())
         own.reset(krmOpenProfileFromMemInContext(session.context(), image.icc.constData(),
                                                  krmUInt32Number(image.icc.size())));
     else if (image.space == krmSig("RGB ")) {
         own.reset(krmCreate_sRGBProfile(session.context()));
         source = QStringLiteral("sRGB (the image has none)");
     }
-    if (!own) {
+    if (!pixelsProfile)
+        pixelsProfile = own.get();
+    if (!pixelsProfile) {
         error = image.icc.isEmpty()
-                    ? QStringLiteral("image '%1' has no profile, and only RGB images are taken as sRGB").arg(path)
+                    ? QStringLiteral("image '%1' has no profile, and only RGB images are taken as sRGB: "
+                                     "give its profile with --image-profile")
+                          .arg(path)
                     : QStringLiteral("image '%1': its embedded profile cannot be read").arg(path);
         return false;
     }
-    if (krmGetProfileColorSpace(own.get()) != image.space) {
+    if (krmGetProfileColorSpace(pixelsProfile) != image.space) {
         error = QStringLiteral("image '%1': its profile is for another colour space than its pixels").arg(path);
         return false;
     }
-    const ImagePixels pixels = image.analysisPixels(own.get());
+    const ImagePixels pixels = image.analysisPixels(pixelsProfile);
     ImageGamutResult r;
     try {
         r = analyse_image_gamut(pixels, profile, gamut);

@@ -52,7 +52,7 @@ _prismet_cli()
                           --no-optimize --help' ;;
         check) options='--min-severity --ignore --junit --recursive --json --help' ;;
         diff) options='--ignore-header --json --help' ;;
-        gamut) options='--intent --tag --grid --compare --image --export --min-coverage --json --help' ;;
+        gamut) options='--intent --tag --grid --compare --image --image-profile --export --min-coverage --json --help' ;;
         roundtrip) options='--intent --worst --fail-above --json --help' ;;
         verify) options='--intent --relative --worst --fail-above --json --help' ;;
         inks) options='--intent --ramp --space --json --help' ;;
@@ -62,7 +62,7 @@ _prismet_cli()
 
     # The values of the options that take one.
     case "$prev" in
-        --profile | --src-profile | --compare)
+        --profile | --src-profile | --compare | --image-profile)
             _prismet_cli_profiles
             return ;;
         -o | --output | --image)

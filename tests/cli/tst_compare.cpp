@@ -1,6 +1,8 @@
 // prismet-cli diff and gamut --image: which tags a change shows, the colour difference of two
 // vendors' sRGB, and an image of known colours against a press gamut.
 #include "CliTestSupport.h"
+#include "imaging/RasterImage.h"
+#include "imaging/TiffCodec.h"
 
 #include <QColorSpace>
 #include <QFile>
@@ -9,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -223,6 +226,41 @@ private slots:
             QCOMPARE(i.value(QStringLiteral("samples")).toInt(), 8);
             QVERIFY2(i.value(QStringLiteral("outside")).toInt() == 0, qPrintable(profile));
         }
+    }
+
+    // An untagged CMYK image: refused, naming the option, until its profile is assigned; then its
+    // inks, solids included, lie inside that very profile's gamut.
+    void imageWithAssignedProfile()
+    {
+        RasterImage r;
+        r.width = 5;
+        r.height = 1;
+        r.space = krmSig("CMYK");
+        r.colorChannels = 4;
+        r.bytesPerSample = 1;
+        r.allocate(kDefaultMaxImageBytes);
+        const uchar inks[5][4] = {{255, 0, 0, 0}, {0, 255, 0, 0}, {0, 0, 255, 0}, {255, 255, 255, 255}, {0, 0, 0, 0}};
+        std::memcpy(r.scanLine(0), inks, sizeof inks);
+        QByteArray bytes;
+        QString error;
+        QVERIFY(writeTiff(r, QByteArray(), bytes, error));
+        const QString file = dir_.filePath(QStringLiteral("inks.tif"));
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+        out.close();
+
+        const Run refused = cli({QStringLiteral("gamut"), QStringLiteral("--image"), file, kCmyk});
+        QCOMPARE(refused.status, 1);
+        QVERIFY2(refused.err.contains("--image-profile"), refused.err.constData());
+        const Run run = cli({QStringLiteral("gamut"), QStringLiteral("--json"), QStringLiteral("--image"), file,
+                             QStringLiteral("--image-profile"), kCmyk, kCmyk});
+        QCOMPARE(run.status, 0);
+        const QJsonObject i = run.json().value(QStringLiteral("image")).toObject();
+        QCOMPARE(i.value(QStringLiteral("image_profile")).toString(), QStringLiteral("assigned (%1)").arg(kCmyk));
+        QCOMPARE(i.value(QStringLiteral("samples")).toInt(), 5);
+        QCOMPARE(i.value(QStringLiteral("outside")).toInt(), 0);
+        // The option needs an image.
+        QCOMPARE(cli({QStringLiteral("gamut"), QStringLiteral("--image-profile"), kCmyk, kCmyk}).status, 2);
     }
 
 private:
