@@ -13,7 +13,8 @@ const char kVerifyHelp[] =
     "device fields (RGB_R RGB_G RGB_B, CMYK_C CMYK_M CMYK_Y CMYK_K, GRAY or GRAY_..., or\n"
     "nCLR_1 ... nCLR_n) and measured XYZ_X XYZ_Y XYZ_Z or LAB_L LAB_A LAB_B, taken as D50.\n"
     "Device values are percent (RGB also 0..255 when a value exceeds 100); XYZ has Y 0..100,\n"
-    "or 0..1 when no Y exceeds 2. Every patch's device values go through A2B<intent> (A2B0\n"
+    "or 0..1 when no Y exceeds 2. Of several tables, the first with such fields is read.\n"
+    "Every patch's device values go through A2B<intent> (A2B0\n"
     "when missing, else the matrix-shaper) to L*a*b* D50; the CIEDE2000 and CIE76 differences\n"
     "from the measured values are summarised as mean, 95th percentile (nearest rank) and\n"
     "maximum, with the worst patches and a summary per region of the measured colour:\n"
@@ -80,7 +81,7 @@ QStringList to_qt(const std::vector<std::string>& items)
 int runVerify(const QStringList& args, CliIO& io)
 {
     CommandOutput output(io, "verify",
-                         {"profile", "measurements", "device_fields", "measured_fields", "tag", "intent",
+                         {"profile", "measurements", "table", "device_fields", "measured_fields", "tag", "intent",
                           "colorimetry", "colorimetry_reason", "paper", "de00", "de76", "regions", "worst", "patches",
                           "exceeded"});
     output.setJson(wantsJson(args));
@@ -144,6 +145,7 @@ int runVerify(const QStringList& args, CliIO& io)
         return output.finish(output.fail(QStringLiteral("%1: %2").arg(measurementsPath, QString::fromUtf8(e.what()))));
     }
 
+    output.set(QStringLiteral("table"), set.table);
     output.set(QStringLiteral("device_fields"), to_qt(set.deviceFields).join(' '));
     output.set(QStringLiteral("measured_fields"), to_qt(set.measuredFields).join(' '));
     output.set(QStringLiteral("tag"), QString::fromStdString(report.tag));

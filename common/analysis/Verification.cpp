@@ -182,16 +182,37 @@ MeasurementSet read_measurements(const std::string& text, krmColorSpaceSignature
     if (!it8)
         throw Exception("not a readable CGATS file%s%s", message.empty() ? "" : ": ", message.c_str());
 
-    const char** names = nullptr;
-    const int count = krmIT8EnumDataFormat(it8.get(), &names);
-    std::vector<std::string> fields;
-    for (int i = 0; i < count && names; ++i)
-        fields.push_back(upper(names[i] ? names[i] : ""));
+    // A file may hold several tables (a calibration before the measurements, say): the first that
+    // has the profile's device fields, a whole colorimetric triple and rows is read; when none has,
+    // the first table, for the reason it cannot be.
+    const auto fieldsOf = [&it8] {
+        const char** names = nullptr;
+        const int count = krmIT8EnumDataFormat(it8.get(), &names);
+        std::vector<std::string> fields;
+        for (int i = 0; i < count && names; ++i)
+            fields.push_back(upper(names[i] ? names[i] : ""));
+        return fields;
+    };
+    const auto usable = [&](const std::vector<std::string>& fields) {
+        const DeviceLayout layout = layout_for(space, fields);
+        const auto has = [&fields](const char* f) { return field_index(fields, f) >= 0; };
+        const bool device = !layout.fields.empty() && std::all_of(layout.fields.begin(), layout.fields.end(),
+                                                                  [&](const std::string& f) { return has(f.c_str()); });
+        const bool measured = (has("LAB_L") && has("LAB_A") && has("LAB_B")) || (has("XYZ_X") && has("XYZ_Y") && has("XYZ_Z"));
+        return device && measured && krmIT8GetPropertyDbl(it8.get(), "NUMBER_OF_SETS") > 0;
+    };
+    MeasurementSet set;
+    set.tables = int(krmIT8TableCount(it8.get()));
+    for (int t = 0; t < set.tables && set.table == 0; ++t)
+        if (krmIT8SetTable(it8.get(), krmUInt32Number(t)) == t && usable(fieldsOf()))
+            set.table = t + 1;
+    krmIT8SetTable(it8.get(), krmUInt32Number(std::max(set.table - 1, 0)));
+    set.table = std::max(set.table, 1);
+    const std::vector<std::string> fields = fieldsOf();
     const int rows = int(krmIT8GetPropertyDbl(it8.get(), "NUMBER_OF_SETS"));
     if (fields.empty() || rows <= 0)
         throw Exception("the file has no data rows");
 
-    MeasurementSet set;
     // Device fields: those of the profile's space, else name what the file has instead.
     std::vector<std::string> present;
     for (const std::string& f : fields)
@@ -487,6 +508,10 @@ std::string verification_text(const MeasurementSet& set, const VerificationRepor
                   join(set.deviceFields, " ").c_str(), set.deviceUnits.c_str(), join(set.measuredFields, " ").c_str(),
                   set.measuredUnits.c_str());
     text += line;
+    if (set.tables > 1) {
+        std::snprintf(line, sizeof line, "Table:        %d of the file's %d\n", set.table, set.tables);
+        text += line;
+    }
     std::snprintf(line, sizeof line, "Prediction:   %s, intent %u, %s colorimetric (%s)\n", report.tag.c_str(),
                   report.intent, report.relative ? "media-relative" : "absolute", report.colorimetryReason.c_str());
     text += line;

@@ -31,6 +31,8 @@ struct MeasurementSet {
     std::string measuredUnits;               // "L*a*b*", "XYZ, Y 0..100" or "XYZ, Y 0..1"
     bool mediaRelative = false;              // the file says its values are media-relative
     std::string mediaRelativeReason;         // why (empty when absolute)
+    int table = 0;                           // the table read, from 1
+    int tables = 0;                          // tables in the file
     std::vector<MeasuredPatch> patches;
 };
 
@@ -45,7 +47,8 @@ struct MeasurementSet {
 // "relative", or, without those properties, when its text (comments included) says "media
 // relative" or "media-relative". Throws Exception for unreadable text, missing device or
 // colorimetric fields, fields of another device space, values in units not listed above and
-// values that are not numbers.
+// values that are not numbers. Of several tables, the first with the device fields, a colorimetric
+// triple and rows is read (the first table when none has them).
 MeasurementSet read_measurements(const std::string& text, krmColorSpaceSignature space);
 
 // ---- statistics -------------------------------------------------------------------------------

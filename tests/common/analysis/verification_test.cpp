@@ -208,6 +208,26 @@ TEST(Verification, RefusesFilesWithTheirReason)
             EXPECT_NE(std::string(e.what()).find(c.reason), std::string::npos) << e.what();
         }
     }
+    // Of several tables the first that can be verified is read: a calibration table before the
+    // measurements, or a table of another device space, is passed over.
+    const std::string twoTables = file("SAMPLE_ID RGB_R RGB_G RGB_B", "A 1 2 3") + "\n" +
+                                  file(cmyk + "LAB_L LAB_A LAB_B", "B 10 20 30 40 50 1 2") + "\n" +
+                                  file(cmyk + "LAB_L LAB_A LAB_B", "C 0 0 0 0 90 0 0");
+    const MeasurementSet second = read_measurements(twoTables, krmSig("CMYK"));
+    EXPECT_EQ(second.table, 2);
+    EXPECT_EQ(second.tables, 3);
+    ASSERT_EQ(second.patches.size(), 1u);
+    EXPECT_EQ(second.patches[0].id, "B");
+    EXPECT_EQ(second.patches[0].unit[3], 0.4);
+    EXPECT_EQ(second.patches[0].lab[0], 50);
+    // None usable: the first table's reason.
+    try {
+        read_measurements(file("SAMPLE_ID RGB_R RGB_G RGB_B", "A 1 2 3") + "\n" + file(cmyk + "SPECTRAL_NM", "B 0 0 0 0 500"),
+                          krmSig("CMYK"));
+        ADD_FAILURE() << "accepted";
+    } catch (const Exception& e) {
+        EXPECT_NE(std::string(e.what()).find("device space is CMYK"), std::string::npos) << e.what();
+    }
     // Gray and n-colour fields are found by their names; 0..255 RGB is scaled.
     EXPECT_EQ(read_measurements(file("GRAY_K LAB_L LAB_A LAB_B", "40 50 0 0"), krmSig("GRAY")).patches[0].unit[0], 0.4);
     EXPECT_EQ(read_measurements(file("5CLR_1 5CLR_2 5CLR_3 5CLR_4 5CLR_5 LAB_L LAB_A LAB_B", "0 0 0 0 50 50 0 0"),
