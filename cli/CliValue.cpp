@@ -273,8 +273,15 @@ void writeStringMember(QByteArray& out, const QString& text, int indent)
 
 } // namespace
 
-void CliValue::writeText(QByteArray& out, int indent) const
+void CliValue::writeText(QByteArray& out, int indent, int markers) const
 {
+    // The first line written carries the markers owed by enclosing list items; written straight
+    // into `out`, so that text already handed on by a spill is never edited afterwards.
+    const auto lead = [&out, &indent, &markers] {
+        pad(out, indent - 2 * markers);
+        for (; markers > 0; --markers)
+            out += "- ";
+    };
     if (kind_ == Kind::Object) {
         for (const auto& [key, value] : members_) {
             // Keys that JSON keeps for stable layouts say nothing to people when empty.
@@ -283,7 +290,7 @@ void CliValue::writeText(QByteArray& out, int indent) const
             const QString label = textLabel(key);
             if (label.isEmpty())
                 continue;
-            pad(out, indent);
+            lead();
             out += label.toUtf8();
             out += ':';
             if (value.kind() == Kind::String) {
@@ -319,12 +326,12 @@ void CliValue::writeText(QByteArray& out, int indent) const
     if (kind_ == Kind::Array) {
         for (const CliValue& item : items_) {
             if (item.isScalar()) {
-                pad(out, indent);
+                lead();
                 out += "- ";
                 out += item.scalarText().toUtf8();
                 out += '\n';
             } else if (item.kind() == Kind::Array && allScalars(item.items_)) {
-                pad(out, indent);
+                lead();
                 out += "-";
                 if (item.items_.empty())
                     out += " (none)";
@@ -335,11 +342,8 @@ void CliValue::writeText(QByteArray& out, int indent) const
                 out += '\n';
             } else {
                 // A nested object or array: its first line carries the item marker.
-                QByteArray inner;
-                item.writeText(inner, indent + 2);
-                if (inner.size() > indent + 1)
-                    inner[indent] = '-';
-                out += inner;
+                item.writeText(out, indent + 2, markers + 1);
+                markers = 0;
             }
         }
     }

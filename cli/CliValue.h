@@ -90,7 +90,8 @@ public:
 
 private:
     void writeJson(QByteArray& out, int indent) const;
-    void writeText(QByteArray& out, int indent) const;
+    // `markers`: list-item markers ("- ") still owed to the first line, written into its indent.
+    void writeText(QByteArray& out, int indent, int markers = 0) const;
 
     Kind kind_ = Kind::Null;
     std::int64_t integer_ = 0;

@@ -75,7 +75,7 @@ int runDump(const QStringList& args, CliIO& io)
         failed += doc.find(QStringLiteral("error"))->isNull() ? 0 : 1;
         if (!json) {
             io.out += '\n';
-            io.out += tagText(doc);
+            writeTagText(doc, io);
             io.flush();
             continue;  // printed: the text needs no tree of every tag
         }

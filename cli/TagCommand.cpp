@@ -129,7 +129,7 @@ CliValue tagDocument(EngineSession& session, const LoadedProfile& loaded, const 
     return doc;
 }
 
-QByteArray tagText(const CliValue& doc)
+void writeTagText(const CliValue& doc, CliIO& io)
 {
     auto text = [&](const char* k) { return doc.find(QString::fromLatin1(k))->scalarText(); };
     QString head = QStringLiteral("Tag '%1' (%2), type '%3', offset %4, size %5")
@@ -141,10 +141,12 @@ QByteArray tagText(const CliValue& doc)
         shared << QStringLiteral("'%1'").arg(s.scalarText());
     if (!shared.isEmpty())
         head += QStringLiteral(", shares data with %1").arg(shared.join(QStringLiteral(", ")));
-    QByteArray out = head.toUtf8() + '\n';
+    io.out += head.toUtf8() + '\n';
     const CliValue* error = doc.find(QStringLiteral("error"));
     if (!error->isNull())
-        out += "error: " + error->scalarText().toUtf8() + '\n';
+        io.out += "error: " + error->scalarText().toUtf8() + '\n';
+    io.flush();
+    QByteArray out;
     if (doc.find(QStringLiteral("decoded"))->isTrue()) {
         out += doc.find(QStringLiteral("content"))->toText();
     } else if (!doc.find(QStringLiteral("hex"))->isNull()) {
@@ -156,7 +158,7 @@ QByteArray tagText(const CliValue& doc)
                        .arg(text("size"))
                        .toUtf8();
     }
-    return out;
+    io.out += out;
 }
 
 int runTag(const QStringList& args, CliIO& io)
@@ -194,6 +196,12 @@ int runTag(const QStringList& args, CliIO& io)
     readOptions.strict = options.isSet(QStringLiteral("strict"));
 
     EngineSession session(io, !readOptions.strict);
+    // Long tables stream out, as dump's do, in the text and in the JSON document alike.
+    const CliValue::Spill spill([&io](QByteArray& text) {
+        io.out += text;
+        text.clear();
+        io.flush();
+    });
     std::unique_ptr<LoadedProfile> loaded = loadProfile(session, profileName);
     if (!loaded) {
         output.setError(session.takeMessages());
@@ -218,6 +226,6 @@ int runTag(const QStringList& args, CliIO& io)
     if (readOptions.raw && entry->problem.isEmpty())
         io.out += hexDump(loaded->bytes.mid(qsizetype(entry->offset), qsizetype(entry->size)), entry->offset);
     else if (entry->problem.isEmpty())
-        io.out += tagText(doc);
+        writeTagText(doc, io);
     return status;
 }

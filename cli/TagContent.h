@@ -23,6 +23,7 @@ CliValue describePipeline(const krmPipeline* pipeline, const TagContentOptions& 
 class EngineSession;
 struct LoadedProfile;
 struct DirectoryEntry;
+struct CliIO;
 
 struct TagReadOptions {
     bool raw = false;     // the stored bytes only
@@ -35,5 +36,6 @@ struct TagReadOptions {
 // 256 when not decoded). A tag that cannot be read sets `status` to 1 and fills "error".
 CliValue tagDocument(EngineSession& session, const LoadedProfile& loaded, const DirectoryEntry& entry,
                      const TagReadOptions& options, int& status);
-// Its text: a heading line, then the content or a hex dump.
-QByteArray tagText(const CliValue& doc);
+// Its text into io.out: a heading line, handed on first, then the content or a hex dump, so that
+// a long content streaming out under a CliValue::Spill comes after its heading.
+void writeTagText(const CliValue& doc, CliIO& io);

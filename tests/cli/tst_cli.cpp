@@ -1046,6 +1046,41 @@ void TestCli::valueTreeJsonAndText()
     const QByteArray text = v.toText();
     QVERIFY(text.startsWith("b: 2\na: |\n  quote"));
     QVERIFY(text.contains("list:\n  - x: 0.1\n"));
+
+    // Streamed output is the whole output: long tables nested in list items (a pipeline's stages,
+    // lists of lists) spill in order, JSON and text alike.
+    auto table = std::make_shared<CliRows>();
+    table->columns = 3;
+    for (int i = 0; i < 3 * 10000; ++i)
+        table->words.push_back(std::uint16_t(i));
+    CliValue stages = CliValue::array();
+    for (int k = 0; k < 2; ++k) {
+        CliValue stage = CliValue::object();
+        stage.set(QStringLiteral("index"), k);
+        stage.set(QStringLiteral("values"), CliValue::rows(table));
+        CliValue inner = CliValue::array();
+        inner.append(stage);
+        stages.append(k ? inner : stage);
+    }
+    v.set(QStringLiteral("stages"), stages);
+    const QByteArray wholeText = v.toText(), wholeJson = v.toJson();
+    QByteArray streamed;
+    int spills = 0;
+    {
+        const CliValue::Spill spill([&](QByteArray& part) {
+            streamed += part;
+            part.clear();
+            ++spills;
+        });
+        streamed += v.toText();
+        QCOMPARE(streamed, wholeText);
+        streamed.clear();
+        streamed += v.toJson();
+        QCOMPARE(streamed, wholeJson);
+    }
+    QVERIFY(spills > 4);
+    QVERIFY(wholeText.contains("stages:\n  - index: 0\n    values:\n      - 0 1 2\n"));
+    QVERIFY(wholeText.contains("  - - index: 1\n      values:\n"));
 }
 
 QTEST_GUILESS_MAIN(TestCli)
