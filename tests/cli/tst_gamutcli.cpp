@@ -3,6 +3,7 @@
 
 #include "CliTestSupport.h"
 #include "common/analysis/GamutAnalysis.h"
+#include "tests/support/ViewerTestSupport.h"
 
 #include <QJsonArray>
 #include <QTemporaryDir>
@@ -47,10 +48,7 @@ QByteArray offsetLabProfile()
     krmWriteTag(profile, krmSig("B2A1"), b2a);
     krmPipelineFree(a2b);
     krmPipelineFree(b2a);
-    krmUInt32Number size = 0;
-    krmSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), 0);
-    krmSaveProfileToMem(profile, bytes.data(), &size);
+    const QByteArray bytes = viewertest::saveToBytes(profile);
     krmCloseProfile(profile);
     return bytes;
 }
@@ -74,10 +72,7 @@ QByteArray mismatchedPairProfile()
     krmWriteTag(profile, krmSig("B2A1"), b2a);
     krmPipelineFree(a2b);
     krmPipelineFree(b2a);
-    krmUInt32Number size = 0;
-    krmSaveProfileToMem(profile, nullptr, &size);
-    QByteArray bytes(qsizetype(size), 0);
-    krmSaveProfileToMem(profile, bytes.data(), &size);
+    const QByteArray bytes = viewertest::saveToBytes(profile);
     krmCloseProfile(profile);
     return bytes;
 }
